@@ -1,0 +1,18 @@
+// Derived Huffman code tables (one per table number and class) and the magnitude categories.
+#pragma once
+
+#include <cstdint>
+
+struct HuffmanCodeTable {
+    std::int32_t reserved[2];
+    std::int32_t length[256]; // code length of each symbol, 0 = no code
+    std::uint16_t code[256];  // code of each symbol, right-aligned
+};
+
+// Derives the code table from the 16 BITS counts and the HUFFVAL symbols (T.81 Annex C).
+// Returns 0, or -6 when the counts describe more codes than a table can hold.
+int buildHuffmanCodeTable(const std::uint8_t* bits, const std::uint8_t* huffval,
+                          HuffmanCodeTable* table);
+
+// Entry i: number of significant bits of i.
+extern const std::int8_t magnitudeCategory[256];

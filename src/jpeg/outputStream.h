@@ -1,0 +1,54 @@
+// The encoder's output stream: bit accumulator, byte buffer (own 4,096-byte file buffer or the
+// caller's memory) and the open output file.
+#pragma once
+
+#include "jpeg/huffmanTable.h"
+#include "jpeg/jpegFile.h"
+
+#include <cstdint>
+
+constexpr std::int32_t kFileBufferSize = 4096;
+
+struct OutputStream {
+    // Bit side. Plain routines: `accumulator` holds the pending byte in its low 8 bits and
+    // `bitCount` is the number of free bits in it (8 = nothing pending). Vector routines: the
+    // pending bits sit at the top of the 64-bit accumulator and `bitCount` counts them.
+    std::uint64_t accumulator = 0;
+    std::int32_t bitCount = 0;
+    // Byte side.
+    std::uint8_t* cursor = nullptr;
+    std::uint8_t* end = nullptr;
+    std::uint8_t* start = nullptr;
+    std::int32_t bufferSize = 0;
+    std::int32_t byteCount = 0; // bytes produced by the current write, stuffing included
+    JpegFileHandle file = kNoJpegFile;
+    alignas(32) std::uint8_t fileBuffer[kFileBufferSize];
+};
+
+// Routine-table slot types.
+using StartOutputFn = void (*)(OutputStream* stream, std::uint8_t* memory, std::int32_t size);
+using WriteBytesFn = int (*)(const std::uint8_t* bytes, std::int32_t count, OutputStream* stream);
+using EncodeBlockFn = int (*)(OutputStream* stream, const HuffmanCodeTable* dcTable,
+                              const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
+                              const std::int16_t* block);
+
+// Plain set: 8-bit pending byte, byte-at-a-time output.
+void startOutputPlain(OutputStream* stream, std::uint8_t* memory, std::int32_t size);
+int writeBytesPlain(const std::uint8_t* bytes, std::int32_t count, OutputStream* stream);
+int encodeBlockPlain(OutputStream* stream, const HuffmanCodeTable* dcTable,
+                     const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
+                     const std::int16_t* block);
+
+// Vector set: 64-bit accumulator. Same bytes on the wire as the plain set.
+void startOutputVector(OutputStream* stream, std::uint8_t* memory, std::int32_t size);
+int writeBytesVector(const std::uint8_t* bytes, std::int32_t count, OutputStream* stream);
+int encodeBlockVector(OutputStream* stream, const HuffmanCodeTable* dcTable,
+                      const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
+                      const std::int16_t* block);
+
+// Writes the pending bits (through `writeBytes` with no bytes) and then, with a file, the
+// buffered bytes. 0 or -23.
+int flushOutput(OutputStream* stream, WriteBytesFn writeBytes);
+
+// Writes the restart marker FF D0+n; n above 7 gives -25.
+int writeRestartMarker(int n, OutputStream* stream, WriteBytesFn writeBytes);

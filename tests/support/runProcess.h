@@ -1,0 +1,81 @@
+// Runs a program as a child process and collects its standard output and exit status.
+#pragma once
+
+#include <cerrno>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace testing_support {
+
+struct ProcessResult {
+    int exitStatus = -1; // 0..255 as a shell sees it; -1 when the child did not exit normally
+    std::string output;  // everything the child wrote to standard output
+    std::string errors;  // everything it wrote to standard error
+};
+
+inline std::string drain(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            text.append(buffer, static_cast<size_t>(n));
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    return text;
+}
+
+// argv[0] is passed exactly as given; the program itself is found at `program`.
+inline ProcessResult runProcess(const std::string& program, const std::vector<std::string>& argv) {
+    int outPipe[2];
+    int errPipe[2];
+    ProcessResult result;
+    if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) {
+        return result;
+    }
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(outPipe[1], 1);
+        ::dup2(errPipe[1], 2);
+        ::close(outPipe[0]);
+        ::close(outPipe[1]);
+        ::close(errPipe[0]);
+        ::close(errPipe[1]);
+        std::vector<char*> args;
+        for (const auto& a : argv) {
+            args.push_back(const_cast<char*>(a.c_str()));
+        }
+        args.push_back(nullptr);
+        ::execv(program.c_str(), args.data());
+        ::_exit(127);
+    }
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    // Stderr is small in every test; read stdout first, then stderr.
+    result.output = drain(outPipe[0]);
+    result.errors = drain(errPipe[0]);
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) {
+        result.exitStatus = WEXITSTATUS(status);
+    }
+    return result;
+}
+
+// Runs the built qmjpeg with the given arguments (argv[0] = the binary's path).
+inline ProcessResult runQmjpeg(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{QMJPEG_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return runProcess(QMJPEG_BINARY, argv);
+}
+
+} // namespace testing_support
