@@ -16,9 +16,8 @@ void writeText(const std::string& text) {
 }
 
 void run(int argc, char** argv) {
-    const std::string usage =
-        std::string(argc > 0 && argv[0] != nullptr ? argv[0] : "") +
-        " <-f <qmFile>.qm | -i <srcImg>.bmp <finalImg>.bmp> <output>.jpg\n";
+    const std::string usage = std::string(argc > 0 && argv[0] != nullptr ? argv[0] : "") +
+                              " <-f <qmFile>.qm | -i <srcImg>.bmp <finalImg>.bmp> <output>.jpg\n";
     const int arguments = argc - 1;
     if (arguments < 3) {
         throw std::runtime_error(usage);

@@ -9,7 +9,7 @@
 [[noreturn]] void reportError(const char* file, int line, const char* message);
 
 // Checks a condition; on failure reports the given file identifier and line.
-#define VX2_ASSERT(condition, file, line)                                                         \
+#define VX2_ASSERT(condition, file, line)                                                          \
     do {                                                                                           \
         if (!(condition)) {                                                                        \
             reportAssert((file), (line));                                                          \

@@ -23,4 +23,6 @@ void clearLastError() {
     record.message[0] = '\0';
 }
 
-const LastErrorRecord& lastError() { return record; }
+const LastErrorRecord& lastError() {
+    return record;
+}

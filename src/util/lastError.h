@@ -5,7 +5,7 @@
 #include <string_view>
 
 struct LastErrorRecord {
-    std::int32_t code = 0; // 0: no error recorded
+    std::int32_t code = 0;  // 0: no error recorded
     char message[256] = {}; // at most 255 characters and a terminating zero
 };
 
