@@ -54,10 +54,14 @@ inline Bytes readFile(const std::string& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
+inline bool fileExists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
 
 // Little-endian appenders for building binary test files.
-inline void putU8(Bytes& b, std::uint32_t v) { b.push_back(static_cast<std::uint8_t>(v)); }
+inline void putU8(Bytes& b, std::uint32_t v) {
+    b.push_back(static_cast<std::uint8_t>(v));
+}
 inline void putU16(Bytes& b, std::uint32_t v) {
     putU8(b, v & 0xFF);
     putU8(b, (v >> 8) & 0xFF);
