@@ -1,0 +1,46 @@
+# Front door for building, running and testing qmjpeg. See README.md.
+BUILD       ?= build
+ASAN_BUILD  ?= build-asan
+BENCH_BUILD ?= build-bench
+FUZZ_BUILD  ?= build-fuzz
+JOBS        ?= 2
+FUZZ_SECONDS ?= 60
+
+.PHONY: all build run test test-asan bench fuzz format clean
+
+all: build
+
+build:
+	@tools/ensure-deps.sh build test
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS)
+
+# The main job on the bundled examples; results go to out/.
+run: build
+	@mkdir -p out
+	./$(BUILD)/qmjpeg -f examples/model.qm out/model.jpg
+	./$(BUILD)/qmjpeg -i examples/source.bmp examples/final.bmp out/shading.jpg
+	@ls -l out/model.jpg out/shading.jpg
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan:
+	@tools/ensure-deps.sh asan
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQMJPEG_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+bench:
+	@tools/ensure-deps.sh build bench
+	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMJPEG_TESTS=OFF -DQMJPEG_BENCH=ON
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	@for b in $(BENCH_BUILD)/bench/*Bench; do echo "== $$b"; $$b --benchmark_min_time=1; done
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) out

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Makes sure the build and test tools are present. On Debian as root, installs what is missing
+# with apt-get; otherwise prints the apt-get line to run and fails.
+# Usage: tools/ensure-deps.sh [build|test|fuzz|bench]...
+set -euo pipefail
+
+packages=(cmake ninja-build g++ make)
+for need in "$@"; do
+    case "$need" in
+        build) ;;
+        test) packages+=(googletest libgtest-dev libgmock-dev libturbojpeg0-dev) ;;
+        fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
+        asan) packages+=(googletest libgtest-dev libgmock-dev libturbojpeg0-dev) ;;
+        bench) packages+=(libbenchmark-dev libturbojpeg0-dev) ;;
+        *) echo "ensure-deps: unknown need '$need'" >&2; exit 2 ;;
+    esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+else
+    echo "Missing packages: ${missing[*]}" >&2
+    echo "Run: sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+    exit 1
+fi
