@@ -39,6 +39,11 @@ bench:
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@for b in $(BENCH_BUILD)/bench/*Bench; do echo "== $$b"; $$b --benchmark_min_time=1; done
 
+# Every libFuzzer target for FUZZ_SECONDS each; fails on any finding.
+fuzz:
+	@tools/ensure-deps.sh build fuzz
+	FUZZ_BUILD=$(FUZZ_BUILD) JOBS=$(JOBS) tools/run-fuzzers.sh $(FUZZ_SECONDS)
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 

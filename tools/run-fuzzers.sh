@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with Clang and runs each for a bounded time.
+# Fails on any finding (crash, sanitizer report, leak, timeout or memory limit).
+# Usage: tools/run-fuzzers.sh [seconds-per-target] [target...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-60}
+shift || true
+build=${FUZZ_BUILD:-build-fuzz}
+work=${FUZZ_WORK:-fuzz-out}
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+    -DQMJPEG_FUZZ=ON -DQMJPEG_TESTS=OFF >/dev/null
+
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+    for t in fuzz/*Fuzz.cpp; do targets+=("$(basename "$t" .cpp)"); done
+fi
+
+cmake --build "$build" -j "${JOBS:-2}" --target "${targets[@]}"
+
+status=0
+for target in "${targets[@]}"; do
+    corpus="$work/$target/corpus"
+    artifacts="$work/$target/artifacts/"
+    mkdir -p "$corpus" "$artifacts"
+    seeds=()
+    [ -d "fuzz/seeds/$target" ] && seeds+=("fuzz/seeds/$target")
+    [ -d "fuzz/regressions/$target" ] && seeds+=("fuzz/regressions/$target")
+    dict=()
+    name=${target%Fuzz}
+    [ -f "fuzz/dict/$name.dict" ] && dict=("-dict=fuzz/dict/$name.dict")
+    echo "== $target: ${seconds}s"
+    if ! ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
+        UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+        "$build/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
+        -print_final_stats=1 -artifact_prefix="$artifacts" "${dict[@]}" \
+        "$corpus" "${seeds[@]}" >"$work/$target/log.txt" 2>&1; then
+        echo "!! $target found a problem; see $work/$target/log.txt and $artifacts"
+        tail -n 40 "$work/$target/log.txt"
+        status=1
+    fi
+    grep -E "stat::number_of_executed_units|stat::peak_rss_mb" "$work/$target/log.txt" || true
+done
+exit $status
