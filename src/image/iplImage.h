@@ -78,8 +78,8 @@ constexpr int IPL_IMAGE_DATA = 2;
 constexpr int IPL_IMAGE_ROI = 4;
 constexpr int IPL_IMAGE_TILE = 8;
 constexpr int IPL_IMAGE_MASK = 16;
-constexpr int IPL_IMAGE_ALL = IPL_IMAGE_HEADER | IPL_IMAGE_DATA | IPL_IMAGE_TILE | IPL_IMAGE_ROI |
-                              IPL_IMAGE_MASK;
+constexpr int IPL_IMAGE_ALL =
+    IPL_IMAGE_HEADER | IPL_IMAGE_DATA | IPL_IMAGE_TILE | IPL_IMAGE_ROI | IPL_IMAGE_MASK;
 
 // Side bits of iplSetBorder.
 constexpr int IPL_SIDE_TOP = 1;
@@ -119,6 +119,12 @@ void iplSetStatus(int status);
 int iplGetErrorMode();
 // Sets the error mode (0: end the process on an error, 1: return). Test and fuzz harnesses only.
 void iplSetErrorMode(int mode);
+// The function that every reported error goes to; iplDefaultErrorHandler unless replaced.
+using IplErrorHandler = int (*)(int status, const char* functionName, const char* message,
+                                const char* file, int line);
+// Installs another error handler (null restores the default) and returns the previous one.
+// Test and fuzz harnesses only: it lets them observe the reports' messages and lines.
+IplErrorHandler iplSetErrorHandler(IplErrorHandler handler);
 int iplReportStatus(int status, const char* functionName, const char* message, const char* file,
                     int line);
 int iplDefaultErrorHandler(int status, const char* functionName, const char* message,

@@ -1,0 +1,15 @@
+// Run-length decoding of 8-bit (BI_RLE8) and 4-bit (BI_RLE4) device-independent bitmaps.
+#pragma once
+
+#include <cstdint>
+
+struct BITMAPINFOHEADER;
+
+// Expands the run-length data of the bitmap block `dib` (`dibSize` readable bytes) into a new
+// block laid out like the uncompressed pixel array: rows bottom-up, indices packed as in an
+// 8- or 4-bit bitmap, each row padded to 4 bytes, pixels the data never sets holding index 0.
+// `biCompression` 1 selects RLE8, any other value RLE4. The caller has checked the header
+// (bit count matching the form, biHeight not negative, the colour table inside the block).
+// Returns the block (release it with iplAlignedFree), or null after reporting the refusal
+// through iplReportStatus.
+std::uint8_t* decodeRleDib(const BITMAPINFOHEADER* dib, std::int64_t dibSize);
