@@ -1,0 +1,74 @@
+#include "jpeg/outputBytes.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+namespace output_bytes {
+
+int writeOutFileBuffer(OutputStream* stream) {
+    const auto size = static_cast<std::uint32_t>(stream->cursor - stream->start);
+    stream->cursor = stream->start;
+    if (size == 0) {
+        return 0;
+    }
+    std::uint32_t written = 0;
+    if (!jpegFileWrite(stream->file, stream->start, size, &written) || written != size) {
+        return kFileError;
+    }
+    return 0;
+}
+
+int appendPendingAndMarkerBytes(OutputStream* stream, const std::uint8_t* pending, int pendingCount,
+                                const std::uint8_t* bytes, std::int32_t count) {
+    if (count < 0) {
+        count = 0;
+    }
+    if (stream->file == kNoJpegFile) {
+        std::int64_t needed = count;
+        for (int i = 0; i < pendingCount; ++i) {
+            needed += pending[i] == 0xFF ? 2 : 1;
+        }
+        // The stream always keeps one byte of the caller's memory spare.
+        if (needed > 0 && needed >= stream->end - stream->cursor) {
+            return kBufferTooSmall;
+        }
+    }
+    for (int i = 0; i < pendingCount; ++i) {
+        if (const int result = appendCodedByte(stream, pending[i]); result != 0) {
+            return result;
+        }
+    }
+    while (count > 0) {
+        if (stream->cursor == stream->end) {
+            if (stream->file == kNoJpegFile) {
+                return kBufferTooSmall;
+            }
+            if (const int result = writeOutFileBuffer(stream); result != 0) {
+                return result;
+            }
+        }
+        const auto chunk =
+            static_cast<std::int32_t>(std::min<std::int64_t>(count, stream->end - stream->cursor));
+        std::memcpy(stream->cursor, bytes, static_cast<std::size_t>(chunk));
+        stream->cursor += chunk;
+        stream->byteCount += chunk;
+        bytes += chunk;
+        count -= chunk;
+    }
+    return 0;
+}
+
+void startBuffer(OutputStream* stream, std::uint8_t* memory, std::int32_t size) {
+    if (stream->file != kNoJpegFile) {
+        stream->start = stream->fileBuffer;
+        stream->bufferSize = kFileBufferSize;
+    } else {
+        stream->start = memory;
+        stream->bufferSize = size < 0 ? 0 : size;
+    }
+    stream->cursor = stream->start;
+    stream->end = stream->start + stream->bufferSize;
+}
+
+} // namespace output_bytes

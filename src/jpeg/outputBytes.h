@@ -1,0 +1,52 @@
+// Byte side of the output stream, shared by the plain and the vector bit writers: appending
+// to the file buffer or the caller's memory, and writing the file buffer out.
+#pragma once
+
+#include "jpeg/outputStream.h"
+
+#include <cstdint>
+
+namespace output_bytes {
+
+constexpr int kFileError = -23;
+constexpr int kBufferTooSmall = -28;
+
+// Writes the bytes from the buffer start to the cursor to the file and moves the cursor back
+// to the start. 0, or -23 for a failed or short write.
+int writeOutFileBuffer(OutputStream* stream);
+
+// Appends one byte. A full file buffer is written out first; full caller memory gives -28.
+inline int appendByte(OutputStream* stream, std::uint8_t byte) {
+    if (stream->cursor == stream->end) {
+        if (stream->file == kNoJpegFile) {
+            return kBufferTooSmall;
+        }
+        // The whole buffer is full here, so this writes all of it.
+        if (const int result = writeOutFileBuffer(stream); result != 0) {
+            return result;
+        }
+    }
+    *stream->cursor++ = byte;
+    ++stream->byteCount;
+    return 0;
+}
+
+// Appends an entropy-coded byte: 0xFF is followed by a stuffed 0x00.
+inline int appendCodedByte(OutputStream* stream, std::uint8_t byte) {
+    if (const int result = appendByte(stream, byte); result != 0) {
+        return result;
+    }
+    return byte == 0xFF ? appendByte(stream, 0x00) : 0;
+}
+
+// The flush-and-append step of writeBytes once the bit writer has turned its pending bits
+// into `pendingCount` whole (padded) bytes. In memory mode nothing is appended, and -28 is
+// returned, when the pending bytes with their stuffing and the `count` marker bytes would
+// reach the end of the caller's memory.
+int appendPendingAndMarkerBytes(OutputStream* stream, const std::uint8_t* pending, int pendingCount,
+                                const std::uint8_t* bytes, std::int32_t count);
+
+// Points the stream at its file buffer (with a file) or at the caller's memory.
+void startBuffer(OutputStream* stream, std::uint8_t* memory, std::int32_t size);
+
+} // namespace output_bytes
