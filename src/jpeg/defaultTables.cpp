@@ -1,0 +1,57 @@
+// Installs the standard tables into the encoder state's table slots.
+#include "jpeg/defaultTables.h"
+
+#include "jpeg/defaultHuffmanTables.h"
+#include "jpeg/jpegEncoder.h"
+#include "jpeg/quantTables.h"
+
+bool callerSuppliedQuantTables(const JpegEncoderState& state) {
+    if (state.callerQuantTables == 0) {
+        return false;
+    }
+    for (const JpegQuantSlot& slot : state.quantSlots) {
+        if (slot.baseTable != nullptr) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool callerSuppliedHuffmanTables(const JpegEncoderState& state) {
+    if (state.callerHuffmanTables == 0) {
+        return false;
+    }
+    for (const JpegHuffmanSlot& slot : state.huffmanSlots) {
+        if (slot.bits != nullptr && slot.huffval != nullptr) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int installDefaultTables(JpegEncoderState& state) {
+    if (!callerSuppliedQuantTables(state)) {
+        state.quantTableCount = 2;
+        state.quantSlots[0] = {kLuminanceQuantBase, 0};
+        state.quantSlots[1] = {kChrominanceQuantBase, 1};
+        state.quantSlots[2] = {nullptr, 0};
+        state.quantSlots[3] = {nullptr, 0};
+    }
+    if (!callerSuppliedHuffmanTables(state)) {
+        state.dcTableCount = 2;
+        state.acTableCount = 2;
+        state.huffmanPairCount = 2;
+        state.huffmanSlots[0] = {kDcLuminanceBits, kDcLuminanceValues, 0, 0};
+        state.huffmanSlots[1] = {kAcLuminanceBits, kAcLuminanceValues, 1, 0};
+        state.huffmanSlots[2] = {kDcChrominanceBits, kDcChrominanceValues, 0, 1};
+        state.huffmanSlots[3] = {kAcChrominanceBits, kAcChrominanceValues, 1, 1};
+        for (int i = 4; i < 8; ++i) {
+            state.huffmanSlots[i] = {nullptr, nullptr, 0, 0};
+        }
+        for (int i = 0; i < 4; ++i) {
+            state.dcTableNumbers[i] = i == 0 ? 0 : 1;
+            state.acTableNumbers[i] = i == 0 ? 0 : 1;
+        }
+    }
+    return 0;
+}

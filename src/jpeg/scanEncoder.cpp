@@ -1,0 +1,131 @@
+// The MCU loop of a baseline scan.
+#include "jpeg/scanEncoder.h"
+
+#include "jpeg/routineTable.h"
+
+namespace {
+
+struct BlockJob {
+    std::int16_t* block;
+    const HuffmanCodeTable* dcTable;
+    const HuffmanCodeTable* acTable;
+    const std::uint16_t* reciprocals;
+    std::int16_t* dcPredictor;
+};
+
+template <bool kWithRestarts>
+int runScan(JpegEncoderState& state, JpegScanRecord& scan, bool resumed) {
+    RoutineTable& routines = *state.routines;
+    const int componentCount = scan.componentCount;
+    if (componentCount < 1 || componentCount > kJpegMaxComponents) {
+        return JPEG_ERR_NOT_SUPPORTED;
+    }
+
+    // Table lookups for every component before any MCU is coded.
+    BlockJob jobs[kJpegMaxBlocksPerMcu];
+    int blockCount = 0;
+    for (int i = 0; i < componentCount; ++i) {
+        JpegScanComponent& component = scan.components[i];
+        if (!resumed) {
+            component.dcPredictor = 0;
+        }
+        const int dcNumber = state.dcTableNumbers[i];
+        const int acNumber = state.acTableNumbers[i];
+        const HuffmanCodeTable* dcTable = dcNumber < 4 ? state.dcTables[dcNumber] : nullptr;
+        const HuffmanCodeTable* acTable = acNumber < 4 ? state.acTables[acNumber] : nullptr;
+        if (dcTable == nullptr || acTable == nullptr) {
+            return JPEG_ERR_NO_HUFFMAN_TABLE;
+        }
+        const int quantNumber = state.components[i].quantTable;
+        const std::uint16_t* reciprocals =
+            quantNumber >= 0 && quantNumber < 4 ? state.quantTables[quantNumber] : nullptr;
+        if (reciprocals == nullptr) {
+            return JPEG_ERR_NO_QUANT_TABLE;
+        }
+        const int blocks = component.h * component.v;
+        for (int b = 0; b < blocks; ++b) {
+            if (blockCount == kJpegMaxBlocksPerMcu) {
+                return JPEG_ERR_NOT_SUPPORTED;
+            }
+            jobs[blockCount] = {state.mcuBlocks + 64 * blockCount, dcTable, acTable, reciprocals,
+                                &component.dcPredictor};
+            ++blockCount;
+        }
+    }
+
+    const FetchMcuFn fetchMcu = routines.fetchMcu;
+    const ForwardDctFn forwardDct = routines.forwardDct;
+    const QuantizeBlockFn quantizeBlock = routines.quantizeBlock;
+    const EncodeBlockFn encodeBlock = routines.encodeBlock;
+    if (fetchMcu == nullptr || forwardDct == nullptr || quantizeBlock == nullptr ||
+        encodeBlock == nullptr) {
+        return JPEG_ERR_INTERNAL;
+    }
+    OutputStream* stream = &state.stream;
+    const std::int32_t mcusPerRow = state.mcusPerRow;
+    const std::int32_t mcuRows = state.mcuRows;
+    const std::uint32_t restartInterval = static_cast<std::uint32_t>(state.restartInterval);
+    std::int32_t firstColumn = scan.nextMcuColumn;
+
+    for (std::int32_t row = scan.nextMcuRow; row < mcuRows; ++row) {
+        for (std::int32_t column = firstColumn; column < mcusPerRow; ++column) {
+            fetchMcu(&state, column, row);
+            for (int b = 0; b < blockCount; ++b) {
+                forwardDct(jobs[b].block);
+            }
+            for (int b = 0; b < blockCount; ++b) {
+                const BlockJob& job = jobs[b];
+                quantizeBlock(job.block, job.reciprocals);
+                const int result =
+                    encodeBlock(stream, job.dcTable, job.acTable, job.dcPredictor, job.block);
+                if (result != 0) {
+                    routines.endOfOperation();
+                    return result;
+                }
+            }
+            if constexpr (kWithRestarts) {
+                ++scan.mcuCounter;
+                const bool lastMcu = row == mcuRows - 1 && column == mcusPerRow - 1;
+                if (scan.mcuCounter % restartInterval == 0 && !lastMcu) {
+                    const int marker =
+                        static_cast<int>((scan.mcuCounter / restartInterval - 1) % 8);
+                    const int result = writeRestartMarker(marker, stream, routines.writeBytes);
+                    if (result != 0) {
+                        routines.endOfOperation();
+                        return result;
+                    }
+                    if (marker == 7) {
+                        scan.mcuCounter = 0;
+                    }
+                    for (int i = 0; i < componentCount; ++i) {
+                        scan.components[i].dcPredictor = 0;
+                    }
+                }
+            }
+            if (state.interruptFlag != 0) {
+                scan.lastMcuColumn = column;
+                scan.lastMcuRow = row;
+                scan.nextMcuColumn = (column + 1) % mcusPerRow;
+                scan.nextMcuRow = scan.nextMcuColumn == 0 ? row + 1 : row;
+                routines.endOfOperation();
+                return JPEG_INTERRUPT_SUCCESS;
+            }
+        }
+        firstColumn = 0;
+    }
+    routines.endOfOperation();
+    return JPEG_SUCCESS;
+}
+
+} // namespace
+
+int encodeBaselineScan(JpegEncoderState& state, JpegScanRecord& scan, bool resumed) {
+    return runScan<false>(state, scan, resumed);
+}
+
+int encodeBaselineScanWithRestarts(JpegEncoderState& state, JpegScanRecord& scan, bool resumed) {
+    if (state.restartInterval <= 0) {
+        return runScan<false>(state, scan, resumed);
+    }
+    return runScan<true>(state, scan, resumed);
+}

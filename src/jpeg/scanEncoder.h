@@ -1,0 +1,32 @@
+// The scan driver: codes the image MCU by MCU (fetch, forward DCT, quantisation, Huffman
+// coding), optionally with restart markers between restart intervals.
+#pragma once
+
+#include "jpeg/jpegEncoder.h"
+
+#include <cstdint>
+
+struct JpegScanComponent {
+    std::int32_t index;
+    std::int32_t h;
+    std::int32_t v;
+    std::int16_t dcPredictor;
+};
+
+struct JpegScanRecord {
+    std::int32_t componentCount = 0;
+    JpegScanComponent components[kJpegMaxComponents] = {};
+    std::uint32_t mcuCounter = 0; // MCUs since the last restart marker
+    std::int32_t nextMcuColumn = 0;
+    std::int32_t nextMcuRow = 0;
+    std::int32_t lastMcuColumn = 0; // the last MCU coded before a suspension
+    std::int32_t lastMcuRow = 0;
+};
+
+// Codes every MCU from the record's next position on. 0 when the last MCU is coded, 1 when
+// the state's interrupt flag stopped it after an MCU, or a negative status. `resumed` keeps
+// the DC predictors of a suspended scan.
+int encodeBaselineScan(JpegEncoderState& state, JpegScanRecord& scan, bool resumed);
+
+// The same with a restart marker after every state.restartInterval MCUs (not after the last).
+int encodeBaselineScanWithRestarts(JpegEncoderState& state, JpegScanRecord& scan, bool resumed);
