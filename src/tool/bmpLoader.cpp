@@ -74,8 +74,11 @@ int checkBitmapBlock(const unsigned char* block, std::int64_t blockSize, BITMAPI
         return kBmpErrorPastEnd;
     }
     if (info.biCompression == BI_RGB || info.biCompression == BI_BITFIELDS) {
-        const std::int64_t rowBytes = (width * info.biBitCount + 31) / 32 * 4;
-        if (rowBytes * height > blockSize - rowsStart) {
+        // Rows are padded to 4 bytes; the last row needs only the bytes its pixels occupy.
+        const std::int64_t rowBits = width * info.biBitCount;
+        const std::int64_t rowBytes = (rowBits + 31) / 32 * 4;
+        const std::int64_t needed = height == 0 ? 0 : (height - 1) * rowBytes + (rowBits + 7) / 8;
+        if (needed > blockSize - rowsStart) {
             return kBmpErrorPastEnd;
         }
     }

@@ -58,11 +58,12 @@ QimImg::QimImg(const QimImg& other) : body_(other.body_) {
 }
 
 QimImg& QimImg::operator=(const QimImg& other) {
-    if (other.body_ != nullptr) {
-        ++other.body_->refCount; // first, so that assigning a handle to itself is harmless
+    QimImgBase* shared = other.body_; // taken first: `other` may be this handle
+    if (shared != nullptr) {
+        ++shared->refCount;
     }
     release();
-    body_ = other.body_;
+    body_ = shared;
     return *this;
 }
 
