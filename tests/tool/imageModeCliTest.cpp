@@ -1,0 +1,220 @@
+// The -i mode through the real binary: the order of its checks and their messages, the
+// decided treatment of truncated, top-down, empty and oversized bitmaps, library refusals,
+// and what is left on disk when the output cannot be written.
+#include "support/runProcess.h"
+#include "support/testFiles.h"
+#include "vx2Image/dibBuilder.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+namespace {
+
+using dib_builder::buildBmpFile;
+using dib_builder::Bytes;
+using dib_builder::DibSpec;
+using dib_builder::rows24;
+using dib_builder::solid24;
+using testing_support::fileExists;
+using testing_support::readFile;
+using testing_support::runQmjpeg;
+using testing_support::ScratchDir;
+using testing_support::writeFile;
+
+class ImageModeCliTest : public ::testing::Test {
+protected:
+    std::string bitmap(const std::string& name, const DibSpec& spec) {
+        return bitmap(name, buildBmpFile(spec));
+    }
+    std::string bitmap(const std::string& name, const Bytes& bytes) {
+        const std::string path = dir.file(name);
+        writeFile(path, bytes);
+        return path;
+    }
+    void expectRun(const std::string& source, const std::string& finalImage, int status,
+                   const std::string& text) {
+        const auto result = runQmjpeg({"-i", source, finalImage, output});
+        EXPECT_EQ(result.exitStatus, status) << source << " / " << finalImage;
+        EXPECT_EQ(result.output, text) << source << " / " << finalImage;
+        EXPECT_EQ(result.errors, "");
+    }
+
+    ScratchDir dir;
+    std::string output = dir.file("out.jpg");
+};
+
+// A picture with some structure, so that the JPEG has real content.
+DibSpec gradient(int width, int height) {
+    std::vector<std::uint32_t> pixels;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            pixels.push_back(static_cast<std::uint32_t>(((x * 37 + y * 11) & 0xFF) << 16 |
+                                                        ((x * y) & 0xFF) << 8 | ((y * 53) & 0xFF)));
+        }
+    }
+    DibSpec spec;
+    spec.width = width;
+    spec.height = height;
+    spec.pixels = rows24(width, pixels);
+    return spec;
+}
+
+TEST_F(ImageModeCliTest, LoadFailuresNameTheImage) {
+    const std::string good = bitmap("good.bmp", solid24(4, 4, 0x808080));
+    const std::string missing = dir.file("missing.bmp");
+    expectRun(missing, dir.file("missing-too.bmp"), 1, "Unable to load src image\n");
+    expectRun(good, missing, 1, "Unable to load final image\n");
+    Bytes notBmp = buildBmpFile(solid24(4, 4, 0));
+    notBmp[1] = 'A';
+    expectRun(bitmap("notbmp.bmp", notBmp), good, 1, "Unable to load src image\n");
+    expectRun(good, bitmap("short.bmp", Bytes{'B', 'M', 1}), 1, "Unable to load final image\n");
+    EXPECT_FALSE(fileExists(output));
+}
+
+TEST_F(ImageModeCliTest, BitmapsExtendingPastTheirFileFailTheLoad) {
+    const std::string good = bitmap("good.bmp", solid24(4, 4, 0x808080));
+    DibSpec truncatedRows = solid24(4, 4, 0x808080);
+    truncatedRows.pixels.resize(truncatedRows.pixels.size() - 1);
+    expectRun(bitmap("rows.bmp", truncatedRows), good, 1, "Unable to load src image\n");
+    DibSpec truncatedTable;
+    truncatedTable.width = 4;
+    truncatedTable.height = 4;
+    truncatedTable.bitCount = 8;
+    truncatedTable.table.assign(16, 0); // 256 entries promised
+    expectRun(good, bitmap("table.bmp", truncatedTable), 1, "Unable to load final image\n");
+    const Bytes full = buildBmpFile(solid24(4, 4, 0));
+    expectRun(bitmap("header.bmp", Bytes(full.begin(), full.begin() + 30)), good, 1,
+              "Unable to load src image\n");
+    EXPECT_FALSE(fileExists(output));
+}
+
+TEST_F(ImageModeCliTest, SizeChecksComeInOrder) {
+    expectRun(bitmap("a.bmp", solid24(10, 20, 0x101010)), bitmap("b.bmp", solid24(20, 10, 0)), 1,
+              "Image dimensions don't match\n");
+    expectRun(bitmap("c.bmp", solid24(10, 20, 0x101010)), bitmap("d.bmp", solid24(10, 21, 0)), 1,
+              "Image dimensions don't match\n");
+    // Empty bitmaps load; the size match is checked before the zero size.
+    expectRun(bitmap("w0.bmp", solid24(0, 5, 0)), bitmap("w3.bmp", solid24(3, 5, 0)), 1,
+              "Image dimensions don't match\n");
+    expectRun(bitmap("w0a.bmp", solid24(0, 5, 0)), bitmap("w0b.bmp", solid24(0, 5, 0)), 1,
+              "Image dimensions cannot be zero\n");
+    expectRun(bitmap("h0a.bmp", solid24(4, 0, 0)), bitmap("h0b.bmp", solid24(4, 0, 0)), 1,
+              "Image dimensions cannot be zero\n");
+    EXPECT_FALSE(fileExists(output));
+}
+
+TEST_F(ImageModeCliTest, UnsupportedDimensionsFailTheLoad) {
+    const std::string good = bitmap("good.bmp", solid24(1, 1, 0));
+    DibSpec negativeWidth = solid24(1, 1, 0);
+    negativeWidth.width = -1;
+    expectRun(bitmap("neg.bmp", negativeWidth), good, 1, "Unable to load src image\n");
+    DibSpec tooWide = solid24(1, 1, 0);
+    tooWide.width = 70000;
+    expectRun(good, bitmap("wide.bmp", tooWide), 1, "Unable to load final image\n");
+    DibSpec tooTall = solid24(1, 1, 0);
+    tooTall.height = -70000;
+    expectRun(bitmap("tall.bmp", tooTall), good, 1, "Unable to load src image\n");
+}
+
+TEST_F(ImageModeCliTest, TopDownAndBottomUpBitmapsOfOnePictureMatch) {
+    DibSpec bottomUp = gradient(9, 5);
+    DibSpec topDown = bottomUp;
+    topDown.height = -5;
+    topDown.pixels.clear();
+    const std::size_t rowBytes = bottomUp.pixels.size() / 5;
+    for (int y = 4; y >= 0; --y) {
+        topDown.pixels.insert(topDown.pixels.end(),
+                              bottomUp.pixels.begin() + static_cast<long>(y * rowBytes),
+                              bottomUp.pixels.begin() + static_cast<long>((y + 1) * rowBytes));
+    }
+    // Same picture twice: the ratio image is 64 everywhere.
+    const std::string bottomUpFile = bitmap("bu.bmp", bottomUp);
+    expectRun(bottomUpFile, bottomUpFile, 0, "");
+    // The top-down file gives the same all-64 image only if its rows land in the same places.
+    const std::string mixedOutput = dir.file("mixed.jpg");
+    const auto mixed = runQmjpeg({"-i", bitmap("td.bmp", topDown), bottomUpFile, mixedOutput});
+    EXPECT_EQ(mixed.exitStatus, 0);
+    EXPECT_EQ(mixed.output, "");
+    EXPECT_EQ(readFile(mixedOutput), readFile(output));
+    // Rows in the wrong order would not: the picture is not symmetric.
+    DibSpec flipped = topDown;
+    flipped.height = 5;
+    const std::string flippedOutput = dir.file("flipped.jpg");
+    runQmjpeg({"-i", bitmap("flip.bmp", flipped), bottomUpFile, flippedOutput});
+    EXPECT_NE(readFile(flippedOutput), readFile(output));
+}
+
+TEST_F(ImageModeCliTest, LibraryRefusalEndsWithStatusOneAndNoText) {
+    const std::string good = bitmap("good.bmp", solid24(1, 1, 0));
+    DibSpec twoBit = solid24(1, 1, 0);
+    twoBit.bitCount = 2;
+    twoBit.table = {0, 0, 0, 0};
+    expectRun(bitmap("twobit.bmp", twoBit), good, 1, "");
+    DibSpec runLengthTopDown;
+    runLengthTopDown.width = 1;
+    runLengthTopDown.height = -1;
+    runLengthTopDown.bitCount = 8;
+    runLengthTopDown.compression = 1;
+    runLengthTopDown.clrUsed = 1;
+    runLengthTopDown.table = {0};
+    runLengthTopDown.pixels = {1, 0, 0, 1};
+    expectRun(good, bitmap("rletd.bmp", runLengthTopDown), 1, "");
+    EXPECT_FALSE(fileExists(output));
+}
+
+TEST_F(ImageModeCliTest, SuccessWritesAJpegAndNothingElse) {
+    const std::string source = bitmap("s.bmp", gradient(17, 9));
+    const std::string finalImage = bitmap("f.bmp", solid24(17, 9, 0x406080));
+    const auto result = runQmjpeg({"-i", source, finalImage, output, "extra", "args"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output, "");
+    const Bytes jpeg = readFile(output);
+    ASSERT_GT(jpeg.size(), 4u);
+    EXPECT_EQ(jpeg[0], 0xFF);
+    EXPECT_EQ(jpeg[1], 0xD8);
+    EXPECT_EQ(jpeg[jpeg.size() - 2], 0xFF);
+    EXPECT_EQ(jpeg[jpeg.size() - 1], 0xD9);
+}
+
+TEST_F(ImageModeCliTest, IdenticalOnePixelBitmapsGiveTheKnownFile) {
+    const std::string pixel = bitmap("p.bmp", solid24(1, 1, 0x336699));
+    expectRun(pixel, pixel, 0, "");
+    const Bytes jpeg = readFile(output);
+    ASSERT_EQ(jpeg.size(), 666u);
+    // The entropy-coded data sits between the end of the SOS segment and EOI.
+    const Bytes tail(jpeg.end() - 7, jpeg.end());
+    EXPECT_EQ(tail, (Bytes{0xFC, 0xFF, 0x00, 0xA0, 0x0F, 0xFF, 0xD9}));
+}
+
+TEST_F(ImageModeCliTest, OutputThatCannotBeCreated) {
+    const std::string pixel = bitmap("p.bmp", solid24(2, 2, 0x336699));
+    const auto noDir = runQmjpeg({"-i", pixel, pixel, dir.file("no/such/dir/out.jpg")});
+    EXPECT_EQ(noDir.exitStatus, 1);
+    EXPECT_EQ(noDir.output, "Unable to create output file.\n");
+    const auto isDir = runQmjpeg({"-i", pixel, pixel, dir.path().string()});
+    EXPECT_EQ(isDir.exitStatus, 1);
+    EXPECT_EQ(isDir.output, "Unable to create output file.\n");
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path()));
+}
+
+TEST_F(ImageModeCliTest, OutputFailingPartWayIsRemoved) {
+    const std::string source = bitmap("s.bmp", gradient(256, 256));
+    const std::string finalImage = bitmap("f.bmp", solid24(256, 256, 0x203040));
+    writeFile(output, Bytes(5000, 0xAB)); // an older file in the way
+    // Files may grow to 1000 bytes only; beyond that writes fail instead of killing the child.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    const auto result = runQmjpeg({"-i", source, finalImage, output});
+    std::signal(SIGXFSZ, previous);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.output, "Unable to create output file.\n");
+    EXPECT_FALSE(fileExists(output));
+}
+
+} // namespace
