@@ -1,0 +1,158 @@
+#include "jpeg/blockTransform.h"
+#include "jpeg/zigzag.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <random>
+
+namespace {
+
+using Block = std::array<std::int16_t, 64>;
+using Reciprocals = std::array<std::uint16_t, 64>;
+
+struct QuantizerVariant {
+    const char* name;
+    QuantizeBlockFn quantize;
+};
+
+const QuantizerVariant kVariants[] = {
+    {"Plain", quantizeBlockPlain}, {"Vector", quantizeBlockVector}, {"Sse2", quantizeBlockSse2}};
+
+Reciprocals reciprocalsForStep(int step) {
+    Reciprocals table;
+    table.fill(static_cast<std::uint16_t>(step));
+    buildReciprocalTable(table.data());
+    return table;
+}
+
+std::int16_t quantizeOne(QuantizeBlockFn quantize, int coefficient, std::uint16_t reciprocal) {
+    alignas(16) Block block{};
+    block.fill(static_cast<std::int16_t>(coefficient));
+    alignas(16) Reciprocals table;
+    table.fill(reciprocal);
+    quantize(block.data(), table.data());
+    for (int n = 1; n < 64; ++n) {
+        EXPECT_EQ(block[n], block[0]);
+    }
+    return block[0];
+}
+
+TEST(ReciprocalTable, HoldsTwoToTheFifteenOverTheStepInNaturalOrder) {
+    Reciprocals table;
+    for (int k = 0; k < 64; ++k) {
+        table[k] = static_cast<std::uint16_t>(k + 1); // zig-zag order
+    }
+    buildReciprocalTable(table.data());
+    for (int k = 0; k < 64; ++k) {
+        EXPECT_EQ(table[zigzagToNatural[k]], 32768 / (k + 1)) << "zig-zag position " << k;
+    }
+}
+
+TEST(ReciprocalTable, ExtremeSteps) {
+    const std::pair<int, int> cases[] = {{1, 0x8000}, {2, 16384}, {5, 6553}, {255, 128}};
+    for (const auto& [step, reciprocal] : cases) {
+        EXPECT_EQ(reciprocalsForStep(step)[0], reciprocal) << "step " << step;
+    }
+}
+
+TEST(ZigzagMap, FollowsFigureA6AndPadsWith63) {
+    const std::int32_t start[] = {0, 1, 8, 16, 9, 2, 3, 10, 17, 24};
+    for (int k = 0; k < 10; ++k) {
+        EXPECT_EQ(zigzagToNatural[k], start[k]);
+    }
+    std::array<bool, 64> seen{};
+    for (int k = 0; k < 64; ++k) {
+        EXPECT_EQ(zigzagToNatural[k], kZigzagNatural[k]);
+        seen[static_cast<std::size_t>(zigzagToNatural[k])] = true;
+    }
+    for (int n = 0; n < 64; ++n) {
+        EXPECT_TRUE(seen[n]) << n;
+    }
+    for (int k = 64; k < 80; ++k) {
+        EXPECT_EQ(zigzagToNatural[k], 63);
+    }
+}
+
+TEST(Quantizer, StepOneLeavesCoefficientsUnchanged) {
+    const std::uint16_t reciprocal = reciprocalsForStep(1)[0];
+    for (const QuantizerVariant& variant : kVariants) {
+        for (int c = -4095; c <= 4095; ++c) {
+            ASSERT_EQ(quantizeOne(variant.quantize, c, reciprocal), c) << variant.name;
+        }
+    }
+}
+
+TEST(Quantizer, StepTwoRoundsHalvesUpwards) {
+    const std::uint16_t reciprocal = reciprocalsForStep(2)[0];
+    const std::pair<int, int> cases[] = {{1, 1},        {-1, 0},      {-3, -1}, {3, 2},
+                                         {0, 0},        {2, 1},       {-2, -1}, {1023, 512},
+                                         {-1024, -512}, {-1023, -511}};
+    for (const QuantizerVariant& variant : kVariants) {
+        for (const auto& [c, expected] : cases) {
+            EXPECT_EQ(quantizeOne(variant.quantize, c, reciprocal), expected)
+                << variant.name << " coefficient " << c;
+        }
+    }
+}
+
+TEST(Quantizer, OddReciprocalLosesItsLowBitInTheVectorVariants) {
+    const std::uint16_t reciprocal = reciprocalsForStep(5)[0];
+    ASSERT_EQ(reciprocal, 6553);
+    int differences = 0;
+    for (int c = -2048; c <= 2048; ++c) {
+        const int plainWithEven = quantizeOne(quantizeBlockPlain, c, 6552);
+        const int plainWithOdd = quantizeOne(quantizeBlockPlain, c, reciprocal);
+        ASSERT_EQ(quantizeOne(quantizeBlockVector, c, reciprocal), plainWithEven) << c;
+        ASSERT_EQ(quantizeOne(quantizeBlockSse2, c, reciprocal), plainWithEven) << c;
+        if (plainWithOdd != plainWithEven) {
+            ++differences;
+            EXPECT_EQ(std::abs(plainWithOdd), std::abs(plainWithEven) + 1) << c;
+        }
+    }
+    EXPECT_GT(differences, 0);
+}
+
+TEST(Quantizer, PlainAndVectorAgreeForEvenReciprocals) {
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> coefficient(-4095, 4095);
+    std::uniform_int_distribution<int> step(1, 255);
+    for (int i = 0; i < 2000; ++i) {
+        alignas(16) Block plain;
+        for (auto& c : plain) {
+            c = static_cast<std::int16_t>(coefficient(rng));
+        }
+        alignas(16) Block vector = plain;
+        alignas(16) Reciprocals table;
+        for (auto& r : table) {
+            r = static_cast<std::uint16_t>((32768 / step(rng)) & ~1);
+        }
+        quantizeBlockPlain(plain.data(), table.data());
+        quantizeBlockVector(vector.data(), table.data());
+        ASSERT_EQ(plain, vector) << "block " << i;
+    }
+}
+
+TEST(Quantizer, Sse2MatchesThePortableVectorVersionOnAnyInput) {
+    std::mt19937 rng(6);
+    std::uniform_int_distribution<int> coefficient(-32768, 32767);
+    std::uniform_int_distribution<int> reciprocal(0, 65535);
+    for (int i = 0; i < 20000; ++i) {
+        alignas(16) Block portable;
+        for (auto& c : portable) {
+            c = static_cast<std::int16_t>(coefficient(rng));
+        }
+        alignas(16) Block sse2 = portable;
+        alignas(16) Reciprocals table;
+        for (auto& r : table) {
+            r = static_cast<std::uint16_t>(reciprocal(rng));
+        }
+        quantizeBlockVector(portable.data(), table.data());
+        quantizeBlockSse2(sse2.data(), table.data());
+        ASSERT_EQ(portable, sse2) << "block " << i;
+    }
+}
+
+} // namespace
