@@ -85,8 +85,30 @@ int checkBitmapBlock(const unsigned char* block, std::int64_t blockSize, BITMAPI
     return 0;
 }
 
+void setAlpha(unsigned char* row, int width, bool opaque) {
+    // Pixels are handled as 32-bit words; the alpha byte (byte 3) is their top byte.
+    for (int x = 0; x < width; ++x) {
+        std::uint32_t word;
+        std::memcpy(&word, row + 4 * x, sizeof word);
+        word = opaque ? (word | 0xFF000000u) : (word & 0x00FFFFFFu);
+        std::memcpy(row + 4 * x, &word, sizeof word);
+    }
+}
+
+bool rowHasAlpha(const unsigned char* row, int width) {
+    std::uint32_t any = 0;
+    for (int x = 0; x < width; ++x) {
+        std::uint32_t word;
+        std::memcpy(&word, row + 4 * x, sizeof word);
+        any |= word;
+    }
+    return (any & 0xFF000000u) != 0;
+}
+
 // Bitmaps without alpha information leave every alpha byte 0: those become opaque. A bitmap
-// with any non-zero alpha byte keeps its alpha as stored.
+// with any non-zero alpha byte keeps its alpha as stored. Each row is made opaque right after
+// it was checked, while it is still in the cache; the first row with alpha puts the rows
+// before it back to 0, which is what they held.
 bool makeOpaqueWithoutAlpha(QimImgT<Rgba8>& image) {
     auto* pixels = reinterpret_cast<unsigned char*>(image.unshare());
     if (pixels == nullptr) {
@@ -95,28 +117,15 @@ bool makeOpaqueWithoutAlpha(QimImgT<Rgba8>& image) {
     const int width = image.width();
     const int height = image.height();
     const std::int64_t step = image.widthStep();
-    // Pixels are handled as 32-bit words; the alpha byte (byte 3) is their top byte.
-    constexpr std::uint32_t alphaBits = 0xFF000000u;
-    for (int y = 0; y < height; ++y) {
-        const unsigned char* row = pixels + y * step;
-        std::uint32_t any = 0;
-        for (int x = 0; x < width; ++x) {
-            std::uint32_t word;
-            std::memcpy(&word, row + 4 * x, sizeof word);
-            any |= word;
-        }
-        if ((any & alphaBits) != 0) {
-            return true;
-        }
-    }
     for (int y = 0; y < height; ++y) {
         unsigned char* row = pixels + y * step;
-        for (int x = 0; x < width; ++x) {
-            std::uint32_t word;
-            std::memcpy(&word, row + 4 * x, sizeof word);
-            word |= alphaBits;
-            std::memcpy(row + 4 * x, &word, sizeof word);
+        if (rowHasAlpha(row, width)) {
+            for (int done = 0; done < y; ++done) {
+                setAlpha(pixels + done * step, width, false);
+            }
+            return true;
         }
+        setAlpha(row, width, true);
     }
     return true;
 }
