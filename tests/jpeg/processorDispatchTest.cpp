@@ -1,0 +1,172 @@
+// Processor identification, the class decision with its override, and the routine table.
+#include "encoderTestSupport.h"
+#include "jpeg/mcuFetch.h"
+#include "jpeg/processorInfo.h"
+#include "jpeg/routineTable.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+using namespace enc_test;
+
+namespace {
+
+CpuidLeaves leavesFor(std::uint32_t family, std::uint32_t features,
+                      std::uint32_t extendedFamily = 0) {
+    CpuidLeaves leaves;
+    leaves.available = true;
+    leaves.maxLeaf = 1;
+    leaves.leaf1Eax = (extendedFamily << 20) | (family << 8) | (0x3u << 4) | 0x2u;
+    leaves.leaf1Edx = features;
+    return leaves;
+}
+
+constexpr std::uint32_t kMmx = kFeatureMmx;
+constexpr std::uint32_t kSse = kFeatureSse;
+constexpr std::uint32_t kSse2 = kFeatureSse2;
+
+struct ClassCase {
+    const char* name;
+    CpuidLeaves leaves;
+    int expectedClass;
+};
+
+TEST(ProcessorClass, FollowsTheFamilyAndFeatureTable) {
+    CpuidLeaves noCpuid;
+    CpuidLeaves onlyLeaf0 = leavesFor(6, kMmx | kSse | kSse2);
+    onlyLeaf0.maxLeaf = 0;
+    const std::vector<ClassCase> cases = {
+        {"no CPUID", noCpuid, 0},
+        {"leaf 1 not reported", onlyLeaf0, 0},
+        {"family 4", leavesFor(4, kMmx | kSse | kSse2), 0},
+        {"family 5 without MMX", leavesFor(5, 0), 1},
+        {"family 5 with MMX", leavesFor(5, kMmx), 3},
+        {"family 6 without MMX", leavesFor(6, kSse), 2},
+        {"family 6 with MMX", leavesFor(6, kMmx), 4},
+        {"family 6 with MMX and SSE", leavesFor(6, kMmx | kSse | kSse2), 5},
+        {"family 15 without SSE2", leavesFor(15, kMmx | kSse), 0},
+        {"family 15 with SSE2", leavesFor(15, kMmx | kSse | kSse2), 6},
+        {"base family 15 of a newer processor", leavesFor(15, kMmx | kSse | kSse2, 10), 6},
+        {"family 7", leavesFor(7, kMmx | kSse | kSse2), 0},
+    };
+    for (const ClassCase& c : cases) {
+        EXPECT_EQ(decideProcessorClass(c.leaves, nullptr), c.expectedClass) << c.name;
+    }
+}
+
+TEST(ProcessorInfo, DecodesTheCpuidRegisters) {
+    CpuidLeaves leaves = leavesFor(6, kMmx | kFeatureTimeStamp);
+    leaves.leaf0Ebx = 0x756E6547; // "Genu"
+    leaves.leaf0Edx = 0x49656E69; // "ineI"
+    leaves.leaf0Ecx = 0x6C65746E; // "ntel"
+    leaves.leaf1Eax = 0x00002695; // type 2, family 6, model 9, stepping 5
+    leaves.leaf1Ebx = 0x12345607;
+    const ProcessorInfo info = processorInfoFromCpuid(leaves);
+    EXPECT_STREQ(info.vendor, "GenuineIntel");
+    EXPECT_EQ(info.processorType, 2);
+    EXPECT_EQ(info.family, 6);
+    EXPECT_EQ(info.model, 9);
+    EXPECT_EQ(info.stepping, 5);
+    EXPECT_EQ(info.brandIndex, 7);
+    EXPECT_EQ(info.featureFlags, kMmx | kFeatureTimeStamp);
+
+    const ProcessorInfo none = processorInfoFromCpuid(CpuidLeaves{});
+    EXPECT_STREQ(none.vendor, "            ");
+    EXPECT_EQ(none.family, 0);
+    EXPECT_EQ(none.featureFlags, 0u);
+}
+
+struct OverrideCase {
+    const char* text;
+    std::optional<int> value;
+};
+
+TEST(ProcessorClassOverride, AcceptsOnlyAnIntegerFrom0To6) {
+    const std::vector<OverrideCase> cases = {
+        {"0", 0},
+        {"3", 3},
+        {"6", 6},
+        {"06", 6},
+        {"7", std::nullopt},
+        {"-1", std::nullopt},
+        {"+2", std::nullopt},
+        {"2x", std::nullopt},
+        {" 2", std::nullopt},
+        {"2 ", std::nullopt},
+        {"", std::nullopt},
+        {"x", std::nullopt},
+        {"99999999999", std::nullopt},
+        {nullptr, std::nullopt},
+    };
+    for (const OverrideCase& c : cases) {
+        EXPECT_EQ(parseProcessorClassOverride(c.text), c.value) << (c.text ? c.text : "(null)");
+    }
+}
+
+TEST(ProcessorClassOverride, WinsOverTheProcessorWhenValid) {
+    const CpuidLeaves modern = leavesFor(15, kMmx | kSse | kSse2);
+    EXPECT_EQ(decideProcessorClass(modern, "0"), 0);
+    EXPECT_EQ(decideProcessorClass(modern, "4"), 4);
+    EXPECT_EQ(decideProcessorClass(CpuidLeaves{}, "5"), 5);
+    EXPECT_EQ(decideProcessorClass(modern, "7"), 6);
+    EXPECT_EQ(decideProcessorClass(modern, "-1"), 6);
+    EXPECT_EQ(decideProcessorClass(leavesFor(5, 0), "1x"), 1);
+}
+
+TEST(ProcessorClassOverride, EnvironmentVariableReachesJpegInitialize) {
+    const int natural = decideProcessorClass(readCpuidLeaves(), nullptr);
+    for (const char* value : {"0", "2", "3", "6"}) {
+        EXPECT_EQ(newRecord(value)->state.processorClass, value[0] - '0') << value;
+    }
+    for (const char* value : {"7", "-1", "3 "}) {
+        EXPECT_EQ(newRecord(value)->state.processorClass, natural) << value;
+    }
+}
+
+TEST(RoutineTable, PlainClassesGetThePlainSetAndTheOthersTheVectorSet) {
+    for (int processorClass = 0; processorClass <= 6; ++processorClass) {
+        RoutineTable table;
+        fillRoutineTable(table, processorClass);
+        const bool vector = processorClass >= 3;
+        EXPECT_EQ(routineSetForClass(processorClass),
+                  vector ? RoutineSet::Vector : RoutineSet::Plain);
+        SCOPED_TRACE(processorClass);
+        if (vector) {
+            EXPECT_EQ(table.encodeBlock, &encodeBlockVector);
+            EXPECT_EQ(table.writeBytes, &writeBytesVector);
+            EXPECT_EQ(table.startOutput, &startOutputVector);
+            EXPECT_TRUE(table.forwardDctMethod1 == &forwardDctSse2 ||
+                        table.forwardDctMethod1 == &forwardDctVector);
+            EXPECT_TRUE(table.quantizeBlockMethod1 == &quantizeBlockSse2 ||
+                        table.quantizeBlockMethod1 == &quantizeBlockVector);
+        } else {
+            EXPECT_EQ(table.encodeBlock, &encodeBlockPlain);
+            EXPECT_EQ(table.writeBytes, &writeBytesPlain);
+            EXPECT_EQ(table.startOutput, &startOutputPlain);
+            EXPECT_EQ(table.forwardDctMethod1, &forwardDctPlain);
+            EXPECT_EQ(table.quantizeBlockMethod1, &quantizeBlockPlain);
+            EXPECT_EQ(table.fetchMcuRgbx, &fetchMcuRgbxPlain);
+        }
+        EXPECT_EQ(table.fetchMcu, nullptr);
+        EXPECT_EQ(table.forwardDct, nullptr);
+        EXPECT_EQ(table.quantizeBlock, table.quantizeBlockMethod0);
+        EXPECT_NE(table.endOfOperation, nullptr);
+
+        selectTransformRoutines(table, 1);
+        EXPECT_EQ(table.forwardDct, table.forwardDctMethod1);
+        EXPECT_EQ(table.quantizeBlock, table.quantizeBlockMethod1);
+    }
+}
+
+// The plain and the vector transforms differ in the last bit for some coefficients, so the
+// routine set is visible in the output of a textured image.
+TEST(RoutineTable, RoutineSetsGiveDifferentStreamsForTexturedImages) {
+    const RgbxImage image = makeImage(64, 64, 0, randomPixels(17));
+    EXPECT_NE(encodeToMemory(image, "0").bytes, encodeToMemory(image, "6").bytes);
+}
+
+} // namespace
