@@ -28,7 +28,9 @@ void clearBorrowedParts(ImageHeader& header) {
 
 } // namespace
 
-QimImgBase::QimImgBase() = default;
+QimImgBase::QimImgBase() {
+    std::memset(&header, 0, sizeof header); // every field and the padding between them
+}
 
 QimImgBase::QimImgBase(const QimImgBase& other, bool copyPixels) : header(other.header) {
     clearBorrowedParts(header);
