@@ -119,6 +119,12 @@ struct ReadFields16 {
     }
 };
 
+// 16-bit pixels through a table of all 65536 words, already in the image's channel order.
+struct ReadTable16 {
+    const Pixel* table;
+    Pixel read(const std::uint8_t* row, std::int64_t x) const { return table[load16(row + 2 * x)]; }
+};
+
 struct ReadBgr24 {
     Pixel read(const std::uint8_t* row, std::int64_t x) const {
         const std::uint8_t* p = row + 3 * x;
@@ -456,6 +462,19 @@ void loadPalette(const std::uint8_t* block, std::int64_t dibSize, std::int64_t t
     }
 }
 
+// Below this many pixels the 16-bit table costs more than it saves.
+constexpr std::int64_t kTable16MinPixels = 1 << 18;
+
+// The 16-bit lookup table; no table (null) when it cannot be obtained.
+struct Table16 {
+    Pixel* data;
+    explicit Table16(std::int64_t entries)
+        : data(static_cast<Pixel*>(iplAlignedAlloc(entries * std::int64_t{sizeof(Pixel)}))) {}
+    ~Table16() { iplAlignedFree(data); }
+    Table16(const Table16&) = delete;
+    Table16& operator=(const Table16&) = delete;
+};
+
 // Frees the decoded run-length block on every path.
 struct DecodedBlock {
     std::uint8_t* data = nullptr;
@@ -701,9 +720,20 @@ void iplConvertFromDIB(const BITMAPINFOHEADER* dib, std::int64_t dibSize, ImageH
         break;
     case ReaderKind::Fields16: {
         const ColourMasks fields = layout.bitFields ? masks : ColourMasks{0x7C00, 0x03E0, 0x001F};
-        convertOrdered(ReadFields16{BitField::of(fields.red), BitField::of(fields.green),
-                                    BitField::of(fields.blue)},
-                       order, writerKind, plan);
+        const ReadFields16 reader{BitField::of(fields.red), BitField::of(fields.green),
+                                  BitField::of(fields.blue)};
+        // Large bitmaps: one table of every word's converted pixel beats decoding each pixel.
+        Table16 table(plan.rows * plan.columns >= kTable16MinPixels ? 65536 : 0);
+        if (table.data != nullptr) {
+            for (std::uint32_t word = 0; word < 65536; ++word) {
+                const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(word),
+                                               static_cast<std::uint8_t>(word >> 8)};
+                table.data[word] = applyOrder(order, reader.read(bytes, 0));
+            }
+            convertWith<ReadTable16, KeepOrder>({table.data}, writerKind, plan);
+        } else {
+            convertOrdered(reader, order, writerKind, plan);
+        }
         break;
     }
     case ReaderKind::Bgr24:

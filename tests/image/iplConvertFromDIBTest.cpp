@@ -291,6 +291,49 @@ TEST(ConvertFromDib, AllocatesPixelsWhenTheImageHasNone) {
     EXPECT_EQ(image.rgba(0, 0), (Rgba{3, 2, 1, 0}));
 }
 
+// Large 16-bit bitmaps take a whole-table path; it must agree with the field rules.
+TEST(ConvertFromDib, LargeSixteenBitBitmapsMatchTheFieldRules) {
+    constexpr int kWidth = 512;
+    constexpr int kHeight = 600;
+    for (const bool fields : {false, true}) {
+        DibSpec dib;
+        dib.bitCount = 16;
+        dib.width = kWidth;
+        dib.height = -kHeight;
+        if (fields) {
+            dib.compression = BI_BITFIELDS;
+            dib.table = {0xF800, 0x07E0, 0x001F};
+        }
+        auto wordAt = [](int x, int y) {
+            return static_cast<std::uint32_t>((x * 131 + y * 7919) & 0xFFFF);
+        };
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < kWidth; ++x) {
+                testing_support::putU16(dib.pixels, wordAt(x, y));
+            }
+        }
+        TestImage image(kWidth, kHeight);
+        convert(dib.build(), image.get());
+        TestImage gray(kWidth, kHeight, 1, 0, IPL_DEPTH_8U, "G\0\0\0");
+        convert(dib.build(), gray.get());
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < kWidth; ++x) {
+                const std::uint32_t w = wordAt(x, y);
+                const Rgba expected = fields
+                                          ? Rgba{static_cast<std::uint8_t>(((w >> 11) & 31) << 3),
+                                                 static_cast<std::uint8_t>(((w >> 5) & 63) << 2),
+                                                 static_cast<std::uint8_t>((w & 31) << 3), 0}
+                                          : Rgba{static_cast<std::uint8_t>(((w >> 10) & 31) << 3),
+                                                 static_cast<std::uint8_t>(((w >> 5) & 31) << 3),
+                                                 static_cast<std::uint8_t>((w & 31) << 3), 0};
+                ASSERT_EQ(image.rgba(x, y), expected) << x << "," << y;
+                const int luma = (54 * expected[0] + 183 * expected[1] + 18 * expected[2]) / 256;
+                ASSERT_EQ(gray.row(y)[x], luma) << x << "," << y;
+            }
+        }
+    }
+}
+
 // ---- Channel orders and image layouts ----
 
 struct LayoutCase {
