@@ -79,3 +79,48 @@ inline ProcessResult runQmjpeg(const std::vector<std::string>& args) {
 }
 
 } // namespace testing_support
+
+namespace testing_support {
+
+// Runs the built qmjpeg as another user (only possible when the tests run as root), so that
+// permission checks apply that root itself would bypass. Returns nullopt-like -2 status when
+// the switch is not possible.
+inline ProcessResult runQmjpegAsUser(uid_t uid, gid_t gid, const std::vector<std::string>& args) {
+    ProcessResult result;
+    result.exitStatus = -2;
+    if (::geteuid() != 0) {
+        return result;
+    }
+    int outPipe[2];
+    if (::pipe(outPipe) != 0) {
+        return result;
+    }
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(outPipe[1], 1);
+        ::close(outPipe[0]);
+        ::close(outPipe[1]);
+        if (::setgid(gid) != 0 || ::setuid(uid) != 0) {
+            ::_exit(126);
+        }
+        std::vector<std::string> argv{QMJPEG_BINARY};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> raw;
+        for (const auto& a : argv) {
+            raw.push_back(const_cast<char*>(a.c_str()));
+        }
+        raw.push_back(nullptr);
+        ::execv(QMJPEG_BINARY, raw.data());
+        ::_exit(127);
+    }
+    ::close(outPipe[1]);
+    result.output = drain(outPipe[0]);
+    ::close(outPipe[0]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+} // namespace testing_support
