@@ -60,6 +60,9 @@ struct BitField {
 
     static BitField of(std::uint32_t mask) {
         BitField field;
+        if (mask == 0) {
+            return field; // no bits: the field reads as 0
+        }
         field.mask = mask;
         field.shift = std::countr_zero(mask);
         field.width = std::countr_one(mask >> field.shift);
@@ -74,7 +77,8 @@ struct BitField {
 };
 
 // The mask of the bits above the highest colour field (blue preferred on equal shifts, then
-// green); t = 32 gives all 32 bits.
+// green). When that field reaches bit 31 no bits are left for alpha and the mask is empty;
+// wrapping the shift count instead would take the whole word, colour bits included, as alpha.
 std::uint32_t alphaMaskAbove(const BitField& red, const BitField& green, const BitField& blue) {
     const BitField* top = &blue;
     if (green.shift > top->shift) {
@@ -83,8 +87,8 @@ std::uint32_t alphaMaskAbove(const BitField& red, const BitField& green, const B
     if (red.shift > top->shift) {
         top = &red;
     }
-    const unsigned t = static_cast<unsigned>(top->shift + top->width) % 32;
-    return (0xFFFFFFFFu >> t) << t;
+    const unsigned t = static_cast<unsigned>(top->shift + top->width);
+    return t >= 32 ? 0u : (0xFFFFFFFFu >> t) << t;
 }
 
 // ---- Readers: working pixel of column x of a source row ----

@@ -128,14 +128,20 @@ INSTANTIATE_TEST_SUITE_P(
                    {0x00FF0000, 0x0000FF00, 0x000000FF},
                    {1, 2, 3, 4},
                    {3, 2, 1, 4}},
-        // Red at the top: the alpha mask is every bit above bit 32, that is all 32 bits,
-        // whose top 8 bits are red's.
+        // Red at the top: no bits are left above the colour fields, so alpha is 0 (the
+        // colour bits are never read as alpha).
         DirectCase{"fields32RedOnTop",
                    32,
                    BI_BITFIELDS,
                    {0xFF000000u, 0x00FF0000, 0x0000FF00},
                    {0x11, 0x22, 0x33, 0x44},
-                   {0x44, 0x33, 0x22, 0x44}},
+                   {0x44, 0x33, 0x22, 0}},
+        DirectCase{"fields32BlueOnTopNarrow",
+                   32,
+                   BI_BITFIELDS,
+                   {0x000007FF, 0x003FF800, 0xFFC00000u},
+                   {0xFF, 0xFF, 0xFF, 0xFF},
+                   {0xFF, 0xFF, 0xFF, 0}},
         // 10-bit fields: shifted right by 2; the 2 bits above them form the alpha field.
         DirectCase{"fields32TenBit",
                    32,

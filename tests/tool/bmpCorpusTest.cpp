@@ -39,11 +39,6 @@ const std::set<std::string> kLoadingBadFiles = {
     "pal8badindex.bmp",
 };
 
-// Good bitmaps whose alpha differs from the reference: 32-bit bit fields whose colour masks
-// reach bit 31 leave no bits above them, and the conversion then takes the whole word as the
-// alpha field (its top byte, here the red field). Colours are still compared exactly.
-const std::set<std::string> kAlphaFromWholeWord = {"g/rgb32bf.bmp"};
-
 std::vector<std::string> bitmapsIn(const std::string& folder) {
     std::vector<std::string> names;
     for (const auto& entry :
@@ -178,7 +173,6 @@ TEST_P(GoodBitmapTest, MatchesItsReference) {
         << lastError().code << " " << lastError().message;
     ASSERT_EQ(image.width(), expected.width);
     ASSERT_EQ(image.height(), expected.height);
-    const bool compareAlpha = kAlphaFromWholeWord.count(relative) == 0;
 
     // 5- and 6-bit fields are shifted to 8 bits here while the references replicate their
     // high bits: those may differ by up to 7. Everything else is exact.
@@ -189,7 +183,7 @@ TEST_P(GoodBitmapTest, MatchesItsReference) {
         const auto* row = reinterpret_cast<const std::uint8_t*>(image.imageData()) +
                           std::int64_t{y} * image.widthStep();
         for (int x = 0; x < expected.width && reported < 5; ++x) {
-            for (int c = 0; c < (compareAlpha ? 4 : 3); ++c) {
+            for (int c = 0; c < 4; ++c) {
                 const int got = row[4 * x + c];
                 const int want = expected.rgba[(static_cast<std::size_t>(y) * expected.width +
                                                 static_cast<std::size_t>(x)) *
