@@ -61,46 +61,83 @@ emitWordNearEnd(OutputStream* stream, std::uint8_t* cursor, std::uint32_t word) 
     return {stream->cursor, 0};
 }
 
-// The bit state of one block coding, kept in registers and stored back by finish().
-// The stream's own cursor stays at the last counted byte until then.
-class BitWriter {
+// Room that one block needs at most: a 32-bit DC field, 63 AC fields of up to 31 bits, three
+// ZRL and one EOB code of up to 16 bits, and 31 pending bits, each byte possibly followed by
+// a stuffed zero, plus the speculative stores beyond the cursor.
+constexpr std::ptrdiff_t kBlockRoom = 1024;
+
+// The bit state of one block coding, kept in registers and stored back by finish(). Inside,
+// the pending bits are the low `pending_` bits of the accumulator (the bits above them are
+// stale), so that a field is added by one shift and one or; the stream record keeps them at
+// the top. The stream's own cursor stays at the last counted byte until finish().
+// kChecked: the buffer may end within the block, so every word emission checks the room and
+// may fail; otherwise the block is known to fit and words leave the accumulator without
+// branches.
+template <bool kChecked> class BitWriter {
 public:
     explicit BitWriter(OutputStream* stream)
-        : stream_(stream), acc_(stream->accumulator), pending_(stream->bitCount),
-          cursor_(stream->cursor) {}
+        : stream_(stream), pending_(stream->bitCount), cursor_(stream->cursor) {
+        acc_ = pending_ == 0 ? 0 : stream->accumulator >> (64 - pending_);
+    }
 
     int finish(int result) {
-        stream_->accumulator = acc_;
+        stream_->accumulator = pending_ == 0 ? 0 : acc_ << (64 - pending_);
         stream_->bitCount = pending_;
         stream_->byteCount += static_cast<std::int32_t>(cursor_ - stream_->cursor);
         stream_->cursor = cursor_;
         return result;
     }
 
-    int pendingBits() const { return pending_; }
-
-    // Appends the low `length` (1..32) bits of `field`; fewer than 32 bits are pending on
-    // entry, so the new field always fits the 64-bit accumulator.
+    // Appends `field`, which has `length` (1..32) bits and none above them. Fewer than 32
+    // bits are pending on entry, so the field always fits; a word leaves when 32 or more bits
+    // are pending.
     [[gnu::always_inline]] int put(std::uint64_t field, int length) {
-        acc_ |= (field << (64 - length)) >> pending_;
+        acc_ = (acc_ << length) | field;
         pending_ += length;
-        return pending_ >= 32 ? emitWord() : 0;
+        if constexpr (kChecked) {
+            return pending_ >= 32 ? emitWordChecked() : 0;
+        } else {
+            // Whole words leave without a test for 0xFF; stuffUnchecked() inserts the stuffed
+            // zeros once the block is coded. The store is harmless when no word is due: the
+            // bytes beyond the cursor are free room and are overwritten later.
+            const int full = pending_ >> 5; // 1 when a whole word is pending
+            storeBigEndian32(cursor_, static_cast<std::uint32_t>(acc_ >> ((pending_ - 32) & 63)));
+            cursor_ += full * 4;
+            pending_ &= 31;
+            return 0;
+        }
     }
 
-    [[gnu::always_inline]] int emitWord() {
-        const auto word = static_cast<std::uint32_t>(acc_ >> 32);
-        acc_ <<= 32;
+    // Emits one word when 32 or more bits are pending.
+    int emitPendingWord() {
+        if (pending_ < 32) {
+            return 0;
+        }
+        if constexpr (kChecked) {
+            return emitWordChecked();
+        } else {
+            pending_ -= 32;
+            storeBigEndian32(cursor_, static_cast<std::uint32_t>(acc_ >> pending_));
+            cursor_ += 4;
+            return 0;
+        }
+    }
+
+private:
+    int emitWordChecked() {
         pending_ -= 32;
-        if (stream_->end - cursor_ < kWordRoom) [[unlikely]] {
+        const auto word = static_cast<std::uint32_t>(acc_ >> pending_);
+        if (stream_->end - cursor_ < kWordRoom) {
             const CursorAndResult next = emitWordNearEnd(stream_, cursor_, word);
             cursor_ = next.cursor;
             return next.result;
         }
-        if (!hasFFByte(word)) [[likely]] {
+        if (!hasFFByte(word)) {
             storeBigEndian32(cursor_, word);
             cursor_ += 4;
             return 0;
         }
+        // Each byte followed by a speculative 0x00 that is kept only after 0xFF.
         for (int shift = 24; shift >= 0; shift -= 8) {
             const auto byte = static_cast<std::uint8_t>(word >> shift);
             cursor_[0] = byte;
@@ -110,7 +147,6 @@ public:
         return 0;
     }
 
-private:
     OutputStream* stream_;
     std::uint64_t acc_;
     int pending_;
@@ -121,30 +157,13 @@ private:
 inline int categoryOf(std::int32_t v) {
     return std::bit_width(static_cast<std::uint32_t>(v < 0 ? -v : v));
 }
+inline int categoryOfNonZero(std::int32_t v) {
+    const auto magnitude = static_cast<std::uint32_t>(v < 0 ? -v : v);
+    return (31 ^ __builtin_clz(magnitude)) + 1; // bit_width without the test for 0
+}
 inline std::uint32_t valueBits(std::int32_t v, int category) {
     // v - 1 for negative v, cut to `category` bits.
     return static_cast<std::uint32_t>(v + (v >> 31)) & ((std::uint32_t{1} << category) - 1);
-}
-
-// Bit k set when zig-zag position k of `zigzag` is non-zero.
-inline std::uint64_t nonZeroMask(const std::int16_t* zigzag) {
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    std::uint64_t zeroMask = 0;
-    for (int i = 0; i < 4; ++i) {
-        const __m128i a = _mm_load_si128(reinterpret_cast<const __m128i*>(zigzag + 16 * i));
-        const __m128i b = _mm_load_si128(reinterpret_cast<const __m128i*>(zigzag + 16 * i + 8));
-        const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
-        zeroMask |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(zeros))} << (16 * i);
-    }
-    return ~zeroMask;
-#else
-    std::uint64_t mask = 0;
-    for (int k = 0; k < 64; ++k) {
-        mask |= std::uint64_t{zigzag[k] != 0} << k;
-    }
-    return mask;
-#endif
 }
 
 } // namespace
@@ -177,23 +196,15 @@ int writeBytesVector(const std::uint8_t* bytes, std::int32_t count, OutputStream
     return result;
 }
 
-int encodeBlockVector(OutputStream* stream, const HuffmanCodeTable* dcTable,
-                      const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
-                      const std::int16_t* block) {
-    const std::int32_t diff = std::int32_t{block[0]} - *dcPredictor;
-    *dcPredictor = block[0];
+namespace {
 
-    alignas(16) std::int16_t zigzag[64];
-    for (int k = 0; k < 64; ++k) {
-        zigzag[k] = block[kZigzagNatural[k]];
-    }
-    std::uint64_t nonZero = nonZeroMask(zigzag) & ~std::uint64_t{1};
-
-    BitWriter writer(stream);
-    if (writer.pendingBits() >= 32) {
-        if (const int result = writer.emitWord(); result != 0) {
-            return writer.finish(result);
-        }
+template <bool kChecked>
+int codeBlock(OutputStream* stream, const HuffmanCodeTable* dcTable,
+              const HuffmanCodeTable* acTable, std::int32_t diff, const std::int16_t* zigzag,
+              std::uint64_t nonZero) {
+    BitWriter<kChecked> writer(stream);
+    if (const int result = writer.emitPendingWord(); result != 0) {
+        return writer.finish(result);
     }
 
     const int dcCategory = categoryOf(diff);
@@ -226,7 +237,7 @@ int encodeBlockVector(OutputStream* stream, const HuffmanCodeTable* dcTable,
                 run -= 16;
             }
         const std::int32_t v = zigzag[k];
-        const int category = categoryOf(v);
+        const int category = categoryOfNonZero(v);
         // Only -32768 reaches 16, which no AC symbol can express.
         if (category > 15) [[unlikely]] {
             return writer.finish(kBadHuffmanTable);
@@ -249,4 +260,109 @@ int encodeBlockVector(OutputStream* stream, const HuffmanCodeTable* dcTable,
         return writer.finish(writer.put(acCode[0x00], acLength[0x00]));
     }
     return writer.finish(0);
+}
+
+#if defined(__SSE2__)
+// Eight coefficients from zig-zag positions k .. k + 7.
+template <int k> inline __m128i zigzagGroup(const std::int16_t* block) {
+    __m128i v = _mm_cvtsi32_si128(static_cast<std::uint16_t>(block[kZigzagNatural[k]]));
+    v = _mm_insert_epi16(v, block[kZigzagNatural[k + 1]], 1);
+    v = _mm_insert_epi16(v, block[kZigzagNatural[k + 2]], 2);
+    v = _mm_insert_epi16(v, block[kZigzagNatural[k + 3]], 3);
+    v = _mm_insert_epi16(v, block[kZigzagNatural[k + 4]], 4);
+    v = _mm_insert_epi16(v, block[kZigzagNatural[k + 5]], 5);
+    v = _mm_insert_epi16(v, block[kZigzagNatural[k + 6]], 6);
+    v = _mm_insert_epi16(v, block[kZigzagNatural[k + 7]], 7);
+    return v;
+}
+
+// Sixteen coefficients into `zigzag`; returns their zero mask.
+template <int k> inline std::uint64_t zigzagPair(const std::int16_t* block, std::int16_t* zigzag) {
+    const __m128i a = zigzagGroup<k>(block);
+    const __m128i b = zigzagGroup<k + 8>(block);
+    _mm_store_si128(reinterpret_cast<__m128i*>(zigzag + k), a);
+    _mm_store_si128(reinterpret_cast<__m128i*>(zigzag + k + 8), b);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+    return std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(zeros))} << k;
+}
+#endif
+
+// Copies the block into zig-zag order and returns the mask of its non-zero positions.
+inline std::uint64_t toZigzag(const std::int16_t* block, std::int16_t* zigzag) {
+#if defined(__SSE2__)
+    return ~(zigzagPair<0>(block, zigzag) | zigzagPair<16>(block, zigzag) |
+             zigzagPair<32>(block, zigzag) | zigzagPair<48>(block, zigzag));
+#else
+    std::uint64_t mask = 0;
+    for (int k = 0; k < 64; ++k) {
+        zigzag[k] = block[kZigzagNatural[k]];
+        mask |= std::uint64_t{zigzag[k] != 0} << k;
+    }
+    return mask;
+#endif
+}
+
+// Inserts a 0x00 after every 0xFF among the bytes that an unchecked block coding wrote
+// from `from` to the cursor (there is room: the block had kBlockRoom bytes).
+inline void stuffUnchecked(OutputStream* stream, std::uint8_t* from) {
+    std::uint8_t* const to = stream->cursor;
+    std::uint8_t* p = from;
+#if defined(__SSE2__)
+    const __m128i ones = _mm_set1_epi8(static_cast<char>(0xFF));
+    for (; to - p >= 16; p += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, ones)) != 0) {
+            break;
+        }
+    }
+#endif
+    while (p != to && *p != 0xFF) {
+        ++p;
+    }
+    if (p == to) [[likely]] {
+        return;
+    }
+    std::ptrdiff_t count = 0;
+    for (const std::uint8_t* q = p; q != to; ++q) {
+        count += *q == 0xFF;
+    }
+    // Move the bytes up from the back, each 0xFF followed by its zero.
+    std::uint8_t* src = to;
+    std::uint8_t* dst = to + count;
+    while (dst != src) {
+        const std::uint8_t byte = *--src;
+        if (byte == 0xFF) {
+            *--dst = 0x00;
+        }
+        *--dst = byte;
+    }
+    stream->cursor = to + count;
+    stream->byteCount += static_cast<std::int32_t>(count);
+}
+
+} // namespace
+
+int encodeBlockVector(OutputStream* stream, const HuffmanCodeTable* dcTable,
+                      const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
+                      const std::int16_t* block) {
+    const std::int32_t diff = std::int32_t{block[0]} - *dcPredictor;
+    *dcPredictor = block[0];
+
+    alignas(16) std::int16_t zigzag[64];
+    const std::uint64_t nonZero = toZigzag(block, zigzag) & ~std::uint64_t{1};
+
+    if (stream->end - stream->cursor < kBlockRoom) [[unlikely]] {
+        if (stream->file == kNoJpegFile) {
+            // The caller's memory may end within this block.
+            return codeBlock<true>(stream, dcTable, acTable, diff, zigzag, nonZero);
+        }
+        if (const int result = output_bytes::writeOutFileBuffer(stream); result != 0) {
+            return result;
+        }
+    }
+    std::uint8_t* const blockStart = stream->cursor;
+    const int result = codeBlock<false>(stream, dcTable, acTable, diff, zigzag, nonZero);
+    stuffUnchecked(stream, blockStart);
+    return result;
 }

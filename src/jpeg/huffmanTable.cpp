@@ -44,6 +44,11 @@ int buildHuffmanCodeTable(const std::uint8_t* bits, const std::uint8_t* huffval,
             ++code;
             ++k;
         }
+        // More codes of this length than the lengths so far leave room for: no prefix code
+        // fits these counts, and codes would run past their length.
+        if (code > (std::uint32_t{1} << size)) {
+            return kBadHuffmanTable;
+        }
         if (sizes[k] == 0) {
             break;
         }

@@ -10,7 +10,8 @@ struct HuffmanCodeTable {
 };
 
 // Derives the code table from the 16 BITS counts and the HUFFVAL symbols (T.81 Annex C).
-// Returns 0, or -6 when the counts describe more codes than a table can hold.
+// Returns 0, or -6 when the counts describe more codes than a table can hold, or more codes
+// of some length than a prefix code leaves room for.
 int buildHuffmanCodeTable(const std::uint8_t* bits, const std::uint8_t* huffval,
                           HuffmanCodeTable* table);
 

@@ -172,6 +172,82 @@ TEST(HuffmanCodeTable, AcceptsUpTo258CodesAndRefuses259) {
     }
 }
 
+TEST(HuffmanCodeTable, RefusesCountsThatNoPrefixCodeCanMeet) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<int, int>> counts; // (length, count)
+        int expected;
+    };
+    const Case cases[] = {
+        {"two of length 1", {{1, 2}}, 0},
+        {"three of length 1", {{1, 3}}, -6},
+        {"four of length 2", {{2, 4}}, 0},
+        {"five of length 2", {{2, 5}}, -6},
+        {"one of 1, three of 2", {{1, 1}, {2, 3}}, -6},
+        {"one of 1, two of 2", {{1, 1}, {2, 2}}, 0},
+        {"full tree down to 16",
+         {{1, 1},
+          {2, 1},
+          {3, 1},
+          {4, 1},
+          {5, 1},
+          {6, 1},
+          {7, 1},
+          {8, 1},
+          {9, 1},
+          {10, 1},
+          {11, 1},
+          {12, 1},
+          {13, 1},
+          {14, 1},
+          {15, 1},
+          {16, 2}},
+         0},
+        {"one too many at 16",
+         {{1, 1},
+          {2, 1},
+          {3, 1},
+          {4, 1},
+          {5, 1},
+          {6, 1},
+          {7, 1},
+          {8, 1},
+          {9, 1},
+          {10, 1},
+          {11, 1},
+          {12, 1},
+          {13, 1},
+          {14, 1},
+          {15, 1},
+          {16, 3}},
+         -6},
+    };
+    const std::vector<std::uint8_t> huffval = [] {
+        std::vector<std::uint8_t> v(256);
+        for (std::size_t i = 0; i < v.size(); ++i) {
+            v[i] = static_cast<std::uint8_t>(i);
+        }
+        return v;
+    }();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::uint8_t bits[16] = {};
+        for (const auto& [length, count] : c.counts) {
+            bits[length - 1] = static_cast<std::uint8_t>(count);
+        }
+        HuffmanCodeTable table{};
+        ASSERT_EQ(buildHuffmanCodeTable(bits, huffval.data(), &table), c.expected);
+        if (c.expected == 0) {
+            // Every code fits its length.
+            for (int s = 0; s < 256; ++s) {
+                if (table.length[s] != 0) {
+                    EXPECT_LT(table.code[s], 1 << table.length[s]) << "symbol " << s;
+                }
+            }
+        }
+    }
+}
+
 TEST(HuffmanCodeTable, SymbolListedTwiceKeepsItsLastCode) {
     std::uint8_t bits[16] = {};
     bits[1] = 3; // three codes of length 2: 00, 01, 10
