@@ -100,9 +100,8 @@ public:
             // Whole words leave without a test for 0xFF; stuffUnchecked() inserts the stuffed
             // zeros once the block is coded. The store is harmless when no word is due: the
             // bytes beyond the cursor are free room and are overwritten later.
-            const int full = pending_ >> 5; // 1 when a whole word is pending
             storeBigEndian32(cursor_, static_cast<std::uint32_t>(acc_ >> ((pending_ - 32) & 63)));
-            cursor_ += full * 4;
+            cursor_ += (static_cast<unsigned>(pending_) >> 3) & 4; // 4 when a word is due
             pending_ &= 31;
             return 0;
         }
@@ -157,10 +156,7 @@ private:
 inline int categoryOf(std::int32_t v) {
     return std::bit_width(static_cast<std::uint32_t>(v < 0 ? -v : v));
 }
-inline int categoryOfNonZero(std::int32_t v) {
-    const auto magnitude = static_cast<std::uint32_t>(v < 0 ? -v : v);
-    return (31 ^ __builtin_clz(magnitude)) + 1; // bit_width without the test for 0
-}
+
 inline std::uint32_t valueBits(std::int32_t v, int category) {
     // v - 1 for negative v, cut to `category` bits.
     return static_cast<std::uint32_t>(v + (v >> 31)) & ((std::uint32_t{1} << category) - 1);
@@ -198,10 +194,17 @@ int writeBytesVector(const std::uint8_t* bytes, std::int32_t count, OutputStream
 
 namespace {
 
+// The AC coefficients of a block in zig-zag order, ready for coding: category and value
+// bits (already cut to the category) of every position, and the mask of non-zero positions.
+struct PreparedBlock {
+    alignas(16) std::uint16_t category[64];
+    alignas(16) std::uint16_t bits[64];
+    std::uint64_t nonZero;
+};
+
 template <bool kChecked>
 int codeBlock(OutputStream* stream, const HuffmanCodeTable* dcTable,
-              const HuffmanCodeTable* acTable, std::int32_t diff, const std::int16_t* zigzag,
-              std::uint64_t nonZero) {
+              const HuffmanCodeTable* acTable, std::int32_t diff, const PreparedBlock& block) {
     BitWriter<kChecked> writer(stream);
     if (const int result = writer.emitPendingWord(); result != 0) {
         return writer.finish(result);
@@ -220,6 +223,7 @@ int codeBlock(OutputStream* stream, const HuffmanCodeTable* dcTable,
 
     const std::int32_t* acLength = acTable->length;
     const std::uint16_t* acCode = acTable->code;
+    std::uint64_t nonZero = block.nonZero;
     int last = 0;
     while (nonZero != 0) {
         const int k = std::countr_zero(nonZero);
@@ -236,8 +240,7 @@ int codeBlock(OutputStream* stream, const HuffmanCodeTable* dcTable,
                 }
                 run -= 16;
             }
-        const std::int32_t v = zigzag[k];
-        const int category = categoryOfNonZero(v);
+        const int category = block.category[k];
         // Only -32768 reaches 16, which no AC symbol can express.
         if (category > 15) [[unlikely]] {
             return writer.finish(kBadHuffmanTable);
@@ -247,8 +250,7 @@ int codeBlock(OutputStream* stream, const HuffmanCodeTable* dcTable,
         if (length == 0) [[unlikely]] {
             return writer.finish(kBadHuffmanTable);
         }
-        const std::uint64_t field =
-            (std::uint64_t{acCode[symbol]} << category) | valueBits(v, category);
+        const std::uint64_t field = (std::uint64_t{acCode[symbol]} << category) | block.bits[k];
         if (const int result = writer.put(field, length + category); result != 0) [[unlikely]] {
             return writer.finish(result);
         }
@@ -276,31 +278,57 @@ template <int k> inline __m128i zigzagGroup(const std::int16_t* block) {
     return v;
 }
 
-// Sixteen coefficients into `zigzag`; returns their zero mask.
-template <int k> inline std::uint64_t zigzagPair(const std::int16_t* block, std::int16_t* zigzag) {
-    const __m128i a = zigzagGroup<k>(block);
-    const __m128i b = zigzagGroup<k + 8>(block);
-    _mm_store_si128(reinterpret_cast<__m128i*>(zigzag + k), a);
-    _mm_store_si128(reinterpret_cast<__m128i*>(zigzag + k + 8), b);
+// Category and value bits of eight coefficients. The magnitude is converted to float: its
+// exponent gives the category, and the float with the mantissa cleared gives the highest
+// power of two p below it, from which 2p - 1 masks the value bits of negative values
+// (|v| with those bits inverted).
+template <int k> inline __m128i prepareGroup(const std::int16_t* block, PreparedBlock& out) {
+    const __m128i v = zigzagGroup<k>(block);
     const __m128i zero = _mm_setzero_si128();
-    const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
-    return std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(zeros))} << k;
+    const __m128i sign = _mm_srai_epi16(v, 15);
+    const __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(v, sign), sign); // -32768: 0x8000
+    const __m128i floatLow = _mm_castps_si128(_mm_cvtepi32_ps(_mm_unpacklo_epi16(magnitude, zero)));
+    const __m128i floatHigh =
+        _mm_castps_si128(_mm_cvtepi32_ps(_mm_unpackhi_epi16(magnitude, zero)));
+    const __m128i exponent =
+        _mm_packs_epi32(_mm_srli_epi32(floatLow, 23), _mm_srli_epi32(floatHigh, 23));
+    const __m128i category = _mm_subs_epu16(exponent, _mm_set1_epi16(126)); // 0 for 0
+    const __m128i exponentMask = _mm_set1_epi32(0x7F800000);
+    const __m128i power =
+        _mm_packs_epi32(_mm_cvttps_epi32(_mm_castsi128_ps(_mm_and_si128(floatLow, exponentMask))),
+                        _mm_cvttps_epi32(_mm_castsi128_ps(_mm_and_si128(floatHigh, exponentMask))));
+    const __m128i ones = _mm_sub_epi16(_mm_add_epi16(power, power), _mm_set1_epi16(1));
+    const __m128i bits = _mm_xor_si128(magnitude, _mm_and_si128(ones, sign));
+    _mm_store_si128(reinterpret_cast<__m128i*>(out.category + k), category);
+    _mm_store_si128(reinterpret_cast<__m128i*>(out.bits + k), bits);
+    return _mm_cmpeq_epi16(v, zero);
+}
+
+template <int k> inline std::uint64_t preparePair(const std::int16_t* block, PreparedBlock& out) {
+    const __m128i zerosA = prepareGroup<k>(block, out);
+    const __m128i zerosB = prepareGroup<k + 8>(block, out);
+    return std::uint64_t{
+               static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_packs_epi16(zerosA, zerosB)))}
+           << k;
 }
 #endif
 
-// Copies the block into zig-zag order and returns the mask of its non-zero positions.
-inline std::uint64_t toZigzag(const std::int16_t* block, std::int16_t* zigzag) {
+// Reads the block in zig-zag order into `out`.
+inline void prepareBlock(const std::int16_t* block, PreparedBlock& out) {
 #if defined(__SSE2__)
-    return ~(zigzagPair<0>(block, zigzag) | zigzagPair<16>(block, zigzag) |
-             zigzagPair<32>(block, zigzag) | zigzagPair<48>(block, zigzag));
+    out.nonZero = ~(preparePair<0>(block, out) | preparePair<16>(block, out) |
+                    preparePair<32>(block, out) | preparePair<48>(block, out));
 #else
-    std::uint64_t mask = 0;
+    out.nonZero = 0;
     for (int k = 0; k < 64; ++k) {
-        zigzag[k] = block[kZigzagNatural[k]];
-        mask |= std::uint64_t{zigzag[k] != 0} << k;
+        const std::int32_t v = block[kZigzagNatural[k]];
+        const int category = categoryOf(v);
+        out.category[k] = static_cast<std::uint16_t>(category);
+        out.bits[k] = static_cast<std::uint16_t>(valueBits(v, category));
+        out.nonZero |= std::uint64_t{v != 0} << k;
     }
-    return mask;
 #endif
+    out.nonZero &= ~std::uint64_t{1}; // the DC is coded on its own
 }
 
 // Inserts a 0x00 after every 0xFF among the bytes that an unchecked block coding wrote
@@ -349,20 +377,20 @@ int encodeBlockVector(OutputStream* stream, const HuffmanCodeTable* dcTable,
     const std::int32_t diff = std::int32_t{block[0]} - *dcPredictor;
     *dcPredictor = block[0];
 
-    alignas(16) std::int16_t zigzag[64];
-    const std::uint64_t nonZero = toZigzag(block, zigzag) & ~std::uint64_t{1};
+    PreparedBlock prepared;
+    prepareBlock(block, prepared);
 
     if (stream->end - stream->cursor < kBlockRoom) [[unlikely]] {
         if (stream->file == kNoJpegFile) {
             // The caller's memory may end within this block.
-            return codeBlock<true>(stream, dcTable, acTable, diff, zigzag, nonZero);
+            return codeBlock<true>(stream, dcTable, acTable, diff, prepared);
         }
         if (const int result = output_bytes::writeOutFileBuffer(stream); result != 0) {
             return result;
         }
     }
     std::uint8_t* const blockStart = stream->cursor;
-    const int result = codeBlock<false>(stream, dcTable, acTable, diff, zigzag, nonZero);
+    const int result = codeBlock<false>(stream, dcTable, acTable, diff, prepared);
     stuffUnchecked(stream, blockStart);
     return result;
 }

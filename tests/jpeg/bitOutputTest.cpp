@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -477,6 +478,76 @@ TEST_P(BitOutput, FailedFileWritesGiveFileError) {
 INSTANTIATE_TEST_SUITE_P(Sets, BitOutput, ::testing::Values(&kPlainSet, &kVectorSet),
                          [](const auto& info) { return std::string(info.param->name); });
 
+// Tables with a code for every DC category up to 16 and every AC symbol with a category up to
+// 15, so that blocks may use the whole 16-bit range (except the AC value -32768).
+const HuffmanSpec& wideDcSpec() {
+    static const HuffmanSpec spec = [] {
+        HuffmanSpec s{};
+        s.bits[4] = 17;
+        for (int c = 0; c <= 16; ++c) {
+            s.huffval.push_back(static_cast<std::uint8_t>(c));
+        }
+        return s;
+    }();
+    return spec;
+}
+const HuffmanSpec& wideAcSpec() {
+    static const HuffmanSpec spec = [] {
+        HuffmanSpec s{};
+        s.huffval = {0x00, 0xF0};
+        for (int run = 0; run < 16; ++run) {
+            for (int c = 1; c <= 15; ++c) {
+                s.huffval.push_back(static_cast<std::uint8_t>((run << 4) | c));
+            }
+        }
+        s.bits[7] = static_cast<std::uint8_t>(s.huffval.size());
+        return s;
+    }();
+    return spec;
+}
+
+std::vector<Block> wideRandomBlocks(std::mt19937& rng, int count) {
+    std::uniform_int_distribution<int> any(-32768, 32767);
+    std::uniform_int_distribution<int> category(0, 15);
+    std::uniform_int_distribution<int> percent(0, 99);
+    std::vector<Block> blocks(static_cast<std::size_t>(count));
+    for (Block& b : blocks) {
+        b[0] = static_cast<std::int16_t>(any(rng));
+        for (int n = 1; n < 64; ++n) {
+            if (percent(rng) < 40) {
+                // Every category equally often, both signs, never -32768.
+                const int c = category(rng);
+                const int magnitude = c == 0 ? 0 : (1 << (c - 1)) + any(rng) % (1 << (c - 1));
+                const int v = percent(rng) < 50 ? -std::abs(magnitude) : std::abs(magnitude);
+                b[static_cast<std::size_t>(n)] = static_cast<std::int16_t>(v);
+            }
+        }
+    }
+    return blocks;
+}
+
+TEST_P(BitOutput, EveryCategoryUpToSixteenBitsRoundTrips) {
+    const HuffmanCodeTable dc = derive(wideDcSpec()), ac = derive(wideAcSpec());
+    const Decoder dcDecoder(wideDcSpec()), acDecoder(wideAcSpec());
+    std::mt19937 rng(77);
+    const std::vector<Block> blocks = wideRandomBlocks(rng, 2000);
+    MemoryCoder coder(set(), 1 << 20);
+    std::int16_t predictor = 0;
+    for (const Block& b : blocks) {
+        ASSERT_EQ(coder.block(b, dc, ac, predictor), 0);
+    }
+    ASSERT_EQ(coder.bytes(kEoi, 2), 0);
+    const Bytes bytes = coder.output();
+    BitReader reader(bytes);
+    std::int32_t decodedPredictor = 0;
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const auto decoded = decodeBlock(reader, dcDecoder, acDecoder, decodedPredictor);
+        ASSERT_TRUE(decoded.has_value()) << "block " << i;
+        // The decoder's predictor runs in 32 bits; the coefficient is its low 16 bits.
+        ASSERT_EQ(decoded->coefficients, blocks[i]) << "block " << i;
+    }
+}
+
 TEST(BitOutputSets, PlainAndVectorWriteTheSameBytes) {
     std::mt19937 rng(21);
     for (int round = 0; round < 20; ++round) {
@@ -487,6 +558,18 @@ TEST(BitOutputSets, PlainAndVectorWriteTheSameBytes) {
         ASSERT_EQ(codeScan(vector, blocks), 0);
         ASSERT_EQ(plain.output(), vector.output()) << "round " << round;
     }
+    const HuffmanCodeTable dc = derive(wideDcSpec()), ac = derive(wideAcSpec());
+    const std::vector<Block> blocks = wideRandomBlocks(rng, 3000);
+    MemoryCoder plain(kPlainSet, 1 << 20);
+    MemoryCoder vector(kVectorSet, 1 << 20);
+    std::int16_t predictors[2] = {};
+    for (const Block& b : blocks) {
+        ASSERT_EQ(plain.block(b, dc, ac, predictors[0]), 0);
+        ASSERT_EQ(vector.block(b, dc, ac, predictors[1]), 0);
+    }
+    ASSERT_EQ(plain.bytes(kEoi, 2), 0);
+    ASSERT_EQ(vector.bytes(kEoi, 2), 0);
+    EXPECT_EQ(plain.output(), vector.output());
 }
 
 } // namespace
