@@ -183,7 +183,7 @@ void wholeBlockVector(benchmark::State& state) {
 
 // Yardstick: TurboJPEG at quality 95 without subsampling on an RGB image of the same kind,
 // per 8 x 8 block of one component (three blocks per 8 x 8 pixels).
-void turboJpegPerBlock(benchmark::State& state) {
+void turboJpegPerBlock(benchmark::State& state, int flags) {
     constexpr int kSize = 512;
     std::vector<unsigned char> rgb(kSize * kSize * 3);
     std::mt19937 rng(1);
@@ -206,7 +206,7 @@ void turboJpegPerBlock(benchmark::State& state) {
     unsigned long size = 0;
     for (auto _ : state) {
         if (tjCompress2(handle, rgb.data(), kSize, 0, kSize, TJPF_RGB, &jpeg, &size, TJSAMP_444, 95,
-                        TJFLAG_FASTDCT) != 0) {
+                        flags) != 0) {
             state.SkipWithError("tjCompress2 failed");
             break;
         }
@@ -227,4 +227,5 @@ BENCHMARK_CAPTURE(quantize, sse2, quantizeBlockSse2);
 BENCHMARK_CAPTURE(encodeBlock, plain, startOutputPlain, encodeBlockPlain);
 BENCHMARK_CAPTURE(encodeBlock, vector, startOutputVector, encodeBlockVector);
 BENCHMARK(wholeBlockVector);
-BENCHMARK(turboJpegPerBlock);
+BENCHMARK_CAPTURE(turboJpegPerBlock, accurateDct, 0);
+BENCHMARK_CAPTURE(turboJpegPerBlock, fastDct, TJFLAG_FASTDCT);

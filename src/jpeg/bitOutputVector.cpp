@@ -194,15 +194,25 @@ int writeBytesVector(const std::uint8_t* bytes, std::int32_t count, OutputStream
 
 namespace {
 
-// The AC coefficients of a block in zig-zag order, ready for coding: category and value
-// bits (already cut to the category) of every position, and the mask of non-zero positions.
+// A block in zig-zag order with the mask of its non-zero AC positions and, for blocks with
+// many of them, the category and value bits (already cut to the category) of every position,
+// computed eight at a time. Sparse blocks compute these only where needed.
 struct PreparedBlock {
+    alignas(16) std::int16_t zigzag[64];
     alignas(16) std::uint16_t category[64];
     alignas(16) std::uint16_t bits[64];
     std::uint64_t nonZero;
 };
 
-template <bool kChecked>
+// From this many non-zero AC coefficients on, computing all 64 categories at once is cheaper.
+constexpr int kDenseBlock = 16;
+
+inline int categoryOfNonZero(std::int32_t v) {
+    const auto magnitude = static_cast<std::uint32_t>(v < 0 ? -v : v);
+    return (31 ^ __builtin_clz(magnitude)) + 1; // bit_width without the test for 0
+}
+
+template <bool kChecked, bool kDense>
 int codeBlock(OutputStream* stream, const HuffmanCodeTable* dcTable,
               const HuffmanCodeTable* acTable, std::int32_t diff, const PreparedBlock& block) {
     BitWriter<kChecked> writer(stream);
@@ -240,7 +250,16 @@ int codeBlock(OutputStream* stream, const HuffmanCodeTable* dcTable,
                 }
                 run -= 16;
             }
-        const int category = block.category[k];
+        int category;
+        std::uint32_t bits;
+        if constexpr (kDense) {
+            category = block.category[k];
+            bits = block.bits[k];
+        } else {
+            const std::int32_t v = block.zigzag[k];
+            category = categoryOfNonZero(v);
+            bits = valueBits(v, category);
+        }
         // Only -32768 reaches 16, which no AC symbol can express.
         if (category > 15) [[unlikely]] {
             return writer.finish(kBadHuffmanTable);
@@ -250,7 +269,7 @@ int codeBlock(OutputStream* stream, const HuffmanCodeTable* dcTable,
         if (length == 0) [[unlikely]] {
             return writer.finish(kBadHuffmanTable);
         }
-        const std::uint64_t field = (std::uint64_t{acCode[symbol]} << category) | block.bits[k];
+        const std::uint64_t field = (std::uint64_t{acCode[symbol]} << category) | bits;
         if (const int result = writer.put(field, length + category); result != 0) [[unlikely]] {
             return writer.finish(result);
         }
@@ -282,8 +301,7 @@ template <int k> inline __m128i zigzagGroup(const std::int16_t* block) {
 // exponent gives the category, and the float with the mantissa cleared gives the highest
 // power of two p below it, from which 2p - 1 masks the value bits of negative values
 // (|v| with those bits inverted).
-template <int k> inline __m128i prepareGroup(const std::int16_t* block, PreparedBlock& out) {
-    const __m128i v = zigzagGroup<k>(block);
+inline void categorizeGroup(const __m128i v, std::uint16_t* category, std::uint16_t* bits) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i sign = _mm_srai_epi16(v, 15);
     const __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(v, sign), sign); // -32768: 0x8000
@@ -292,43 +310,59 @@ template <int k> inline __m128i prepareGroup(const std::int16_t* block, Prepared
         _mm_castps_si128(_mm_cvtepi32_ps(_mm_unpackhi_epi16(magnitude, zero)));
     const __m128i exponent =
         _mm_packs_epi32(_mm_srli_epi32(floatLow, 23), _mm_srli_epi32(floatHigh, 23));
-    const __m128i category = _mm_subs_epu16(exponent, _mm_set1_epi16(126)); // 0 for 0
     const __m128i exponentMask = _mm_set1_epi32(0x7F800000);
     const __m128i power =
         _mm_packs_epi32(_mm_cvttps_epi32(_mm_castsi128_ps(_mm_and_si128(floatLow, exponentMask))),
                         _mm_cvttps_epi32(_mm_castsi128_ps(_mm_and_si128(floatHigh, exponentMask))));
     const __m128i ones = _mm_sub_epi16(_mm_add_epi16(power, power), _mm_set1_epi16(1));
-    const __m128i bits = _mm_xor_si128(magnitude, _mm_and_si128(ones, sign));
-    _mm_store_si128(reinterpret_cast<__m128i*>(out.category + k), category);
-    _mm_store_si128(reinterpret_cast<__m128i*>(out.bits + k), bits);
-    return _mm_cmpeq_epi16(v, zero);
+    _mm_store_si128(reinterpret_cast<__m128i*>(category),
+                    _mm_subs_epu16(exponent, _mm_set1_epi16(126))); // 0 for 0
+    _mm_store_si128(reinterpret_cast<__m128i*>(bits),
+                    _mm_xor_si128(magnitude, _mm_and_si128(ones, sign)));
 }
 
-template <int k> inline std::uint64_t preparePair(const std::int16_t* block, PreparedBlock& out) {
-    const __m128i zerosA = prepareGroup<k>(block, out);
-    const __m128i zerosB = prepareGroup<k + 8>(block, out);
-    return std::uint64_t{
-               static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_packs_epi16(zerosA, zerosB)))}
-           << k;
+// Sixteen coefficients from zig-zag position k on into out.zigzag; returns their zero mask.
+template <int k> inline std::uint64_t gatherPair(const std::int16_t* block, PreparedBlock& out) {
+    const __m128i a = zigzagGroup<k>(block);
+    const __m128i b = zigzagGroup<k + 8>(block);
+    _mm_store_si128(reinterpret_cast<__m128i*>(out.zigzag + k), a);
+    _mm_store_si128(reinterpret_cast<__m128i*>(out.zigzag + k + 8), b);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+    return std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(zeros))} << k;
 }
 #endif
 
-// Reads the block in zig-zag order into `out`.
-inline void prepareBlock(const std::int16_t* block, PreparedBlock& out) {
+// Reads the block in zig-zag order into `out`; returns true for a dense block, whose
+// categories and value bits are then filled in too.
+inline bool prepareBlock(const std::int16_t* block, PreparedBlock& out) {
 #if defined(__SSE2__)
-    out.nonZero = ~(preparePair<0>(block, out) | preparePair<16>(block, out) |
-                    preparePair<32>(block, out) | preparePair<48>(block, out));
+    out.nonZero = ~(gatherPair<0>(block, out) | gatherPair<16>(block, out) |
+                    gatherPair<32>(block, out) | gatherPair<48>(block, out));
 #else
     out.nonZero = 0;
     for (int k = 0; k < 64; ++k) {
-        const std::int32_t v = block[kZigzagNatural[k]];
-        const int category = categoryOf(v);
-        out.category[k] = static_cast<std::uint16_t>(category);
-        out.bits[k] = static_cast<std::uint16_t>(valueBits(v, category));
-        out.nonZero |= std::uint64_t{v != 0} << k;
+        out.zigzag[k] = block[kZigzagNatural[k]];
+        out.nonZero |= std::uint64_t{out.zigzag[k] != 0} << k;
     }
 #endif
     out.nonZero &= ~std::uint64_t{1}; // the DC is coded on its own
+    if (std::popcount(out.nonZero) < kDenseBlock) {
+        return false;
+    }
+#if defined(__SSE2__)
+    for (int k = 0; k < 64; k += 8) {
+        categorizeGroup(_mm_load_si128(reinterpret_cast<const __m128i*>(out.zigzag + k)),
+                        out.category + k, out.bits + k);
+    }
+#else
+    for (int k = 0; k < 64; ++k) {
+        const int category = categoryOf(out.zigzag[k]);
+        out.category[k] = static_cast<std::uint16_t>(category);
+        out.bits[k] = static_cast<std::uint16_t>(valueBits(out.zigzag[k], category));
+    }
+#endif
+    return true;
 }
 
 // Inserts a 0x00 after every 0xFF among the bytes that an unchecked block coding wrote
@@ -378,19 +412,21 @@ int encodeBlockVector(OutputStream* stream, const HuffmanCodeTable* dcTable,
     *dcPredictor = block[0];
 
     PreparedBlock prepared;
-    prepareBlock(block, prepared);
+    const bool dense = prepareBlock(block, prepared);
 
     if (stream->end - stream->cursor < kBlockRoom) [[unlikely]] {
         if (stream->file == kNoJpegFile) {
             // The caller's memory may end within this block.
-            return codeBlock<true>(stream, dcTable, acTable, diff, prepared);
+            return dense ? codeBlock<true, true>(stream, dcTable, acTable, diff, prepared)
+                         : codeBlock<true, false>(stream, dcTable, acTable, diff, prepared);
         }
         if (const int result = output_bytes::writeOutFileBuffer(stream); result != 0) {
             return result;
         }
     }
     std::uint8_t* const blockStart = stream->cursor;
-    const int result = codeBlock<false>(stream, dcTable, acTable, diff, prepared);
+    const int result = dense ? codeBlock<false, true>(stream, dcTable, acTable, diff, prepared)
+                             : codeBlock<false, false>(stream, dcTable, acTable, diff, prepared);
     stuffUnchecked(stream, blockStart);
     return result;
 }

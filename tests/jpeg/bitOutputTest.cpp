@@ -513,8 +513,9 @@ std::vector<Block> wideRandomBlocks(std::mt19937& rng, int count) {
     std::vector<Block> blocks(static_cast<std::size_t>(count));
     for (Block& b : blocks) {
         b[0] = static_cast<std::int16_t>(any(rng));
+        const int density = percent(rng); // sparse and dense blocks alike
         for (int n = 1; n < 64; ++n) {
-            if (percent(rng) < 40) {
+            if (percent(rng) < density) {
                 // Every category equally often, both signs, never -32768.
                 const int c = category(rng);
                 const int magnitude = c == 0 ? 0 : (1 << (c - 1)) + any(rng) % (1 << (c - 1));
