@@ -1,8 +1,10 @@
-// Vector bit output: a 64-bit accumulator with the pending bits at its top. Bits leave it
-// 32 at a time; a word without any 0xFF byte is stored in one go, otherwise byte by byte,
-// each byte followed by a speculative 0x00 that is kept only after 0xFF. The block coder
-// sends each code together with its value bits as one field. The bytes produced are the
-// same as those of the plain routines.
+// Vector bit output: a 64-bit accumulator; bits leave it 32 at a time as four bytes. The
+// block coder sends each code together with its value bits as one field and walks only the
+// non-zero coefficients (a 64-bit mask in zig-zag order). When the whole block surely fits
+// the buffer, words are stored without branches and the 0xFF bytes of the block get their
+// stuffed zeros afterwards; near the end of the caller's memory each word is checked and
+// written byte by byte, each byte followed by a speculative 0x00 that is kept only after
+// 0xFF. The bytes produced are the same as those of the plain routines.
 #include "jpeg/outputBytes.h"
 #include "jpeg/outputStream.h"
 #include "jpeg/zigzag.h"
