@@ -360,7 +360,9 @@ TEST(ApplicationSegment, FollowsTheOutputColour) {
         buffer.resize(static_cast<std::size_t>(p->outputBufferSize));
         const ParsedStream parsed = parseSegments(buffer);
         ASSERT_GE(parsed.segments.size(), 2u);
-        Bytes segment = {parsed.segments[1].marker};
+        Bytes segment;
+        segment.reserve(parsed.segments[1].payload.size() + 1);
+        segment.push_back(parsed.segments[1].marker);
         append(segment, parsed.segments[1].payload);
         EXPECT_EQ(segment, c.expectedSegment);
         const Bytes markers = markerList(parsed);
