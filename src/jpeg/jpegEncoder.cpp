@@ -11,6 +11,7 @@
 #include "jpeg/streamWriter.h"
 
 #include <algorithm>
+#include <limits>
 #include <new>
 
 namespace {
@@ -172,10 +173,15 @@ int layOutComponents(JpegEncoderState& s) {
     s.upsample = s.subsampled;
     frame.mcuWidth = s.forceMcu8x8 != 0 ? 8 : 8 * frame.hMax;
     frame.mcuHeight = s.forceMcu8x8 != 0 ? 8 : 8 * frame.vMax;
-    s.mcusPerRow = (frame.width + frame.mcuWidth - 1) / frame.mcuWidth;
-    s.mcuRows = (frame.height + frame.mcuHeight - 1) / frame.mcuHeight;
+    // Sizes are only checked for image requests; a table request may carry any values.
+    const auto units = [](std::int64_t size, std::int64_t unit) {
+        return size > 0 ? static_cast<std::int32_t>((size + unit - 1) / unit) : 0;
+    };
+    s.mcusPerRow = units(frame.width, frame.mcuWidth);
+    s.mcuRows = units(frame.height, frame.mcuHeight);
     frame.mcusPerRow = s.mcusPerRow;
-    frame.totalMcus = s.mcusPerRow * s.mcuRows;
+    frame.totalMcus = static_cast<std::int32_t>(std::min<std::int64_t>(
+        std::int64_t{s.mcusPerRow} * s.mcuRows, std::numeric_limits<std::int32_t>::max()));
     return JPEG_SUCCESS;
 }
 
