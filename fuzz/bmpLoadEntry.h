@@ -1,0 +1,105 @@
+// The bitmap path on one input: the bytes as a BMP file through loadBmpFile (file header
+// checks, fromDib, the DIB conversion and run-length decoding), then the shading ratio of the
+// image against a copy-on-write copy of itself and, for small images, the JPEG file writer.
+// Shared by the fuzz target and the regression replay in the tests.
+#pragma once
+
+#include "fuzzInput.h"
+#include "image/iplImage.h"
+#include "tool/bmpLoader.h"
+#include "tool/jpegFileWriter.h"
+#include "tool/shadingRatio.h"
+#include "util/lastError.h"
+#include "vx2Image/QimImg.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace fuzz_entry {
+
+// Larger images that the loader would accept are skipped to keep one run short; sizes that it
+// refuses (negative widths, sides above 65535) still go in, as it refuses them before
+// allocating anything.
+inline constexpr std::int64_t kBmpPixelLimit = std::int64_t{1} << 20;
+// Images up to this many pixels are also written as a JPEG file.
+inline constexpr std::int64_t kBmpEncodeLimit = 64 * 1024;
+
+// The image library reports refusals by ending the process in its fixed error mode; the
+// returning mode lets one process take many inputs. The previous mode comes back afterwards.
+class ReturningErrorMode {
+public:
+    ReturningErrorMode() : previous_(iplGetErrorMode()) {
+        iplSetErrorMode(IPL_ErrModeParent);
+        iplSetStatus(IPL_StsOk);
+    }
+    ~ReturningErrorMode() {
+        iplSetStatus(IPL_StsOk);
+        iplSetErrorMode(previous_);
+    }
+    ReturningErrorMode(const ReturningErrorMode&) = delete;
+    ReturningErrorMode& operator=(const ReturningErrorMode&) = delete;
+
+private:
+    int previous_;
+};
+
+inline bool bmpTooLargeToTry(const std::uint8_t* data, std::size_t size) {
+    if (size < 26) {
+        return false;
+    }
+    std::int32_t width;
+    std::int32_t height;
+    std::memcpy(&width, data + 18, 4);
+    std::memcpy(&height, data + 22, 4);
+    const std::int64_t rows = std::llabs(std::int64_t{height});
+    return width >= 0 && width <= 65535 && rows <= 65535 && width * rows > kBmpPixelLimit;
+}
+
+// Null when every check held, otherwise what went wrong.
+inline const char* runBmpLoad(const std::uint8_t* data, std::size_t size) {
+    static fuzz_support::MemoryFile file("qmjpeg-fuzz-bmp");
+    if (!file.ok() || !file.assign(data, size)) {
+        return nullptr;
+    }
+    if (bmpTooLargeToTry(data, size)) {
+        return nullptr;
+    }
+    ReturningErrorMode mode;
+    clearLastError();
+
+    QimImgT<Rgba8> image;
+    image.create(0, 0, false, false, 0.0);
+    if (!loadBmpFile(file.path().c_str(), image)) {
+        return lastError().code == 0 ? "a refused bitmap left no cause" : nullptr;
+    }
+    const int width = image.width();
+    const int height = image.height();
+    if (width < 0 || height < 0) {
+        return "loaded image has a negative size";
+    }
+    if (width == 0 || height == 0) {
+        return nullptr;
+    }
+    if (!image.hasPixels() || image.widthStep() < 4 * width) {
+        return "loaded image has no pixels or too short rows";
+    }
+    if (std::int64_t{width} * height > kBmpPixelLimit) {
+        return "loaded image is larger than its header";
+    }
+
+    // The copy shares the body until the ratio computation unshares it.
+    QimImgT<Rgba8> finalImage = image;
+    QimImgT<Rgba8> result;
+    result.create(width, height, true, false, 0.0);
+    if (!computeShadingRatio(image, finalImage, result)) {
+        return "shading ratio refused two images of one size";
+    }
+    if (std::int64_t{width} * height <= kBmpEncodeLimit &&
+        !writeJpegFile("/dev/null", result, 95)) {
+        return "shading-ratio image could not be encoded";
+    }
+    return nullptr;
+}
+
+} // namespace fuzz_entry
