@@ -145,9 +145,15 @@ static bool loadQmFileUnguarded(const std::string& fileName, QmModel& model) {
         return false;
     }
     model.records.clear();
+    // A regular file has just been shown to hold every record: the array is sized once, which
+    // bounds the bookkeeping (sizeof(QmRecord) per record of at least 4 file bytes) without
+    // the slack and the copies of a growing array. Otherwise records are appended as they
+    // are read, so a short stream never backs a huge array.
+    if (sizeKnown) {
+        model.records.reserve(recordCount);
+    }
     std::vector<std::int16_t> scratch;
     for (std::uint32_t r = 0; r < recordCount; ++r) {
-        // Records are appended as they are read, so a short file never backs a huge array.
         QmRecord& record = model.records.emplace_back();
         float total = 0.0f;
         for (int i = 0; i < 2; ++i) {
