@@ -226,7 +226,8 @@ int writeRequest(JPEG_PROPERTIES& p, int request) {
     if (!suspended) {
         s.stream.byteCount = 0;
         s.sourceOrigin = s.inputPixels;
-        if (s.inputHeight < 0 && s.inputPixels != nullptr) {
+        // Only image requests read the source, and only their sizes have been checked.
+        if (isImageRequest(request) && s.inputHeight < 0 && s.inputPixels != nullptr) {
             const std::ptrdiff_t lastRow = -static_cast<std::ptrdiff_t>(s.inputHeight) - 1;
             s.sourceOrigin = s.inputPixels + lastRow * -s.rowStride;
         }
