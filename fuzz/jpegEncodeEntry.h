@@ -25,9 +25,10 @@
 
 namespace fuzz_entry {
 
-// Larger source or output blocks are skipped to keep one run short (a source row of the
-// largest width, 65535 pixels of 4 bytes, still fits).
-inline constexpr std::int64_t kEncodeByteLimit = std::int64_t{1} << 18;
+// Larger source or output blocks are skipped to keep one run short; a single source row may
+// be larger, up to the largest width (65535 pixels of 4 bytes).
+inline constexpr std::int64_t kEncodeByteLimit = std::int64_t{1} << 16;
+inline constexpr std::int64_t kEncodeRowLimit = std::int64_t{1} << 18;
 inline constexpr std::int64_t kOutputByteLimit = std::int64_t{1} << 20;
 // Sources up to this size are also coded with the vector set's own transforms (SSE2 and
 // portable).
@@ -97,8 +98,8 @@ inline std::int64_t sourceBlockSize(const EncodePlan& plan) {
     if (rows == 0 || rowBytes <= 0) {
         return 0;
     }
-    if (rowBytes > kEncodeByteLimit) {
-        return kEncodeByteLimit + 1;
+    if (rowBytes > kEncodeRowLimit) {
+        return kEncodeRowLimit + 1;
     }
     const std::int64_t padding = plan.inputRowPadding > 0 ? plan.inputRowPadding : 0;
     return (rows - 1) * (rowBytes + padding) + rowBytes;
@@ -184,7 +185,8 @@ inline bool readEncodePlan(fuzz_support::FuzzInput& in, EncodePlan& plan) {
     plan.fileName = in.oneIn(8) ? 1 + in.byte() % 2 : 0;
 
     plan.pixelBytes = sourceBlockSize(plan);
-    if (plan.pixelBytes > kEncodeByteLimit) {
+    const bool oneRow = plan.inputHeight == 1 || plan.inputHeight == -1;
+    if (plan.pixelBytes > (oneRow ? kEncodeRowLimit : kEncodeByteLimit)) {
         // Sizes that must be refused get a source block of nothing; others are skipped.
         const bool refused = plan.inputWidth > 65535 || plan.inputHeight > 65535 ||
                              plan.inputHeight < -65535 || plan.inputChannels > 255;

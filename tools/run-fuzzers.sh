@@ -21,9 +21,11 @@ fi
 cmake --build "$build" -j "${JOBS:-2}" --target "${targets[@]}"
 
 status=0
+summary=()
 for target in "${targets[@]}"; do
     corpus="$work/$target/corpus"
     artifacts="$work/$target/artifacts/"
+    rm -rf "$artifacts" # findings of earlier runs are not this run's
     mkdir -p "$corpus" "$artifacts"
     seeds=()
     [ -d "fuzz/seeds/$target" ] && seeds+=("fuzz/seeds/$target")
@@ -41,6 +43,12 @@ for target in "${targets[@]}"; do
         tail -n 40 "$work/$target/log.txt"
         status=1
     fi
-    grep -E "stat::number_of_executed_units|stat::peak_rss_mb" "$work/$target/log.txt" || true
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$target/log.txt" | tail -n 1)
+    rss=$(sed -n 's/^stat::peak_rss_mb: *//p' "$work/$target/log.txt" | tail -n 1)
+    findings=$(find "$artifacts" -type f | wc -l)
+    summary+=("$(printf '%-16s %12s executions %6s MB peak  %s artifact(s) in %s' \
+        "$target" "${runs:-?}" "${rss:-?}" "$findings" "$artifacts")")
 done
+echo "== summary"
+printf '%s\n' "${summary[@]}"
 exit $status
