@@ -15,6 +15,7 @@
 #include "jpeg/processorInfo.h"
 #include "jpeg/routineTable.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -197,9 +198,9 @@ inline bool readEncodePlan(fuzz_support::FuzzInput& in, EncodePlan& plan) {
     }
 
     // Output capacity: usually plenty, sometimes tight or far too small.
-    const std::int64_t roomy =
-        2048 + 2 * std::int64_t{plan.outputWidth > 0 ? plan.outputWidth : 1} *
-                   std::int64_t{plan.outputHeight > 0 ? plan.outputHeight : 1} * 4;
+    const std::int64_t width = std::clamp<std::int64_t>(plan.outputWidth, 1, 65536);
+    const std::int64_t height = std::clamp<std::int64_t>(plan.outputHeight, 1, 65536);
+    const std::int64_t roomy = 2048 + 8 * width * height;
     switch (in.byte() % 8) {
     case 0:
         plan.outputCapacity = in.range(0, 700);
