@@ -1,6 +1,7 @@
 // Whole-program fault handling: unusable inputs and outputs end with the documented message
 // and status, and leave nothing behind.
 #include "model/qmFileBuilder.h"
+#include "support/faultInputs.h"
 #include "support/runProcess.h"
 #include "support/testFiles.h"
 
@@ -15,12 +16,8 @@ using testing_support::Bytes;
 using testing_support::fileExists;
 using testing_support::readFile;
 using testing_support::runQmjpeg;
-using testing_support::runQmjpegAsUser;
 using testing_support::ScratchDir;
 using testing_support::writeFile;
-
-constexpr uid_t kNobody = 65534;
-constexpr gid_t kNogroup = 65534;
 
 Bytes modelWithImage() {
     qm_test::QmFileSpec spec;
@@ -29,57 +26,26 @@ Bytes modelWithImage() {
     return qm_test::buildQmFile(spec);
 }
 
-enum class Input { Folder, Empty, DevNull, DanglingLink, Unreadable };
+using Input = testing_support::FaultyInput;
 
 struct InputCase {
     const char* name;
     Input kind;
 };
 
-// Prepares the faulty input in `dir` and returns its path; "" when it cannot be set up here.
-std::string prepareInput(const ScratchDir& dir, Input kind) {
-    const std::string path = dir.file("input");
-    switch (kind) {
-    case Input::Folder:
-        std::filesystem::create_directory(path);
-        return path;
-    case Input::Empty:
-        writeFile(path, Bytes{});
-        return path;
-    case Input::DevNull:
-        return "/dev/null";
-    case Input::DanglingLink:
-        writeFile(dir.file("gone"), Bytes{1});
-        std::filesystem::create_symlink(dir.file("gone"), path);
-        std::filesystem::remove(dir.file("gone"));
-        return path;
-    case Input::Unreadable:
-        writeFile(path, modelWithImage());
-        ::chmod(path.c_str(), 0);
-        return path;
-    }
-    return "";
-}
-
 class ModelInputFaultTest : public ::testing::TestWithParam<InputCase> {};
 
 TEST_P(ModelInputFaultTest, FailsToLoadAndCreatesNoOutput) {
     ScratchDir dir;
-    const std::string input = prepareInput(dir, GetParam().kind);
+    const std::string input =
+        testing_support::prepareFaultyInput(dir, GetParam().kind, modelWithImage(), "input");
     const std::string output = dir.file("out.jpg");
-    testing_support::ProcessResult result;
-    if (GetParam().kind == Input::Unreadable) {
-        // Root reads any file; the permission only bites for an ordinary user.
-        ::chmod(dir.path().c_str(), 0777);
-        result = runQmjpegAsUser(kNobody, kNogroup, {"-f", input, output});
-        if (result.exitStatus == -2) {
-            result = runQmjpeg({"-f", input, output});
-            if (::geteuid() == 0) {
-                GTEST_SKIP() << "cannot drop privileges here";
-            }
-        }
-    } else {
-        result = runQmjpeg({"-f", input, output});
+    ::chmod(dir.path().c_str(), 0777);
+    bool skipped = false;
+    const auto result = testing_support::runQmjpegMaybeAsUser(
+        {"-f", input, output}, GetParam().kind == Input::Unreadable, skipped);
+    if (skipped) {
+        GTEST_SKIP() << "cannot drop privileges here";
     }
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.output, "Unable to load QM file.\n");
@@ -102,12 +68,10 @@ TEST(ModelOutputFaultTest, ReadOnlyOutputFileIsReportedAndKept) {
     writeFile(model, modelWithImage());
     writeFile(output, std::string("read only"));
     ::chmod(output.c_str(), 0444);
-    auto result = runQmjpegAsUser(kNobody, kNogroup, {"-f", model, output});
-    if (result.exitStatus == -2) {
-        if (::geteuid() == 0) {
-            GTEST_SKIP() << "cannot drop privileges here";
-        }
-        result = runQmjpeg({"-f", model, output});
+    bool skipped = false;
+    const auto result = testing_support::runQmjpegMaybeAsUser({"-f", model, output}, true, skipped);
+    if (skipped) {
+        GTEST_SKIP() << "cannot drop privileges here";
     }
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.output, "Unable to create output file.\n");

@@ -1,6 +1,7 @@
 // Whole-program fault handling of the -i mode: unusable bitmaps (source or final) and unusable
 // outputs end with the documented message and status 1, leave nothing behind that the failed
 // run wrote, and leave an existing output file alone when the run fails before encoding.
+#include "support/faultInputs.h"
 #include "support/runProcess.h"
 #include "support/testFiles.h"
 #include "vx2Image/dibBuilder.h"
@@ -19,16 +20,12 @@ using testing_support::fileExists;
 using testing_support::ProcessResult;
 using testing_support::readFile;
 using testing_support::runQmjpeg;
-using testing_support::runQmjpegAsUser;
 using testing_support::ScratchDir;
 using testing_support::writeFile;
 
-constexpr uid_t kNobody = 65534;
-constexpr gid_t kNogroup = 65534;
-
 const Bytes kOldOutput{'o', 'l', 'd', ' ', 'o', 'u', 't', 'p', 'u', 't'};
 
-enum class Input { Folder, Empty, DevNull, DanglingLink, Unreadable };
+using Input = testing_support::FaultyInput;
 enum class Role { Source, Final };
 
 struct InputCase {
@@ -44,47 +41,13 @@ std::string goodBitmap(const ScratchDir& dir, const std::string& name) {
     return path;
 }
 
-// Prepares the faulty bitmap in `dir` and returns its path.
 std::string prepareInput(const ScratchDir& dir, Input kind) {
-    const std::string path = dir.file("faulty.bmp");
-    switch (kind) {
-    case Input::Folder:
-        std::filesystem::create_directory(path);
-        break;
-    case Input::Empty:
-        writeFile(path, Bytes{});
-        break;
-    case Input::DevNull:
-        return "/dev/null";
-    case Input::DanglingLink:
-        writeFile(dir.file("gone.bmp"), buildBmpFile(solid24(16, 16, 0x336699)));
-        std::filesystem::create_symlink(dir.file("gone.bmp"), path);
-        std::filesystem::remove(dir.file("gone.bmp"));
-        break;
-    case Input::Unreadable:
-        writeFile(path, buildBmpFile(solid24(16, 16, 0x336699)));
-        ::chmod(path.c_str(), 0);
-        break;
-    }
-    return path;
+    return testing_support::prepareFaultyInput(dir, kind, buildBmpFile(solid24(16, 16, 0x336699)),
+                                               "faulty.bmp");
 }
 
-// Runs the tool, as an ordinary user when `asUser` (root reads and writes any file, so
-// permission faults only show for another user). Sets `skipped` when that is not possible.
 ProcessResult run(const std::vector<std::string>& args, bool asUser, bool& skipped) {
-    skipped = false;
-    if (!asUser) {
-        return runQmjpeg(args);
-    }
-    ProcessResult result = runQmjpegAsUser(kNobody, kNogroup, args);
-    if (result.exitStatus == -2) {
-        if (::geteuid() == 0) {
-            skipped = true;
-            return result;
-        }
-        result = runQmjpeg(args); // not root: the permission bites for this user already
-    }
-    return result;
+    return testing_support::runQmjpegMaybeAsUser(args, asUser, skipped);
 }
 
 struct FileStamp {
