@@ -52,19 +52,15 @@ void setPublicDefaults(JPEG_PROPERTIES& p) {
     p.quality = 75;
 }
 
-void setStateDefaults(JpegEncoderState& s, RoutineTable* routines, JpegComponent* components,
-                      int processorClass) {
+void copyPublicFields(const JPEG_PROPERTIES& p, JpegEncoderState& s);
+
+// The state starts with copies of the public defaults (`p` already holds them).
+void setStateDefaults(const JPEG_PROPERTIES& p, JpegEncoderState& s, RoutineTable* routines,
+                      JpegComponent* components, int processorClass) {
     s = JpegEncoderState{};
+    copyPublicFields(p, s);
     s.requestCode = JPEG_NO_REQUEST;
     s.dctMethod = 1;
-    s.inputChannels = 3;
-    s.inputColor = JPEG_COLOR_BGR;
-    s.outputChannels = 3;
-    s.outputColor = JPEG_COLOR_YCBCR;
-    s.outputSampling = JPEG_SAMPLING_H2V2;
-    s.convertColor = 1;
-    s.upsample = 1;
-    s.quality = 75;
     for (int i = 0; i < 4; ++i) {
         s.dcTableNumbers[i] = i == 0 ? 0 : 1;
         s.acTableNumbers[i] = i == 0 ? 0 : 1;
@@ -271,7 +267,7 @@ int jpegInitialize(JPEG_PROPERTIES* properties) {
             delete routines;
             return JPEG_ERR_MEMORY;
         }
-        setStateDefaults(properties->state, routines, components, processorClass);
+        setStateDefaults(*properties, properties->state, routines, components, processorClass);
         return JPEG_SUCCESS;
     } catch (...) {
         return JPEG_ERR_EXCEPTION;
