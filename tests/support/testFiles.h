@@ -71,7 +71,7 @@ inline void putU32(Bytes& b, std::uint32_t v) {
     putU16(b, (v >> 16) & 0xFFFF);
 }
 
-// Path of a file in the shared test corpus (../shared/corpus beside the checkout).
+// Path of a file in the test corpus (tests/data in the source tree).
 inline std::string corpusPath(const std::string& relative) {
     return std::string(QMJPEG_CORPUS_DIR) + "/" + relative;
 }
