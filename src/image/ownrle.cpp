@@ -3,6 +3,7 @@
 
 #include "image/bitmapInfoHeader.h"
 #include "image/iplImage.h"
+#include "image/rleWalker.h"
 
 #include <cstring>
 
@@ -10,43 +11,6 @@ namespace {
 
 constexpr const char* kFunction = "iplConvertFromDIB";
 constexpr const char* kFile = "ownrle";
-
-struct Refusal {
-    int status;
-    const char* message;
-    int line;
-};
-
-// The refusals of one run-length form.
-struct RleForm {
-    bool fourBit;
-    Refusal noMemory;
-    Refusal width;
-    Refusal height;
-    Refusal delta;
-    Refusal position;
-    Refusal pastEnd;
-};
-
-constexpr RleForm kRle8{
-    false,
-    {IPL_StsNoMem, "Not enough memory to decompress BI_RLE8 DIB at DIB", 606},
-    {IPL_StsBadArg, "Incorrect format of BI_RLE8 DIB (mismatch biWidth)", 632},
-    {IPL_StsBadArg, "Incorrect format of BI_RLE8 DIB (mismatch biHeight)", 652},
-    {IPL_StsBadArg, "Incorrect format of BI_RLE8 DIB (bad Delta command)", 667},
-    {IPL_StsBadArg, "Incorrect format of BI_RLE8 DIB (mismatch biHeight or biWidth)", 696},
-    {IPL_StsBadArg, "Incorrect format of BI_RLE8 DIB (data ends without end of bitmap)", 700},
-};
-
-constexpr RleForm kRle4{
-    true,
-    {IPL_StsNoMem, "Not enough memory to decompress BI_RLE4 DIB at DIB", 715},
-    {IPL_StsBadArg, "Incorrect format of BI_RLE4 DIB (mismatch biWidth)", 764},
-    {IPL_StsBadArg, "Incorrect format of BI_RLE4 DIB (mismatch biHeight)", 785},
-    {IPL_StsBadArg, "Incorrect format of BI_RLE4 DIB (bad Delta command)", 805},
-    {IPL_StsBadArg, "Incorrect format of BI_RLE4 DIB (mismatch biHeight or biWidth)", 848},
-    {IPL_StsBadArg, "Incorrect format of BI_RLE4 DIB (data ends without end of bitmap)", 852},
-};
 
 // Owns the output block until it is handed to the caller.
 class OutputBlock {
@@ -68,29 +32,29 @@ private:
     std::uint8_t* data_;
 };
 
-std::uint8_t* refuse(const Refusal& refusal) {
+std::uint8_t* refuse(const rle::Refusal& refusal) {
     iplReportStatus(refusal.status, kFunction, refusal.message, kFile, refusal.line);
     return nullptr;
 }
 
-// Writes pixel x of an RLE4 row in place: the high nibble for even x, the low one for odd x.
-inline void putNibble(std::uint8_t* row, std::int64_t x, unsigned value) {
-    std::uint8_t& byte = row[x / 2];
-    if (x % 2 == 0) {
-        byte = static_cast<std::uint8_t>((byte & 0x0Fu) | ((value & 0x0Fu) << 4));
-    } else {
-        byte = static_cast<std::uint8_t>((byte & 0xF0u) | (value & 0x0Fu));
-    }
-}
-
 } // namespace
 
+void reportRleRefusal(const rle::Refusal& refusal) {
+    refuse(refusal);
+}
+
+std::int64_t rleDataOffset(const BITMAPINFOHEADER& dib, std::int64_t dibSize) {
+    const std::int64_t tableEntries =
+        dib.biClrUsed != 0 ? dib.biClrUsed
+                           : (dib.biBitCount < 32 ? std::int64_t{1} << dib.biBitCount : dibSize);
+    return std::int64_t{dib.biSize} + 4 * tableEntries;
+}
+
 std::uint8_t* decodeRleDib(const BITMAPINFOHEADER* dib, std::int64_t dibSize) {
-    const RleForm& form = dib->biCompression == BI_RLE8 ? kRle8 : kRle4;
+    const rle::Form& form = dib->biCompression == BI_RLE8 ? rle::kRle8 : rle::kRle4;
     const std::int64_t width = dib->biWidth;
     const std::int64_t height = dib->biHeight;
-    const std::int64_t rowBytes =
-        form.fourBit ? (width / 2 + width % 2 + 3) / 4 * 4 : (width + 3) / 4 * 4;
+    const std::int64_t rowBytes = rle::rowBytes(form, width);
     const std::int64_t size = width > 0 && height > 0 ? rowBytes * height : 0;
 
     OutputBlock block(size);
@@ -102,87 +66,21 @@ std::uint8_t* decodeRleDib(const BITMAPINFOHEADER* dib, std::int64_t dibSize) {
         return refuse(form.position);
     }
 
-    const std::int64_t tableEntries =
-        dib->biClrUsed != 0 ? dib->biClrUsed
-                            : (dib->biBitCount < 32 ? std::int64_t{1} << dib->biBitCount : dibSize);
-    const std::int64_t dataStart = std::int64_t{dib->biSize} + 4 * tableEntries;
+    const std::int64_t dataStart = rleDataOffset(*dib, dibSize);
     if (dataStart > dibSize) {
         return refuse(form.pastEnd);
     }
-    const auto* data = reinterpret_cast<const std::uint8_t*>(dib) + dataStart;
-    const std::int64_t available = dibSize - dataStart;
-
-    std::int64_t pos = 0;
-    std::int64_t x = 0;
-    std::int64_t y = 0;
+    rle::MemoryCodes codes(reinterpret_cast<const std::uint8_t*>(dib) + dataStart,
+                           dibSize - dataStart);
+    rle::Walker walker(form, codes, width, height);
     for (;;) {
-        if (y > height || x > width) {
-            return refuse(form.position);
+        rle::Event event;
+        if (walker.next(event) != rle::Step::Ok) {
+            return refuse(walker.refusal());
         }
-        if (available - pos < 2) {
-            return refuse(form.pastEnd);
+        if (event.code == rle::Code::EndOfBitmap) {
+            return block.release();
         }
-        const unsigned a = data[pos];
-        const unsigned b = data[pos + 1];
-        pos += 2;
-        if (a > 0) {
-            // Encoded run: a pixels of value b (RLE4: its two nibbles alternately).
-            if (y == height || x + a > width) {
-                return refuse(form.position);
-            }
-            std::uint8_t* row = block.get() + y * rowBytes;
-            if (form.fourBit) {
-                for (unsigned i = 0; i < a; ++i) {
-                    putNibble(row, x + i, i % 2 == 0 ? b >> 4 : b & 0x0Fu);
-                }
-            } else {
-                std::memset(row + x, static_cast<int>(b), a);
-            }
-            x += a;
-        } else if (b == 0) {
-            // End of line.
-            if (x != width) {
-                return refuse(form.width);
-            }
-            ++y;
-            x = 0;
-        } else if (b == 1) {
-            // End of bitmap: the last row closed, or the last row being the current one.
-            if (y == height || y == height - 1) {
-                return block.release();
-            }
-            return refuse(form.height);
-        } else if (b == 2) {
-            // Delta: skip dx pixels and dy rows.
-            if (available - pos < 2) {
-                return refuse(form.pastEnd);
-            }
-            x += data[pos];
-            y += data[pos + 1];
-            pos += 2;
-            if (x > width || y > height) {
-                return refuse(form.delta);
-            }
-        } else {
-            // Literal block of b pixels, padded to an even number of bytes.
-            const std::int64_t bytes = form.fourBit ? (b + 1) / 2 : b;
-            if (y == height || x + b > width) {
-                return refuse(form.position);
-            }
-            if (available - pos < bytes) {
-                return refuse(form.pastEnd);
-            }
-            std::uint8_t* row = block.get() + y * rowBytes;
-            if (form.fourBit) {
-                for (unsigned i = 0; i < b; ++i) {
-                    const unsigned byte = data[pos + i / 2];
-                    putNibble(row, x + i, i % 2 == 0 ? byte >> 4 : byte & 0x0Fu);
-                }
-            } else {
-                std::memcpy(row + x, data + pos, b);
-            }
-            pos = (pos + bytes + 1) / 2 * 2;
-            x += b;
-        }
+        rle::applyToRow(form, event, block.get() + event.y * rowBytes);
     }
 }

@@ -4,6 +4,9 @@
 #include <cstdint>
 
 struct BITMAPINFOHEADER;
+namespace rle {
+struct Refusal;
+}
 
 // Expands the run-length data of the bitmap block `dib` (`dibSize` readable bytes) into a new
 // block laid out like the uncompressed pixel array: rows bottom-up, indices packed as in an
@@ -13,3 +16,9 @@ struct BITMAPINFOHEADER;
 // Returns the block (release it with iplAlignedFree), or null after reporting the refusal
 // through iplReportStatus.
 std::uint8_t* decodeRleDib(const BITMAPINFOHEADER* dib, std::int64_t dibSize);
+
+// Offset of the run-length data from the start of the bitmap block of `dibSize` bytes.
+std::int64_t rleDataOffset(const BITMAPINFOHEADER& dib, std::int64_t dibSize);
+
+// Reports a refusal of the code walk (rle::Walker) as the decoder does.
+void reportRleRefusal(const rle::Refusal& refusal);

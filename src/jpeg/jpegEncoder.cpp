@@ -222,6 +222,7 @@ int writeRequest(JPEG_PROPERTIES& p, int request) {
     if (!suspended) {
         s.stream.byteCount = 0;
         s.sourceOrigin = s.inputPixels;
+        s.sourceFirstRow = 0;
         // Only image requests read the source, and only their sizes have been checked.
         if (isImageRequest(request) && s.inputHeight < 0 && s.inputPixels != nullptr) {
             const std::ptrdiff_t lastRow = -static_cast<std::ptrdiff_t>(s.inputHeight) - 1;

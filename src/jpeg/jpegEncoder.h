@@ -69,6 +69,7 @@ constexpr int kJpegMaxBlocksPerMcu = 10;
 
 struct RoutineTable;
 struct JpegScanRecord;
+struct JpegRowSource;
 
 struct JpegComponent {
     std::int32_t index;
@@ -183,7 +184,10 @@ struct JpegEncoderState {
     std::uint16_t commentLength;
 
     // Image row 0 of the source: inputPixels, or its last stored row for bottom-up sources.
+    // With a row source: the first row of the current band, image row sourceFirstRow.
     const std::uint8_t* sourceOrigin;
+    std::int32_t sourceFirstRow;
+    JpegRowSource* rowSource; // null: the whole source is at inputPixels
 
     // MCU block buffer: the blocks of one MCU, 64 values each, natural order.
     alignas(32) std::int16_t mcuBlocks[kJpegMaxBlocksPerMcu * 64];

@@ -1,7 +1,11 @@
 // The MCU loop of a baseline scan.
 #include "jpeg/scanEncoder.h"
 
+#include "jpeg/jpegRowSource.h"
 #include "jpeg/routineTable.h"
+
+#include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -12,6 +16,20 @@ struct BlockJob {
     const std::uint16_t* reciprocals;
     std::int16_t* dcPredictor;
 };
+
+// Asks the row source for the rows of MCU row `row`.
+bool fetchBand(JpegEncoderState& state, std::int32_t row) {
+    const std::int32_t mcuHeight = state.frameHeader.mcuHeight;
+    const std::int32_t first = row * mcuHeight;
+    const std::int32_t count = std::min(mcuHeight, std::abs(state.inputHeight) - first);
+    const std::uint8_t* band = state.rowSource->rows(first, count);
+    if (band == nullptr) {
+        return false;
+    }
+    state.sourceOrigin = band;
+    state.sourceFirstRow = first;
+    return true;
+}
 
 template <bool kWithRestarts>
 int runScan(JpegEncoderState& state, JpegScanRecord& scan, bool resumed) {
@@ -68,6 +86,10 @@ int runScan(JpegEncoderState& state, JpegScanRecord& scan, bool resumed) {
     std::int32_t firstColumn = scan.nextMcuColumn;
 
     for (std::int32_t row = scan.nextMcuRow; row < mcuRows; ++row) {
+        if (state.rowSource != nullptr && !fetchBand(state, row)) {
+            routines.endOfOperation();
+            return JPEG_ERR_FILE;
+        }
         for (std::int32_t column = firstColumn; column < mcusPerRow; ++column) {
             fetchMcu(&state, column, row);
             for (int b = 0; b < blockCount; ++b) {

@@ -14,7 +14,6 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "pixel words are read little-endian");
 
-constexpr std::int64_t kFileHeaderSize = 14;
 constexpr std::int64_t kInfoHeaderSize = 40;
 
 struct AlignedFree {
@@ -33,9 +32,14 @@ bool fail(int code, const char* text) {
     return false;
 }
 
-// Entries of 4 bytes between the info header and the pixel rows: the colour table, and for
-// bit-field bitmaps the three colour masks ahead of it.
-std::int64_t tableEntries(const BITMAPINFOHEADER& info) {
+// Records the load failure `code` (not kBmpErrorCannotOpen) with its text.
+bool failWith(int code) {
+    return fail(code, bmpErrorText(code));
+}
+
+} // namespace
+
+std::int64_t bitmapTableEntries(const BITMAPINFOHEADER& info) {
     const std::int64_t used = info.biClrUsed;
     switch (info.biBitCount) {
     case 1:
@@ -50,8 +54,35 @@ std::int64_t tableEntries(const BITMAPINFOHEADER& info) {
     }
 }
 
-// Checks that the bitmap block holds everything the conversion will read and that its size
-// can be held by an image. Returns 0 or the last-error code to report.
+namespace {} // namespace
+
+const char* bmpErrorText(int code) {
+    switch (code) {
+    case kBmpErrorFileRead:
+        return "File read error.";
+    case kBmpErrorNotDib:
+        return "Image file is not a DIB, or cannot be read.";
+    case kBmpErrorMemory:
+        return "Memory allocation error.";
+    case kBmpErrorConversion:
+        return "Unable to convert DIB image to IPL image.";
+    case kBmpErrorPastEnd:
+        return "Bitmap data extends past the end of the file.";
+    case kBmpErrorDimensions:
+        return "Bitmap dimensions are not supported.";
+    default:
+        return "";
+    }
+}
+
+int checkBmpFileHeader(const unsigned char* fileHeader, std::int64_t& blockSize) {
+    if (fileHeader[0] != 'B' || fileHeader[1] != 'M') {
+        return kBmpErrorNotDib;
+    }
+    blockSize = std::int64_t{readI32(fileHeader + 2)} - kBmpFileHeaderSize;
+    return blockSize <= 0 ? kBmpErrorMemory : 0;
+}
+
 int checkBitmapBlock(const unsigned char* block, std::int64_t blockSize, BITMAPINFOHEADER& info) {
     if (blockSize < kInfoHeaderSize) {
         return kBmpErrorPastEnd;
@@ -69,7 +100,7 @@ int checkBitmapBlock(const unsigned char* block, std::int64_t blockSize, BITMAPI
     if (width != 0 && height != 0 && !qimImageSizeSupported(Rgba8::kind, width, height)) {
         return kBmpErrorDimensions;
     }
-    const std::int64_t rowsStart = std::int64_t{info.biSize} + 4 * tableEntries(info);
+    const std::int64_t rowsStart = std::int64_t{info.biSize} + 4 * bitmapTableEntries(info);
     if (rowsStart > blockSize) {
         return kBmpErrorPastEnd;
     }
@@ -84,6 +115,8 @@ int checkBitmapBlock(const unsigned char* block, std::int64_t blockSize, BITMAPI
     }
     return 0;
 }
+
+namespace {
 
 void setAlpha(unsigned char* row, int width, bool opaque) {
     // Pixels are handled as 32-bit words; the alpha byte (byte 3) is their top byte.
@@ -137,43 +170,35 @@ bool loadBmpFile(const char* fileName, QimImgT<Rgba8>& image) {
     if (!in) {
         return fail(kBmpErrorCannotOpen, fileName);
     }
-    unsigned char fileHeader[kFileHeaderSize];
-    in.read(reinterpret_cast<char*>(fileHeader), kFileHeaderSize);
-    if (in.gcount() != kFileHeaderSize) {
-        return fail(kBmpErrorFileRead, "File read error.");
+    unsigned char fileHeader[kBmpFileHeaderSize];
+    in.read(reinterpret_cast<char*>(fileHeader), kBmpFileHeaderSize);
+    if (in.gcount() != kBmpFileHeaderSize) {
+        return failWith(kBmpErrorFileRead);
     }
-    if (fileHeader[0] != 'B' || fileHeader[1] != 'M') {
-        return fail(kBmpErrorNotDib, "Image file is not a DIB, or cannot be read.");
-    }
-    const std::int64_t size = std::int64_t{readI32(fileHeader + 2)} - kFileHeaderSize;
-    if (size <= 0) {
-        return fail(kBmpErrorMemory, "Memory allocation error.");
+    std::int64_t size = 0;
+    if (const int code = checkBmpFileHeader(fileHeader, size); code != 0) {
+        return failWith(code);
     }
     // The size field is not trusted with an allocation: the file must really hold that much.
     in.seekg(0, std::ios::end);
     const std::int64_t fileLength = static_cast<std::int64_t>(in.tellg());
-    if (!in || fileLength < 0 || size > fileLength - kFileHeaderSize) {
-        return fail(kBmpErrorFileRead, "File read error.");
+    if (!in || fileLength < 0 || size > fileLength - kBmpFileHeaderSize) {
+        return failWith(kBmpErrorFileRead);
     }
     AlignedBlock block(iplAlignedAlloc(size));
     if (!block) {
-        return fail(kBmpErrorMemory, "Memory allocation error.");
+        return failWith(kBmpErrorMemory);
     }
-    in.seekg(kFileHeaderSize, std::ios::beg);
+    in.seekg(kBmpFileHeaderSize, std::ios::beg);
     in.read(static_cast<char*>(block.get()), size);
     if (!in || in.gcount() != size) {
-        return fail(kBmpErrorFileRead, "File read error.");
+        return failWith(kBmpErrorFileRead);
     }
 
     const auto* dib = static_cast<const unsigned char*>(block.get());
     BITMAPINFOHEADER info{};
-    switch (checkBitmapBlock(dib, size, info)) {
-    case 0:
-        break;
-    case kBmpErrorDimensions:
-        return fail(kBmpErrorDimensions, "Bitmap dimensions are not supported.");
-    default:
-        return fail(kBmpErrorPastEnd, "Bitmap data extends past the end of the file.");
+    if (const int code = checkBitmapBlock(dib, size, info); code != 0) {
+        return failWith(code);
     }
     if (info.biWidth == 0 || info.biHeight == 0) {
         const std::int64_t height =
@@ -182,10 +207,10 @@ bool loadBmpFile(const char* fileName, QimImgT<Rgba8>& image) {
         return true;
     }
     if (!image.fromDib(static_cast<const BITMAPINFOHEADER*>(block.get()), size)) {
-        return fail(kBmpErrorConversion, "Unable to convert DIB image to IPL image.");
+        return failWith(kBmpErrorConversion);
     }
     if (image.nChannels() == 4 && !makeOpaqueWithoutAlpha(image)) {
-        return fail(kBmpErrorMemory, "Memory allocation error.");
+        return failWith(kBmpErrorMemory);
     }
     return true;
 }

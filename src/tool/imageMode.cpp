@@ -1,10 +1,11 @@
 // The -i mode: the shading-ratio image of a source and a final bitmap, written as a JPEG file.
-#include "tool/bmpLoader.h"
+// The bitmaps are read, converted and turned into ratio rows one band at a time while the
+// encoder codes them, so memory does not grow with the height of the picture.
+#include "tool/bmpBandReader.h"
 #include "tool/jpegFileWriter.h"
 #include "tool/modes.h"
-#include "tool/shadingRatio.h"
+#include "tool/ratioBands.h"
 #include "util/outputFile.h"
-#include "vx2Image/QimImg.h"
 
 #include <stdexcept>
 #include <sys/stat.h>
@@ -44,15 +45,13 @@ bool sameFile(const FileState& a, const FileState& b) {
 
 void runImageMode(const std::string& sourceFile, const std::string& finalFile,
                   const std::string& outputFile) {
-    QimImgT<Rgba8> source;
-    QimImgT<Rgba8> finalImage;
-    source.create(0, 0, false, false, 0.0);
-    finalImage.create(0, 0, false, false, 0.0);
-
-    if (!loadBmpFile(sourceFile.c_str(), source)) {
+    // Every check of both bitmaps runs here, before the output is touched.
+    BmpBandReader source;
+    BmpBandReader finalImage;
+    if (!source.open(sourceFile)) {
         throw std::runtime_error("Unable to load src image\n");
     }
-    if (!loadBmpFile(finalFile.c_str(), finalImage)) {
+    if (!finalImage.open(finalFile)) {
         throw std::runtime_error("Unable to load final image\n");
     }
     if (source.width() != finalImage.width() || source.height() != finalImage.height()) {
@@ -62,16 +61,16 @@ void runImageMode(const std::string& sourceFile, const std::string& finalFile,
         throw std::runtime_error("Image dimensions cannot be zero\n");
     }
 
-    QimImgT<Rgba8> result;
-    result.create(source.width(), source.height(), true, false, 0.0);
-    if (!computeShadingRatio(source, finalImage, result)) {
+    RatioBandSource ratio(source, finalImage, pipelineThreads());
+    if (!ratio.valid()) {
         throw std::runtime_error("Memory allocation error.\n");
     }
 
     // A write that fails part-way must not leave a broken file behind; a file the encoder
     // could not even open (still exactly as it was) is not ours to remove.
     const FileState before = fileState(outputFile);
-    if (!writeJpegFile(outputFile, result, kJpegQuality)) {
+    if (!writeJpegRows(outputFile, source.width(), source.height(), ratio.rowStep(), ratio.anyRow(),
+                       kJpegQuality, ratio)) {
         if (!before.exists || !sameFile(before, fileState(outputFile))) {
             removeFailedOutput(outputFile);
         }
