@@ -66,14 +66,14 @@ BandImage::~BandImage() {
 // that can only be read once.
 class BmpBandReader::Bytes {
 public:
-    bool open(const std::string& fileName) {
+    bool open(const std::string& fileName, bool inMemory) {
         file_ = std::make_unique<InputFile>(fileName);
         if (!file_->isOpen()) {
             return false;
         }
         const auto size = file_->seekableSize();
-        seekable_ = size.has_value();
-        length_ = size.value_or(0);
+        seekable_ = size.has_value() && !inMemory;
+        length_ = seekable_ ? *size : 0;
         return true;
     }
 
@@ -156,9 +156,9 @@ private:
 BmpBandReader::BmpBandReader() = default;
 BmpBandReader::~BmpBandReader() = default;
 
-bool BmpBandReader::open(const std::string& fileName) {
+bool BmpBandReader::open(const std::string& fileName, bool inMemory) {
     bytes_ = std::make_unique<Bytes>();
-    if (!bytes_->open(fileName)) {
+    if (!bytes_->open(fileName, inMemory)) {
         setLastError(kBmpErrorCannotOpen, fileName);
         return false;
     }

@@ -41,17 +41,27 @@ bool sameFile(const FileState& a, const FileState& b) {
            a.modified.tv_sec == b.modified.tv_sec && a.modified.tv_nsec == b.modified.tv_nsec;
 }
 
+// True when both paths name one existing file.
+bool sameExistingFile(const std::string& a, const std::string& b) {
+    const FileState first = fileState(a);
+    const FileState second = fileState(b);
+    return first.exists && second.exists && first.device == second.device &&
+           first.inode == second.inode;
+}
+
 } // namespace
 
 void runImageMode(const std::string& sourceFile, const std::string& finalFile,
                   const std::string& outputFile) {
     // Every check of both bitmaps runs here, before the output is touched.
+    // Rows are read while the output is written: an input that the output replaces is read
+    // whole first.
     BmpBandReader source;
     BmpBandReader finalImage;
-    if (!source.open(sourceFile)) {
+    if (!source.open(sourceFile, sameExistingFile(sourceFile, outputFile))) {
         throw std::runtime_error("Unable to load src image\n");
     }
-    if (!finalImage.open(finalFile)) {
+    if (!finalImage.open(finalFile, sameExistingFile(finalFile, outputFile))) {
         throw std::runtime_error("Unable to load final image\n");
     }
     if (source.width() != finalImage.width() || source.height() != finalImage.height()) {

@@ -454,6 +454,27 @@ TEST(ImageStreamInputTest, ShortFifoInputFailsTheLoad) {
     EXPECT_FALSE(testing_support::fileExists(dir.file("out.jpg")));
 }
 
+// Rows are read while the output is written: an output that replaces an input still gets
+// the picture of the inputs as they were.
+TEST(ImageStreamInputTest, OutputReplacingAnInputGetsTheSameFile) {
+    ScratchDir dir;
+    const Bytes sourceBytes = buildBmpFile(rgb24(41, 67, 8));
+    const Bytes finalBytes = buildBmpFile(rle8(41, 67, 9));
+    writeFile(dir.file("s.bmp"), sourceBytes);
+    writeFile(dir.file("f.bmp"), finalBytes);
+    ASSERT_EQ(runQmjpeg({"-i", dir.file("s.bmp"), dir.file("f.bmp"), dir.file("o.jpg")}).exitStatus,
+              0);
+    const Bytes expected = readFile(dir.file("o.jpg"));
+    for (const char* replaced : {"s.bmp", "f.bmp"}) {
+        writeFile(dir.file("s.bmp"), sourceBytes);
+        writeFile(dir.file("f.bmp"), finalBytes);
+        const auto run =
+            runQmjpeg({"-i", dir.file("s.bmp"), dir.file("f.bmp"), dir.file(replaced)});
+        EXPECT_EQ(run.exitStatus, 0) << replaced;
+        EXPECT_EQ(readFile(dir.file(replaced)), expected) << replaced;
+    }
+}
+
 // Run-length codes are checked whole before anything else happens: a refusal near the end of
 // the source's data ends the run before the final bitmap is opened, and one in the final
 // bitmap comes before the size checks.
