@@ -111,7 +111,9 @@ public:
             return readAt(file_->descriptor(), offset, buffer, static_cast<std::size_t>(size));
         }
         const std::int64_t n = std::clamp<std::int64_t>(length_ - offset, 0, size);
-        std::memcpy(buffer, memory_.data() + offset, static_cast<std::size_t>(n));
+        if (n > 0) {
+            std::memcpy(buffer, memory_.data() + offset, static_cast<std::size_t>(n));
+        }
         return n;
     }
 

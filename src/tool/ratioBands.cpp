@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <system_error>
 
 namespace {
 
@@ -40,7 +41,11 @@ RatioBandSource::RatioBandSource(BmpBandReader& source, BmpBandReader& finalImag
         valid_ = valid_ && slot->ratio.valid();
     }
     if (valid_ && pipelined) {
-        producer_ = std::thread([this] { producerLoop(); });
+        try {
+            producer_ = std::thread([this] { producerLoop(); });
+        } catch (const std::system_error&) {
+            // No second thread to be had: the bands are produced on the caller's thread.
+        }
     }
 }
 

@@ -9,11 +9,16 @@
 #define O_BINARY 0
 #endif
 
-std::int64_t readAt(int fd, std::int64_t offset, void* buffer, std::size_t size) {
+namespace {
+
+// Repeats `readSome(bytes, count, done)` (a read(2)-like call for `count` bytes at progress
+// `done`) until `size` bytes are in, the input ends, or a read fails (-1).
+template <class ReadSome>
+std::int64_t readRepeatedly(void* buffer, std::size_t size, ReadSome readSome) {
     auto* bytes = static_cast<char*>(buffer);
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::pread(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
+        const ssize_t n = readSome(bytes + done, size - done, done);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -26,6 +31,14 @@ std::int64_t readAt(int fd, std::int64_t offset, void* buffer, std::size_t size)
         done += static_cast<std::size_t>(n);
     }
     return static_cast<std::int64_t>(done);
+}
+
+} // namespace
+
+std::int64_t readAt(int fd, std::int64_t offset, void* buffer, std::size_t size) {
+    return readRepeatedly(buffer, size, [&](char* into, std::size_t count, std::size_t done) {
+        return ::pread(fd, into, count, static_cast<off_t>(offset + done));
+    });
 }
 
 InputFile::InputFile(const std::string& path) {
@@ -49,20 +62,7 @@ std::optional<std::int64_t> InputFile::seekableSize() const {
 }
 
 std::int64_t InputFile::readNext(void* buffer, std::size_t size) {
-    auto* bytes = static_cast<char*>(buffer);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd_, bytes + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return -1;
-        }
-        if (n == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<std::int64_t>(done);
+    return readRepeatedly(buffer, size, [&](char* into, std::size_t count, std::size_t) {
+        return ::read(fd_, into, count);
+    });
 }

@@ -4,6 +4,7 @@
 // computeShadingRatio and writeJpegFile give, for both routine sets and both thread counts.
 // Also: inputs that cannot seek, and the order of the checks through the binary.
 #include "support/runProcess.h"
+#include "support/scopedEnv.h"
 #include "support/testFiles.h"
 #include "tool/bmpBandReader.h"
 #include "tool/bmpLoader.h"
@@ -28,32 +29,9 @@ using dib_builder::Bytes;
 using dib_builder::DibSpec;
 using testing_support::readFile;
 using testing_support::runQmjpeg;
+using testing_support::ScopedEnv;
 using testing_support::ScratchDir;
 using testing_support::writeFile;
-
-// Sets an environment variable for the lifetime of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            previous_ = old;
-        }
-        setenv(name, value, 1);
-    }
-    ~ScopedEnv() {
-        if (previous_) {
-            setenv(name_, previous_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> previous_;
-};
 
 // A deterministic byte for pixel (x, y) of picture `seed`.
 std::uint8_t texture(int x, int y, int seed, int channel) {
@@ -216,41 +194,31 @@ DibSpec fields16(int width, int height, int seed) {
     return spec;
 }
 
-// 8-bit with a short table: indices beyond it read the bytes that follow the table.
-DibSpec pal8Short(int width, int height, int seed) {
+// A palette bitmap of `bits` per pixel with `entries` table entries (clrUsed when fewer than
+// the bits allow: indices beyond the table read the bytes that follow it).
+DibSpec paletted(int width, int height, int seed, int bits, int entries) {
     DibSpec spec;
     spec.width = width;
     spec.height = height;
-    spec.bitCount = 8;
-    spec.clrUsed = 16;
-    spec.table = palette(16, seed);
-    spec.pixels =
-        storedRows(width, height, 8, [&](int x, int y) { return Bytes{texture(x, y, seed, 0)}; });
+    spec.bitCount = static_cast<std::uint16_t>(bits);
+    spec.clrUsed = entries < (1 << bits) ? static_cast<std::uint32_t>(entries) : 0;
+    spec.table = palette(entries, seed);
+    spec.pixels = storedRows(width, height, bits, [&](int x, int y) {
+        return Bytes{static_cast<std::uint8_t>(texture(x, y, seed, 0) & ((1 << bits) - 1))};
+    });
     return spec;
+}
+
+DibSpec pal8Short(int width, int height, int seed) {
+    return paletted(width, height, seed, 8, 16);
 }
 
 DibSpec pal4(int width, int height, int seed) {
-    DibSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.bitCount = 4;
-    spec.table = palette(16, seed);
-    spec.pixels = storedRows(width, height, 4, [&](int x, int y) {
-        return Bytes{static_cast<std::uint8_t>(texture(x, y, seed, 0) & 15)};
-    });
-    return spec;
+    return paletted(width, height, seed, 4, 16);
 }
 
 DibSpec pal1(int width, int height, int seed) {
-    DibSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.bitCount = 1;
-    spec.table = palette(2, seed);
-    spec.pixels = storedRows(width, height, 1, [&](int x, int y) {
-        return Bytes{static_cast<std::uint8_t>(texture(x, y, seed, 0) & 1)};
-    });
-    return spec;
+    return paletted(width, height, seed, 1, 2);
 }
 
 DibSpec rle8(int width, int height, int seed) {
