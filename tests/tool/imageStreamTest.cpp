@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -341,6 +342,46 @@ TEST_P(StreamedEqualsWholeTest, SameJpegBytes) {
 
 INSTANTIATE_TEST_SUITE_P(FormsAndSizes, StreamedEqualsWholeTest, ::testing::ValuesIn(allCases()),
                          caseName);
+
+// The bmpsuite corpus as source, against a textured final bitmap of the same size: every file
+// that loads whole loads streamed with the same JPEG bytes, and every file that is refused
+// whole is refused streamed (the library's refusals return here instead of ending the run).
+TEST(StreamedCorpusTest, LoadsAndRefusesLikeTheWholeImagePath) {
+    ScratchDir dir;
+    const int previousMode = iplGetErrorMode();
+    iplSetErrorMode(IPL_ErrModeParent);
+    int loaded = 0;
+    for (const char* folder : {"g", "q", "b"}) {
+        for (const auto& entry : std::filesystem::directory_iterator(
+                 testing_support::corpusPath(std::string("bmpsuite/") + folder))) {
+            const std::string source = entry.path().string();
+            SCOPED_TRACE(source);
+            QimImgT<Rgba8> whole;
+            whole.create(0, 0, false, false, 0.0);
+            const bool wholeLoads =
+                loadBmpFile(source.c_str(), whole) && whole.width() > 0 && whole.height() > 0;
+            iplSetStatus(IPL_StsOk);
+            BmpBandReader streamed;
+            const bool streamedLoads =
+                streamed.open(source) && streamed.width() > 0 && streamed.height() > 0;
+            iplSetStatus(IPL_StsOk);
+            ASSERT_EQ(streamedLoads, wholeLoads);
+            if (!wholeLoads) {
+                continue;
+            }
+            ++loaded;
+            const std::string finalImage = dir.file("f.bmp");
+            writeFile(finalImage, buildBmpFile(rgb24(whole.width(), whole.height(), 3)));
+            for (const char* processorClass : {"0", "6"}) {
+                ScopedEnv cls("QMJPEG_USECPU", processorClass);
+                EXPECT_EQ(encodeStreamed(source, finalImage, dir.file("s.jpg"), 2),
+                          encodeWhole(source, finalImage, dir.file("w.jpg")));
+            }
+        }
+    }
+    iplSetErrorMode(previousMode);
+    EXPECT_GT(loaded, 30);
+}
 
 // Whatever the number of threads, the same file: many bands, so that the producer runs ahead
 // of the encoder and waits for it, at both routine sets, through the binary.
