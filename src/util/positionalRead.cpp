@@ -5,8 +5,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(_WIN32)
+#include <io.h>
+#include <windows.h>
+#endif
+
 #ifndef O_BINARY
 #define O_BINARY 0
+#endif
+#ifndef O_CLOEXEC
+#define O_CLOEXEC 0
 #endif
 
 namespace {
@@ -37,7 +45,24 @@ std::int64_t readRepeatedly(void* buffer, std::size_t size, ReadSome readSome) {
 
 std::int64_t readAt(int fd, std::int64_t offset, void* buffer, std::size_t size) {
     return readRepeatedly(buffer, size, [&](char* into, std::size_t count, std::size_t done) {
+#if defined(_WIN32)
+        // ReadFile at an explicit offset; like pread, it leaves the descriptor's position
+        // unused for the read itself.
+        const auto position = static_cast<std::uint64_t>(offset) + done;
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(position);
+        at.OffsetHigh = static_cast<DWORD>(position >> 32);
+        DWORD got = 0;
+        const DWORD want = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
+        const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+        if (!ReadFile(handle, into, want, &got, &at)) {
+            errno = GetLastError() == ERROR_HANDLE_EOF ? 0 : EIO;
+            return errno == 0 ? ssize_t{0} : ssize_t{-1};
+        }
+        return static_cast<ssize_t>(got);
+#else
         return ::pread(fd, into, count, static_cast<off_t>(offset + done));
+#endif
     });
 }
 
