@@ -84,6 +84,15 @@ void runImageMode(const std::string& sourceFile, const std::string& finalFile,
         if (!before.exists || !sameFile(before, fileState(outputFile))) {
             removeFailedOutput(outputFile);
         }
+        // An input that changed under the run is reported as the input it is.
+        switch (ratio.failedInput()) {
+        case RatioBandSource::FailedInput::Source:
+            throw std::runtime_error("Unable to load src image\n");
+        case RatioBandSource::FailedInput::Final:
+            throw std::runtime_error("Unable to load final image\n");
+        case RatioBandSource::FailedInput::None:
+            break;
+        }
         throw std::runtime_error("Unable to create output file.\n");
     }
 }

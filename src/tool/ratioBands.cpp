@@ -71,8 +71,12 @@ const std::uint8_t* RatioBandSource::anyRow() const {
 bool RatioBandSource::produce(int band, Slot& slot, BandImage& sourceBand, BandImage& finalBand) {
     const int firstRow = band * kBandRows;
     const int rows = std::min(kBandRows, height_ - firstRow);
-    if (!source_.readBand(firstRow, rows, sourceBand) ||
-        !final_.readBand(firstRow, rows, finalBand)) {
+    if (!source_.readBand(firstRow, rows, sourceBand)) {
+        failedInput_ = FailedInput::Source;
+        return false;
+    }
+    if (!final_.readBand(firstRow, rows, finalBand)) {
+        failedInput_ = FailedInput::Final;
         return false;
     }
     shadingRatioRows(sourceBand.row(0), finalBand.row(0), slot.ratio.row(0), width_, rows,

@@ -6,6 +6,7 @@
 #include "jpeg/jpegRowSource.h"
 #include "tool/bmpBandReader.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -37,6 +38,11 @@ public:
     // Bands must be asked for in order, top first.
     const std::uint8_t* rows(std::int32_t firstRow, std::int32_t count) override;
 
+    // Which input could no longer be read after its checks (the file changed or a read
+    // failed), once rows() has returned null for that reason.
+    enum class FailedInput { None, Source, Final };
+    FailedInput failedInput() const { return failedInput_.load(); }
+
 private:
     struct Slot;
 
@@ -49,6 +55,7 @@ private:
     int height_;
     int bands_;
     bool valid_ = true;
+    std::atomic<FailedInput> failedInput_{FailedInput::None};
     std::unique_ptr<BandImage> sourceBand_;
     std::unique_ptr<BandImage> finalBand_;
     std::vector<std::unique_ptr<Slot>> slots_;

@@ -463,6 +463,29 @@ TEST(ImageStreamInputTest, ShortFifoInputFailsTheLoad) {
     EXPECT_FALSE(testing_support::fileExists(dir.file("out.jpg")));
 }
 
+// An input that shrinks after its checks: the write fails and names that input.
+TEST(ImageStreamInputTest, InputCutShortAfterItsChecksIsReported) {
+    ScratchDir dir;
+    for (const int threads : {1, 2}) {
+        for (const bool cutSource : {true, false}) {
+            const std::string source = dir.file("s.bmp");
+            const std::string finalImage = dir.file("f.bmp");
+            writeFile(source, buildBmpFile(rgb24(64, 64, 1)));
+            writeFile(finalImage, buildBmpFile(rgb32(64, 64, 2)));
+            BmpBandReader s;
+            BmpBandReader f;
+            ASSERT_TRUE(s.open(source));
+            ASSERT_TRUE(f.open(finalImage));
+            std::filesystem::resize_file(cutSource ? source : finalImage, 100);
+            RatioBandSource ratio(s, f, threads);
+            EXPECT_FALSE(writeJpegRows(dir.file("o.jpg"), 64, 64, ratio.rowStep(), ratio.anyRow(),
+                                       95, ratio));
+            EXPECT_EQ(ratio.failedInput(), cutSource ? RatioBandSource::FailedInput::Source
+                                                     : RatioBandSource::FailedInput::Final);
+        }
+    }
+}
+
 // Rows are read while the output is written: an output that replaces an input still gets
 // the picture of the inputs as they were.
 TEST(ImageStreamInputTest, OutputReplacingAnInputGetsTheSameFile) {
