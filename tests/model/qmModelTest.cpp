@@ -67,12 +67,13 @@ TEST_F(QmModelTest, LoadsEveryField) {
     EXPECT_EQ(first.value, 0xDEADBEEFu);
     for (int i = 0; i < 2; ++i) {
         for (int j = 0; j < 2; ++j) {
-            EXPECT_EQ(first.parts[i][j].rows, 1u);
-            EXPECT_EQ(first.parts[i][j].cols, lengths[2 * i + j]);
+            EXPECT_EQ(model.part(0, i, j).rows, 1u);
+            EXPECT_EQ(model.part(0, i, j).cols, lengths[2 * i + j]);
+            EXPECT_EQ(model.part(0, i, j).data.size(), lengths[2 * i + j]);
         }
     }
-    EXPECT_EQ(first.parts[0][0].data[0], 3.0f);
-    EXPECT_EQ(first.parts[1][1].data[1], 4.0f);
+    EXPECT_EQ(model.part(0, 0, 0).data[0], 3.0f);
+    EXPECT_EQ(model.part(0, 1, 1).data[1], 4.0f);
     EXPECT_EQ(first.invSquaredNorm, 0.04f); // 1 / (3^2 + 4^2)
     EXPECT_EQ(model.records[1].value, 42u);
     EXPECT_EQ(model.imageBytes, (Bytes{0xFF, 0xD8, 0xFF, 0xD9}));
