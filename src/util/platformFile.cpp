@@ -38,7 +38,6 @@ namespace {
 const char* volatile pendingPath = nullptr;
 char* pendingStorage = nullptr;
 bool cleanupInstalled = false;
-int holdDepth = 0;
 
 void removePendingAtExit() {
     if (const char* path = pendingPath) {
@@ -58,7 +57,11 @@ void removeOnInterrupt(const std::string& path) {
         std::atexit(removePendingAtExit);
     }
     pendingPath = nullptr;
+#ifndef _WIN32
+    // Windows runs its console handler on another thread, which may still hold the old path:
+    // there the few bytes stay allocated.
     delete[] pendingStorage;
+#endif
     pendingStorage = nullptr;
     if (!path.empty()) {
         pendingStorage = new (std::nothrow) char[path.size() + 1];
@@ -269,7 +272,8 @@ InterruptHold::~InterruptHold() = default;
 namespace {
 
 constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP};
-sigset_t savedMask;
+int holdDepth = 0;  // nested holds: only the outermost one blocks and restores
+sigset_t savedMask; // the signal mask before the outermost hold
 
 sigset_t interruptionSet() {
     sigset_t set;
