@@ -30,10 +30,13 @@ inline const char* runQmModel(const std::uint8_t* data, std::size_t size) {
         bytes += 2 * std::uint64_t{vector.rows};
     }
     bytes += 4 * std::uint64_t{model.records.size()};
-    for (const QmRecord& record : model.records) {
+    if (model.coefficients.size() != model.records.size() * model.recordStride()) {
+        return "coefficient storage does not match the records";
+    }
+    for (std::size_t r = 0; r < model.records.size(); ++r) {
         for (int i = 0; i < 2; ++i) {
             for (int j = 0; j < 2; ++j) {
-                const QmMatrix& part = record.parts[i][j];
+                const QmPartView part = model.part(r, i, j);
                 if (part.cols != model.vectors[2 * i + j].rows || part.data.size() != part.cols) {
                     return "record part does not match its vector";
                 }

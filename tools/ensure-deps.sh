@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes sure the build and test tools are present. On Debian as root, installs what is missing
 # with apt-get; otherwise prints the apt-get line to run and fails.
-# Usage: tools/ensure-deps.sh [build|test|fuzz|bench]...
+# Usage: tools/ensure-deps.sh [build|test|asan|fuzz|bench|package]...
 set -euo pipefail
 
 packages=(cmake ninja-build g++ make)
@@ -12,6 +12,7 @@ for need in "$@"; do
         fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
         asan) packages+=(googletest libgtest-dev libgmock-dev libturbojpeg0-dev) ;;
         bench) packages+=(libbenchmark-dev libturbojpeg0-dev) ;;
+        package) packages+=(dpkg-dev file) ;;
         *) echo "ensure-deps: unknown need '$need'" >&2; exit 2 ;;
     esac
 done

@@ -3,6 +3,7 @@
 #include "image/ownrle.h"
 #include "tool/bmpLoader.h"
 #include "util/lastError.h"
+#include "util/platformFile.h"
 #include "vx2Image/QimImg.h"
 
 #include <algorithm>
@@ -66,14 +67,20 @@ BandImage::~BandImage() {
 // that can only be read once.
 class BmpBandReader::Bytes {
 public:
-    bool open(const std::string& fileName, bool inMemory) {
-        file_ = std::make_unique<InputFile>(fileName);
-        if (!file_->isOpen()) {
+    ~Bytes() {
+        if (file_ != platform::kNoFile) {
+            platform::closeFile(file_);
+        }
+    }
+
+    bool open(const std::string& fileName) {
+        file_ = platform::openForReading(fileName);
+        platform::FileFacts facts;
+        if (file_ == platform::kNoFile || !platform::fileFacts(file_, facts)) {
             return false;
         }
-        const auto size = file_->seekableSize();
-        seekable_ = size.has_value() && !inMemory;
-        length_ = seekable_ ? *size : 0;
+        seekable_ = facts.kind == platform::FileKind::Regular;
+        length_ = seekable_ ? static_cast<std::int64_t>(facts.size) : 0;
         return true;
     }
 
@@ -88,7 +95,7 @@ public:
             const std::int64_t want = std::min(kChunk, length - length_);
             memory_.resize(static_cast<std::size_t>(length_ + want));
             const std::int64_t got =
-                file_->readNext(memory_.data() + length_, static_cast<std::size_t>(want));
+                platform::readNext(file_, memory_.data() + length_, static_cast<std::size_t>(want));
             if (got < 0) {
                 return false;
             }
@@ -108,7 +115,7 @@ public:
     // Reads `size` bytes at `offset`; the number read, fewer at the end, or -1.
     std::int64_t read(std::int64_t offset, void* buffer, std::int64_t size) const {
         if (seekable_) {
-            return readAt(file_->descriptor(), offset, buffer, static_cast<std::size_t>(size));
+            return platform::readAt(file_, offset, buffer, static_cast<std::size_t>(size));
         }
         const std::int64_t n = std::clamp<std::int64_t>(length_ - offset, 0, size);
         if (n > 0) {
@@ -118,7 +125,7 @@ public:
     }
 
 private:
-    std::unique_ptr<InputFile> file_;
+    platform::FileHandle file_ = platform::kNoFile;
     bool seekable_ = false;
     std::int64_t length_ = 0;
     std::vector<std::uint8_t> memory_;
@@ -158,9 +165,9 @@ private:
 BmpBandReader::BmpBandReader() = default;
 BmpBandReader::~BmpBandReader() = default;
 
-bool BmpBandReader::open(const std::string& fileName, bool inMemory) {
+bool BmpBandReader::open(const std::string& fileName) {
     bytes_ = std::make_unique<Bytes>();
-    if (!bytes_->open(fileName, inMemory)) {
+    if (!bytes_->open(fileName)) {
         setLastError(kBmpErrorCannotOpen, fileName);
         return false;
     }

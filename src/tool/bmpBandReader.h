@@ -5,7 +5,6 @@
 #include "image/bitmapInfoHeader.h"
 #include "image/iplImage.h"
 #include "image/rleWalker.h"
-#include "util/positionalRead.h"
 
 #include <cstdint>
 #include <memory>
@@ -44,9 +43,8 @@ public:
     // with the same outcome: false with the same last-error code, or the same refusal of the
     // image library, which ends the process in its default error mode. Run-length data is
     // walked and checked whole here, without decoding any pixel. Inputs that cannot be read at
-    // any offset (pipes) are first read into memory, up to the size their header declares;
-    // so is every input with `inMemory` (a file that the run's output will overwrite).
-    bool open(const std::string& fileName, bool inMemory = false);
+    // any offset (pipes) are first read into memory, up to the size their header declares.
+    bool open(const std::string& fileName);
 
     // The bitmap's size, as loadBmpFile gives it to its image (0 x 0 before open).
     int width() const { return width_; }
