@@ -312,11 +312,9 @@ inline const char* runEncodePlan(const EncodePlan& plan, int processorClass, Tra
     }
     if (transforms != Transforms::OfTheSet) {
         const bool plain = transforms == Transforms::Plain;
-        RoutineTable& table = *p.state.routines;
-        table.forwardDctMethod0 = table.forwardDctMethod1 =
-            plain ? forwardDctPlain : forwardDctVector;
-        table.quantizeBlockMethod0 = table.quantizeBlockMethod1 = table.quantizeBlock =
-            plain ? quantizeBlockPlain : quantizeBlockVector;
+        RoutineTable& table = p.state.routines;
+        table.forwardDct = plain ? forwardDctPlain : forwardDctSse2Portable;
+        table.quantizeBlock = plain ? quantizeBlockPlain : quantizeBlockSse2Portable;
     }
     p.inputPixels = plan.noPixels ? nullptr : pixels.get();
     p.inputWidth = plan.inputWidth;
