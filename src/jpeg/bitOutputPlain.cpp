@@ -32,14 +32,14 @@ public:
             stream_->bitCount = free - count;
             return;
         }
-        if (status_ != JPEG_SUCCESS) {
+        if (!status_.ok()) {
             return;
         }
         do {
             count -= free;
             const auto byte = static_cast<std::uint8_t>(pending | lowBits(value >> count, free));
-            status_ = appendCodedByte(stream_, byte);
-            if (status_ != JPEG_SUCCESS) {
+            status_.record(appendCodedByte(stream_, byte));
+            if (!status_.ok()) {
                 return;
             }
             pending = 0;
@@ -53,23 +53,19 @@ public:
     void putSymbol(const HuffmanCodeTable* table, int symbol) {
         const int length = table->length[symbol];
         if (length == 0) {
-            fail(JPEG_ERR_BAD_HUFFMAN_TABLE);
+            status_.record(JPEG_ERR_BAD_HUFFMAN_TABLE);
             return;
         }
         putBits(table->code[symbol], length);
     }
 
-    void fail(int status) {
-        if (status_ == JPEG_SUCCESS) {
-            status_ = status;
-        }
-    }
-    bool ok() const { return status_ == JPEG_SUCCESS; }
-    int status() const { return status_; }
+    void fail(int status) { status_.record(status); }
+    bool ok() const { return status_.ok(); }
+    int status() const { return status_.status(); }
 
 private:
     OutputStream* stream_;
-    int status_ = JPEG_SUCCESS;
+    FirstFailure status_;
 };
 
 inline int category(std::int32_t v) {

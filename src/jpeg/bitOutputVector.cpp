@@ -81,14 +81,12 @@ public:
         stream_->bitCount = pending_;
         stream_->byteCount += static_cast<std::int32_t>(cursor_ - stream_->cursor);
         stream_->cursor = cursor_;
-        return status_;
+        return status_.status();
     }
 
     // Ends the block with a failure of the coder's own (a symbol without a code).
     int fail(int status) {
-        if (status_ == JPEG_SUCCESS) {
-            status_ = status;
-        }
+        status_.record(status);
         return finish();
     }
 
@@ -131,10 +129,10 @@ private:
         pending_ -= 32;
         const auto word = static_cast<std::uint32_t>(acc_ >> pending_);
         if (stream_->end - cursor_ < kWordRoom) {
-            if (status_ == JPEG_SUCCESS) {
+            if (status_.ok()) {
                 const CursorAndResult next = emitWordNearEnd(stream_, cursor_, word);
                 cursor_ = next.cursor;
-                status_ = next.result;
+                status_.record(next.result);
             }
             return;
         }
@@ -156,7 +154,7 @@ private:
     std::uint64_t acc_;
     int pending_;
     std::uint8_t* cursor_;
-    int status_ = JPEG_SUCCESS;
+    FirstFailure status_;
 };
 
 // Category (number of significant bits) and value bits of a coefficient.

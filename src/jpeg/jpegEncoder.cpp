@@ -11,7 +11,6 @@
 #include "jpeg/streamWriter.h"
 
 #include <algorithm>
-#include <limits>
 
 namespace {
 
@@ -78,7 +77,6 @@ void setStateDefaults(JpegEncoderState& s, int processorClass) {
     for (int i = 0; i < kJpegMaxComponents; ++i) {
         s.components[i] = {0, 0, 0, i == 0 ? 0 : 1};
     }
-    s.frameHeader.precision = 8;
     s.stream.file = kNoJpegFile;
     s.processorClass = processorClass;
     s.jfifVersion = 0x0101;
@@ -87,6 +85,23 @@ void setStateDefaults(JpegEncoderState& s, int processorClass) {
     s.yDensity = 1;
     s.app14Version = 100;
     s.routines = routinesForClass(processorClass);
+}
+
+// The default tables: luminance for component 0, chrominance for the colour components.
+void assignDefaultQuantTables(JpegEncoderState& s, int count, int sampling) {
+    if (sampling == JPEG_SAMPLING_NONE) {
+        s.components[0].quantTable = 0;
+        if (s.colorConversion != 0) {
+            for (int i = 1; i < count; ++i) {
+                s.components[i].quantTable = 1;
+            }
+        }
+        return;
+    }
+    const bool chroma = s.fields.convertColor != 0;
+    for (int i = 0; i < count; ++i) {
+        s.components[i].quantTable = chroma && (i == 1 || i == 2) ? 1 : 0;
+    }
 }
 
 // Components, sampling factors, quantisation table numbers, frame header and MCU geometry.
@@ -112,23 +127,10 @@ int layOutComponents(JpegEncoderState& s) {
         s.components[i].v = kSamplingFactors[sampling][i].v;
     }
     if (!callerSuppliedQuantTables(s)) {
-        if (sampling == JPEG_SAMPLING_NONE) {
-            s.components[0].quantTable = 0;
-            if (s.colorConversion != 0) {
-                for (int i = 1; i < count; ++i) {
-                    s.components[i].quantTable = 1;
-                }
-            }
-        } else {
-            const bool chroma = s.fields.convertColor != 0;
-            for (int i = 0; i < count; ++i) {
-                s.components[i].quantTable = chroma && (i == 1 || i == 2) ? 1 : 0;
-            }
-        }
+        assignDefaultQuantTables(s, count, sampling);
     }
 
     JpegFrameHeader& frame = s.frameHeader;
-    frame.precision = 8;
     frame.width = s.fields.outputWidth;
     frame.height = s.fields.outputHeight;
     frame.componentCount = count;
@@ -151,9 +153,6 @@ int layOutComponents(JpegEncoderState& s) {
     };
     s.mcusPerRow = units(frame.width, frame.mcuWidth);
     s.mcuRows = units(frame.height, frame.mcuHeight);
-    frame.mcusPerRow = s.mcusPerRow;
-    frame.totalMcus = static_cast<std::int32_t>(std::min<std::int64_t>(
-        std::int64_t{s.mcusPerRow} * s.mcuRows, std::numeric_limits<std::int32_t>::max()));
     return JPEG_SUCCESS;
 }
 

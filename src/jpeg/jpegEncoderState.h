@@ -23,8 +23,8 @@ struct JpegComponent {
     std::int32_t quantTable;
 };
 
+// The frame of a write (the sample precision is always 8).
 struct JpegFrameHeader {
-    std::int32_t precision;
     std::int32_t width;
     std::int32_t height;
     std::int32_t mcuHeight; // pixels
@@ -32,8 +32,6 @@ struct JpegFrameHeader {
     std::int32_t hMax;
     std::int32_t vMax;
     std::int32_t componentCount;
-    std::int32_t mcusPerRow;
-    std::int32_t totalMcus;
 };
 
 struct JpegQuantSlot {

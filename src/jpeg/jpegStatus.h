@@ -25,3 +25,19 @@ constexpr int JPEG_ERR_INTERNAL = -24;
 constexpr int JPEG_ERR_BAD_RST_MARKER = -25;
 constexpr int JPEG_ERR_BUFFER_TOO_SMALL = -28;
 constexpr int JPEG_ERR_COMMENT = -30;
+
+// The first failure of a sequence of steps. Later failures do not replace it, and the steps
+// that follow can ask whether the sequence has failed and skip their work.
+class FirstFailure {
+public:
+    void record(int status) {
+        if (status_ == JPEG_SUCCESS) {
+            status_ = status;
+        }
+    }
+    bool ok() const { return status_ == JPEG_SUCCESS; }
+    int status() const { return status_; }
+
+private:
+    int status_ = JPEG_SUCCESS;
+};

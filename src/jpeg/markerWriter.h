@@ -19,29 +19,25 @@ public:
         : writeBytes_(writeBytes), stream_(stream) {}
 
     void put(const std::uint8_t* bytes, std::int32_t count) {
-        if (status_ == JPEG_SUCCESS) {
-            status_ = writeBytes_(bytes, count, stream_);
+        if (status_.ok()) {
+            status_.record(writeBytes_(bytes, count, stream_));
         }
     }
     // Writes the pending bits and, with a file, the buffered bytes.
     void flush() {
-        if (status_ == JPEG_SUCCESS) {
-            status_ = flushOutput(stream_, writeBytes_);
+        if (status_.ok()) {
+            status_.record(flushOutput(stream_, writeBytes_));
         }
     }
     // Ends the sequence with a failure of the caller's (a bad table, no memory).
-    void fail(int status) {
-        if (status_ == JPEG_SUCCESS) {
-            status_ = status;
-        }
-    }
-    bool ok() const { return status_ == JPEG_SUCCESS; }
-    int status() const { return status_; }
+    void fail(int status) { status_.record(status); }
+    bool ok() const { return status_.ok(); }
+    int status() const { return status_.status(); }
 
 private:
     WriteBytesFn writeBytes_;
     OutputStream* stream_;
-    int status_ = JPEG_SUCCESS;
+    FirstFailure status_;
 };
 
 // The default comment: "Dodov(R) JPEG Library, version " and the full version text.
