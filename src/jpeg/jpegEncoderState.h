@@ -46,7 +46,6 @@ struct JpegHuffmanSlot {
     std::uint8_t tableNumber;
 };
 
-// The encoder's working state. Owned by the encoder; filled by jpegInitialize and jpegWrite.
 // The caller's fields of JPEG_PROPERTIES, in their order. The working state keeps a copy.
 struct JpegPublicFields {
     std::int32_t useStateAsIs;
@@ -72,13 +71,14 @@ struct JpegPublicFields {
     std::int32_t quality;
 };
 
+// The encoder's working state. Owned by the encoder; filled by jpegInitialize and jpegWrite.
 struct JpegEncoderState {
     std::int32_t requestCode;
     // Where a suspended scan stopped (pixels) and the flag that suspends it after one MCU.
     std::int32_t resumeX;
     std::int32_t resumeY;
     std::int32_t interruptFlag;
-    std::int32_t dctMethod;
+    std::int32_t dctMethod; // must be 0 or 1; both use the same transforms
 
     // Copy of the public fields; the write adjusts outputSampling, upsample and
     // outputBufferSize in it. inputPixels is the caller's; sourceOrigin below is the row 0.
