@@ -32,7 +32,8 @@ struct JpegVersion {
 int jpegInitialize(JPEG_PROPERTIES* properties);
 // Writes what the request code asks for; a status code.
 int jpegWrite(JPEG_PROPERTIES* properties, int requestCode);
-// Closes an open output file and frees the working memory. 0, -9 or -8.
+// Closes an open output file and frees the working memory: JPEG_SUCCESS, JPEG_ERR_CLOSE_FILE
+// or JPEG_ERR_PROPERTIES.
 int jpegRelease(JPEG_PROPERTIES* properties);
 // The text of a status code; "Unknown error code" for codes without one.
 const char* jpegStatusText(int status);
