@@ -1,6 +1,6 @@
 // The QM model loader on one input: the bytes as a model file through loadQmFile.
 // Shared by the fuzz target and the regression replay in the tests.
-#pragma once
+#include "fuzzEntries.h"
 
 #include "fuzzInput.h"
 #include "model/qmModel.h"
@@ -10,8 +10,7 @@
 
 namespace fuzz_entry {
 
-// Null when every check held, otherwise what went wrong.
-inline const char* runQmModel(const std::uint8_t* data, std::size_t size) {
+const char* runQmModel(const std::uint8_t* data, std::size_t size) {
     static fuzz_support::MemoryFile file("qmjpeg-fuzz-model");
     if (!file.ok() || !file.assign(data, size)) {
         return nullptr;
