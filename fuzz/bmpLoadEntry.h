@@ -9,6 +9,7 @@
 #include "tool/bmpLoader.h"
 #include "tool/jpegFileWriter.h"
 #include "tool/shadingRatio.h"
+#include "util/byteOrder.h"
 #include "util/lastError.h"
 #include "vx2Image/QimImg.h"
 
@@ -48,10 +49,8 @@ inline bool bmpTooLargeToTry(const std::uint8_t* data, std::size_t size) {
     if (size < 26) {
         return false;
     }
-    std::int32_t width;
-    std::int32_t height;
-    std::memcpy(&width, data + 18, 4);
-    std::memcpy(&height, data + 22, 4);
+    const std::int64_t width = loadLeI32(data + 18);
+    const std::int64_t height = loadLeI32(data + 22);
     const std::int64_t rows = std::llabs(std::int64_t{height});
     return width >= 0 && width <= 65535 && rows <= 65535 && width * rows > kBmpPixelLimit;
 }

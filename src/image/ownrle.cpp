@@ -1,7 +1,7 @@
 // Run-length decoding of BI_RLE8 and BI_RLE4 bitmaps into an uncompressed pixel array.
 #include "image/ownrle.h"
 
-#include "image/bitmapInfoHeader.h"
+#include "image/dibLayout.h"
 #include "image/iplImage.h"
 
 #include <cstring>
@@ -17,7 +17,8 @@ struct Refusal {
     int line;
 };
 
-// The refusals of one run-length form.
+// The refusals of one run-length form. Their line numbers are fixed, not taken from this file:
+// callers and tests tell the refusals apart by them.
 struct RleForm {
     bool fourBit;
     Refusal noMemory;
@@ -86,11 +87,19 @@ inline void putNibble(std::uint8_t* row, std::int64_t x, unsigned value) {
 } // namespace
 
 std::uint8_t* decodeRleDib(const BITMAPINFOHEADER* dib, std::int64_t dibSize) {
-    const RleForm& form = dib->biCompression == BI_RLE8 ? kRle8 : kRle4;
-    const std::int64_t width = dib->biWidth;
-    const std::int64_t height = dib->biHeight;
-    const std::int64_t rowBytes =
-        form.fourBit ? (width / 2 + width % 2 + 3) / 4 * 4 : (width + 3) / 4 * 4;
+    DibBlock block;
+    block.data = reinterpret_cast<const std::uint8_t*>(dib);
+    block.size = dibSize;
+    DibLayout layout;
+    describeDib(block, layout);
+    return decodeRleRows(block, layout);
+}
+
+std::uint8_t* decodeRleRows(const DibBlock& dib, const DibLayout& layout) {
+    const RleForm& form = layout.compression == BI_RLE8 ? kRle8 : kRle4;
+    const std::int64_t width = layout.width;
+    const std::int64_t height = layout.bottomUp ? layout.height : -layout.height;
+    const std::int64_t rowBytes = rowStep(width * (form.fourBit ? 4 : 8), 4);
     const std::int64_t size = width > 0 && height > 0 ? rowBytes * height : 0;
 
     OutputBlock block(size);
@@ -102,15 +111,12 @@ std::uint8_t* decodeRleDib(const BITMAPINFOHEADER* dib, std::int64_t dibSize) {
         return refuse(form.position);
     }
 
-    const std::int64_t tableEntries =
-        dib->biClrUsed != 0 ? dib->biClrUsed
-                            : (dib->biBitCount < 32 ? std::int64_t{1} << dib->biBitCount : dibSize);
-    const std::int64_t dataStart = std::int64_t{dib->biSize} + 4 * tableEntries;
-    if (dataStart > dibSize) {
+    const std::int64_t dataStart = layout.pixelOffset;
+    if (dataStart > dib.size || dataStart < layout.infoSize) {
         return refuse(form.pastEnd);
     }
-    const auto* data = reinterpret_cast<const std::uint8_t*>(dib) + dataStart;
-    const std::int64_t available = dibSize - dataStart;
+    const std::uint8_t* data = dib.data + dataStart;
+    const std::int64_t available = dib.size - dataStart;
 
     std::int64_t pos = 0;
     std::int64_t x = 0;

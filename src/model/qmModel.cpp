@@ -18,7 +18,7 @@ bool fileCanHold(BinaryFile& reader, std::uint64_t bytes, bool sizeKnown) {
     if (!sizeKnown || bytes <= reader.bytesRemaining()) {
         return true;
     }
-    setLastError(1, reader.fileName());
+    setLastError(kLastErrorRead, reader.fileName());
     reader.close();
     return false;
 }
@@ -119,7 +119,7 @@ bool loadQmFile(const std::string& fileName, QmModel& model) {
     } catch (const std::bad_alloc&) {
         // Storage is only sized for data the file delivers, but the records' own bookkeeping
         // can still exceed the memory at hand: a failed load, not an ended process.
-        setLastError(10, "Memory allocation error.");
+        setLastError(kLastErrorMemory, "Memory allocation error.");
         return false;
     }
 }

@@ -36,7 +36,7 @@ bool BinaryFile::openRead(const std::string& name) {
     close();
     file_ = std::fopen(name.c_str(), "rb");
     if (file_ == nullptr) {
-        setLastError(4, name);
+        setLastError(kLastErrorOpen, name);
         return false;
     }
     char header[kSignatureLength + 1] = {};
@@ -48,13 +48,13 @@ bool BinaryFile::openRead(const std::string& name) {
     expected[kFormatDigit] = signature_[kFormatDigit];
     // Compared as a zero-terminated text: a zero byte outside the digit fails the match.
     if (signature_ != expected) {
-        setLastError(2, name);
+        setLastError(kLastErrorSignature, name);
         close();
         return false;
     }
     const auto digit = static_cast<signed char>(header[kFormatDigit]);
     if (digit > '0' && digit != signature_[kFormatDigit]) {
-        setLastError(4, name);
+        setLastError(kLastErrorOpen, name);
         close();
         return false;
     }
@@ -67,11 +67,11 @@ bool BinaryFile::openWrite(const std::string& name) {
     close();
     file_ = std::fopen(name.c_str(), "wb");
     if (file_ == nullptr) {
-        setLastError(5, name);
+        setLastError(kLastErrorCreate, name);
         return false;
     }
     if (!write(signature_.data(), kSignatureLength, 1)) {
-        setLastError(5, name);
+        setLastError(kLastErrorCreate, name);
         close();
         return false;
     }
@@ -86,7 +86,7 @@ bool BinaryFile::read(void* destination, std::uint32_t elementSize, std::uint32_
     if (std::fread(destination, elementSize, count, file_) == count) {
         return true;
     }
-    setLastError(1, fileName_);
+    setLastError(kLastErrorRead, fileName_);
     close();
     return false;
 }
@@ -98,7 +98,7 @@ bool BinaryFile::write(const void* source, std::uint32_t elementSize, std::uint3
     if (std::fwrite(source, elementSize, count, file_) == count) {
         return true;
     }
-    setLastError(6, fileName_);
+    setLastError(kLastErrorWrite, fileName_);
     close();
     return false;
 }

@@ -1,8 +1,8 @@
 // Run-length compressed bitmaps (BI_RLE8, BI_RLE4) through the DIB conversion: decoding,
 // pixels left unset, and every refusal of the decoder.
-#include "dibBuilder.h"
 #include "image/iplImage.h"
 #include "reportCapture.h"
+#include "testImage.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@ namespace {
 
 using image_test::Bytes;
 using image_test::convert;
-using image_test::DibSpec;
+using image_test::DibFields;
 using image_test::entry;
 using image_test::ReportCapture;
 using image_test::TestImage;
@@ -24,8 +24,8 @@ using Rows = std::vector<std::vector<int>>;
 
 // A run-length bitmap whose palette maps index i to red i, so the image's red bytes show the
 // decoded indices. Unused image pixels start as 0xAB.
-DibSpec rleBitmap(std::uint32_t compression, int width, int height, const Bytes& data) {
-    DibSpec dib;
+DibFields rleBitmap(std::uint32_t compression, int width, int height, const Bytes& data) {
+    DibFields dib;
     dib.compression = compression;
     dib.bitCount = compression == BI_RLE8 ? 8 : 4;
     dib.width = width;
@@ -40,7 +40,7 @@ DibSpec rleBitmap(std::uint32_t compression, int width, int height, const Bytes&
 
 // Image rows top first, as picture rows: data row y is image row height - 1 - y.
 Rows decode(std::uint32_t compression, int width, int height, const Bytes& data) {
-    const DibSpec dib = rleBitmap(compression, width, height, data);
+    const DibFields dib = rleBitmap(compression, width, height, data);
     TestImage image(width, height);
     convert(dib.build(), image.get());
     Rows rows;
@@ -135,7 +135,7 @@ class RleRefusals : public ::testing::TestWithParam<RleRefusal> {};
 TEST_P(RleRefusals, DecoderReportsThenConversionGivesUp) {
     const RleRefusal& c = GetParam();
     ReportCapture capture;
-    const DibSpec dib = rleBitmap(c.compression, c.width, c.height, c.data);
+    const DibFields dib = rleBitmap(c.compression, c.width, c.height, c.data);
     TestImage image(std::max(c.width, 1), std::max(c.height, 1));
     const Bytes before = image.bytes();
     convert(dib.build(), image.get());
@@ -242,7 +242,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Rle, ColourTablePastTheBlockIsRefusedBeforeDecoding) {
     ReportCapture capture;
-    DibSpec dib = rleBitmap(BI_RLE8, 1, 1, {0x01, 0x00, 0x00, 0x01});
+    DibFields dib = rleBitmap(BI_RLE8, 1, 1, {0x01, 0x00, 0x00, 0x01});
     dib.table.resize(200); // the default table of 256 entries does not fit
     dib.pixels.clear();
     TestImage image(1, 1);

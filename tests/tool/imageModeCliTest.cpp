@@ -1,9 +1,9 @@
 // The -i mode through the real binary: the order of its checks and their messages, the
 // decided treatment of truncated, top-down, empty and oversized bitmaps, library refusals,
 // and what is left on disk when the output cannot be written.
+#include "support/dibBuilder.h"
 #include "support/runProcess.h"
 #include "support/testFiles.h"
-#include "vx2Image/dibBuilder.h"
 
 #include <csignal>
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@ namespace {
 
 using dib_builder::buildBmpFile;
 using dib_builder::Bytes;
-using dib_builder::DibSpec;
+using dib_builder::DibFields;
 using dib_builder::rows24;
 using dib_builder::solid24;
 using testing_support::fileExists;
@@ -24,7 +24,7 @@ using testing_support::writeFile;
 
 class ImageModeCliTest : public ::testing::Test {
 protected:
-    std::string bitmap(const std::string& name, const DibSpec& spec) {
+    std::string bitmap(const std::string& name, const DibFields& spec) {
         return bitmap(name, buildBmpFile(spec));
     }
     std::string bitmap(const std::string& name, const Bytes& bytes) {
@@ -45,7 +45,7 @@ protected:
 };
 
 // A picture with some structure, so that the JPEG has real content.
-DibSpec gradient(int width, int height) {
+DibFields gradient(int width, int height) {
     std::vector<std::uint32_t> pixels;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
@@ -53,7 +53,7 @@ DibSpec gradient(int width, int height) {
                                                         ((x * y) & 0xFF) << 8 | ((y * 53) & 0xFF)));
         }
     }
-    DibSpec spec;
+    DibFields spec;
     spec.width = width;
     spec.height = height;
     spec.pixels = rows24(width, pixels);
@@ -74,10 +74,10 @@ TEST_F(ImageModeCliTest, LoadFailuresNameTheImage) {
 
 TEST_F(ImageModeCliTest, BitmapsExtendingPastTheirFileFailTheLoad) {
     const std::string good = bitmap("good.bmp", solid24(4, 4, 0x808080));
-    DibSpec truncatedRows = solid24(4, 4, 0x808080);
+    DibFields truncatedRows = solid24(4, 4, 0x808080);
     truncatedRows.pixels.resize(truncatedRows.pixels.size() - 1);
     expectRun(bitmap("rows.bmp", truncatedRows), good, 1, "Unable to load src image\n");
-    DibSpec truncatedTable;
+    DibFields truncatedTable;
     truncatedTable.width = 4;
     truncatedTable.height = 4;
     truncatedTable.bitCount = 8;
@@ -106,20 +106,20 @@ TEST_F(ImageModeCliTest, SizeChecksComeInOrder) {
 
 TEST_F(ImageModeCliTest, UnsupportedDimensionsFailTheLoad) {
     const std::string good = bitmap("good.bmp", solid24(1, 1, 0));
-    DibSpec negativeWidth = solid24(1, 1, 0);
+    DibFields negativeWidth = solid24(1, 1, 0);
     negativeWidth.width = -1;
     expectRun(bitmap("neg.bmp", negativeWidth), good, 1, "Unable to load src image\n");
-    DibSpec tooWide = solid24(1, 1, 0);
+    DibFields tooWide = solid24(1, 1, 0);
     tooWide.width = 70000;
     expectRun(good, bitmap("wide.bmp", tooWide), 1, "Unable to load final image\n");
-    DibSpec tooTall = solid24(1, 1, 0);
+    DibFields tooTall = solid24(1, 1, 0);
     tooTall.height = -70000;
     expectRun(bitmap("tall.bmp", tooTall), good, 1, "Unable to load src image\n");
 }
 
 TEST_F(ImageModeCliTest, TopDownAndBottomUpBitmapsOfOnePictureMatch) {
-    DibSpec bottomUp = gradient(9, 5);
-    DibSpec topDown = bottomUp;
+    DibFields bottomUp = gradient(9, 5);
+    DibFields topDown = bottomUp;
     topDown.height = -5;
     topDown.pixels.clear();
     const std::size_t rowBytes = bottomUp.pixels.size() / 5;
@@ -138,7 +138,7 @@ TEST_F(ImageModeCliTest, TopDownAndBottomUpBitmapsOfOnePictureMatch) {
     EXPECT_EQ(mixed.output, "");
     EXPECT_EQ(readFile(mixedOutput), readFile(output));
     // Rows in the wrong order would not: the picture is not symmetric.
-    DibSpec flipped = topDown;
+    DibFields flipped = topDown;
     flipped.height = 5;
     const std::string flippedOutput = dir.file("flipped.jpg");
     runQmjpeg({"-i", bitmap("flip.bmp", flipped), bottomUpFile, flippedOutput});
@@ -147,11 +147,11 @@ TEST_F(ImageModeCliTest, TopDownAndBottomUpBitmapsOfOnePictureMatch) {
 
 TEST_F(ImageModeCliTest, LibraryRefusalEndsWithStatusOneAndNoText) {
     const std::string good = bitmap("good.bmp", solid24(1, 1, 0));
-    DibSpec twoBit = solid24(1, 1, 0);
+    DibFields twoBit = solid24(1, 1, 0);
     twoBit.bitCount = 2;
     twoBit.table = {0, 0, 0, 0};
     expectRun(bitmap("twobit.bmp", twoBit), good, 1, "");
-    DibSpec runLengthTopDown;
+    DibFields runLengthTopDown;
     runLengthTopDown.width = 1;
     runLengthTopDown.height = -1;
     runLengthTopDown.bitCount = 8;
