@@ -133,7 +133,8 @@ void iplSetErrorMode(int mode);
 using IplErrorHandler = int (*)(int status, const char* functionName, const char* message,
                                 const char* file, int line);
 // Installs another error handler (null restores the default) and returns the previous one.
-// Test and fuzz harnesses only: it lets them observe the reports' messages and lines.
+// It lets test and fuzz harnesses observe the reports' messages and lines, and the tool say
+// why a bitmap was refused before the default handler ends the process.
 IplErrorHandler iplSetErrorHandler(IplErrorHandler handler);
 // The reason, in plain words, that goes with the refusal being reported: bitmap refusals set
 // it just before they report, so that an error handler can tell people why. Empty when the

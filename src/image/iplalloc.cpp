@@ -531,7 +531,10 @@ IplErrorHandler iplSetErrorHandler(IplErrorHandler handler) {
 
 void iplSetStatusReason(const char* reason) {
     char* text = errorContext().reason;
-    const std::size_t length = reason != nullptr ? std::strlen(reason) : 0;
+    if (reason == nullptr) {
+        reason = "";
+    }
+    const std::size_t length = std::strlen(reason);
     const std::size_t kept =
         length < sizeof errorContext().reason ? length : sizeof errorContext().reason - 1;
     std::memcpy(text, reason, kept);

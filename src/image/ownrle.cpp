@@ -4,6 +4,8 @@
 #include "image/dibLayout.h"
 #include "image/iplImage.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -22,7 +24,6 @@ struct Refusal {
 struct RleForm {
     bool fourBit;
     Refusal noMemory;
-    Refusal width;
     Refusal height;
     Refusal delta;
     Refusal position;
@@ -32,7 +33,6 @@ struct RleForm {
 constexpr RleForm kRle8{
     false,
     {IPL_StsNoMem, "Not enough memory to decompress BI_RLE8 DIB at DIB", 606},
-    {IPL_StsBadArg, "Incorrect format of BI_RLE8 DIB (mismatch biWidth)", 632},
     {IPL_StsBadArg, "Incorrect format of BI_RLE8 DIB (mismatch biHeight)", 652},
     {IPL_StsBadArg, "Incorrect format of BI_RLE8 DIB (bad Delta command)", 667},
     {IPL_StsBadArg, "Incorrect format of BI_RLE8 DIB (mismatch biHeight or biWidth)", 696},
@@ -42,7 +42,6 @@ constexpr RleForm kRle8{
 constexpr RleForm kRle4{
     true,
     {IPL_StsNoMem, "Not enough memory to decompress BI_RLE4 DIB at DIB", 715},
-    {IPL_StsBadArg, "Incorrect format of BI_RLE4 DIB (mismatch biWidth)", 764},
     {IPL_StsBadArg, "Incorrect format of BI_RLE4 DIB (mismatch biHeight)", 785},
     {IPL_StsBadArg, "Incorrect format of BI_RLE4 DIB (bad Delta command)", 805},
     {IPL_StsBadArg, "Incorrect format of BI_RLE4 DIB (mismatch biHeight or biWidth)", 848},
@@ -69,7 +68,14 @@ private:
     std::uint8_t* data_;
 };
 
-std::uint8_t* refuse(const Refusal& refusal) {
+// Reports the refusal with its reason for people (a printf format and its values).
+std::uint8_t* refuse(const Refusal& refusal, const char* reason, ...) {
+    char text[128];
+    va_list args;
+    va_start(args, reason);
+    std::vsnprintf(text, sizeof text, reason, args);
+    va_end(args);
+    iplSetStatusReason(text);
     iplReportStatus(refusal.status, kFunction, refusal.message, kFile, refusal.line);
     return nullptr;
 }
@@ -100,41 +106,49 @@ std::uint8_t* decodeRleRows(const DibBlock& dib, const DibLayout& layout) {
     const std::int64_t width = layout.width;
     const std::int64_t height = layout.bottomUp ? layout.height : -layout.height;
     const std::int64_t rowBytes = rowStep(width * (form.fourBit ? 4 : 8), 4);
+    // Pixels may go on into the row's padding (they are dropped), but not beyond it.
+    const std::int64_t rowPixels = form.fourBit ? 2 * rowBytes : rowBytes;
     const std::int64_t size = width > 0 && height > 0 ? rowBytes * height : 0;
 
     OutputBlock block(size);
     if (block.get() == nullptr) {
-        return refuse(form.noMemory);
+        return refuse(form.noMemory, "not enough memory to decode the run-length data");
     }
     std::memset(block.get(), 0, static_cast<std::size_t>(size));
     if (height < 0) {
-        return refuse(form.position);
+        return refuse(form.position, "run-length bitmaps stored top-down are not supported");
     }
 
     const std::int64_t dataStart = layout.pixelOffset;
+    const char* const kNoEnd = "run-length data ends without its end-of-bitmap code";
     if (dataStart > dib.size || dataStart < layout.infoSize) {
-        return refuse(form.pastEnd);
+        return refuse(form.pastEnd, kNoEnd);
     }
     const std::uint8_t* data = dib.data + dataStart;
     const std::int64_t available = dib.size - dataStart;
+    const char* const kPastRow = "run-length data runs past the end of row %lld";
+    const char* const kPastLast = "run-length data runs past the last row (%lld)";
 
     std::int64_t pos = 0;
     std::int64_t x = 0;
     std::int64_t y = 0;
     for (;;) {
-        if (y > height || x > width) {
-            return refuse(form.position);
+        if (y > height || x > rowPixels) {
+            return refuse(form.position, kPastLast, static_cast<long long>(height - 1));
         }
         if (available - pos < 2) {
-            return refuse(form.pastEnd);
+            return refuse(form.pastEnd, kNoEnd);
         }
         const unsigned a = data[pos];
         const unsigned b = data[pos + 1];
         pos += 2;
         if (a > 0) {
             // Encoded run: a pixels of value b (RLE4: its two nibbles alternately).
-            if (y == height || x + a > width) {
-                return refuse(form.position);
+            if (y == height) {
+                return refuse(form.position, kPastLast, static_cast<long long>(height - 1));
+            }
+            if (x + a > rowPixels) {
+                return refuse(form.position, kPastRow, static_cast<long long>(y));
             }
             std::uint8_t* row = block.get() + y * rowBytes;
             if (form.fourBit) {
@@ -146,10 +160,7 @@ std::uint8_t* decodeRleRows(const DibBlock& dib, const DibLayout& layout) {
             }
             x += a;
         } else if (b == 0) {
-            // End of line.
-            if (x != width) {
-                return refuse(form.width);
-            }
+            // End of line; it may close the row early, leaving the rest of it unset.
             ++y;
             x = 0;
         } else if (b == 1) {
@@ -157,26 +168,31 @@ std::uint8_t* decodeRleRows(const DibBlock& dib, const DibLayout& layout) {
             if (y == height || y == height - 1) {
                 return block.release();
             }
-            return refuse(form.height);
+            return refuse(form.height, "run-length data ends at row %lld of %lld",
+                          static_cast<long long>(y), static_cast<long long>(height));
         } else if (b == 2) {
             // Delta: skip dx pixels and dy rows.
             if (available - pos < 2) {
-                return refuse(form.pastEnd);
+                return refuse(form.pastEnd, kNoEnd);
             }
             x += data[pos];
             y += data[pos + 1];
             pos += 2;
-            if (x > width || y > height) {
-                return refuse(form.delta);
+            if (x > rowPixels || y > height) {
+                return refuse(form.delta, "run-length delta moves past the bitmap at row %lld",
+                              static_cast<long long>(y));
             }
         } else {
             // Literal block of b pixels, padded to an even number of bytes.
             const std::int64_t bytes = form.fourBit ? (b + 1) / 2 : b;
-            if (y == height || x + b > width) {
-                return refuse(form.position);
+            if (y == height) {
+                return refuse(form.position, kPastLast, static_cast<long long>(height - 1));
+            }
+            if (x + b > rowPixels) {
+                return refuse(form.position, kPastRow, static_cast<long long>(y));
             }
             if (available - pos < bytes) {
-                return refuse(form.pastEnd);
+                return refuse(form.pastEnd, kNoEnd);
             }
             std::uint8_t* row = block.get() + y * rowBytes;
             if (form.fourBit) {

@@ -5,10 +5,13 @@
 #include "util/byteOrder.h"
 #include "util/lastError.h"
 
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -19,30 +22,53 @@ struct AlignedFree {
 };
 using AlignedBlock = std::unique_ptr<void, AlignedFree>;
 
-bool fail(int code, const char* text) {
-    setLastError(code, text);
-    return false;
+// Records the failure: the last-error code and text, and the reason for people.
+class Failure {
+public:
+    explicit Failure(std::string* reason) : reason_(reason) {}
+
+    bool operator()(int code, const char* text, const std::string& reason) const {
+        setLastError(code, text);
+        if (reason_ != nullptr) {
+            *reason_ = reason;
+        }
+        return false;
+    }
+
+private:
+    std::string* reason_;
+};
+
+std::string formatted(const char* format, long long a, long long b = 0) {
+    char text[128];
+    std::snprintf(text, sizeof text, format, a, b);
+    return text;
 }
 
 // Checks that the bitmap block holds everything its header promises and that its size can be
 // held by an image; faults of the bitmap's format are left to the conversion, which refuses
-// them. Returns 0 or the last-error code to report.
-int checkBitmapBlock(const DibBlock& block, DibLayout& layout) {
+// them with their reason. Returns 0 or the last-error code to report, and its reason.
+int checkBitmapBlock(const DibBlock& block, DibLayout& layout, std::string& reason) {
     const DibStatus described = describeDib(block, layout);
     if (described.fault == DibFault::HeaderPastEnd || layout.infoSize > block.size) {
+        reason = described.ok() ? "file ends inside the info header" : described.reason;
         return kLastErrorPastEnd;
     }
-    if (layout.width < 0 || layout.width > kQimMaxDimension || layout.height > kQimMaxDimension) {
+    if (layout.width < 0) {
+        reason = formatted("negative width %lld", layout.width);
         return kLastErrorDimensions;
     }
-    if (layout.width != 0 && layout.height != 0 &&
-        !qimImageSizeSupported(Rgba8::kind, layout.width, layout.height)) {
+    if (layout.width > kQimMaxDimension || layout.height > kQimMaxDimension ||
+        (layout.width != 0 && layout.height != 0 &&
+         !qimImageSizeSupported(Rgba8::kind, layout.width, layout.height))) {
+        reason =
+            formatted("bitmap of %lld x %lld pixels is too large", layout.width, layout.height);
         return kLastErrorDimensions;
     }
-    if (described.fault == DibFault::InfoSize) {
-        return 0;
-    }
-    if (isTruncation(checkDibExtent(block, layout).fault)) {
+    const DibStatus extent = checkDibExtent(block, layout);
+    if (isTruncation(extent.fault)) {
+        // An unknown header's own parts say little: its size is the reason.
+        reason = described.fault == DibFault::InfoSize ? described.reason : extent.reason;
         return kLastErrorPastEnd;
     }
     return 0;
@@ -90,51 +116,62 @@ bool makeOpaqueWithoutAlpha(QimImgT<Rgba8>& image) {
 
 } // namespace
 
-bool loadBmpFile(const char* fileName, QimImgT<Rgba8>& image) {
+bool loadBmpFile(const char* fileName, QimImgT<Rgba8>& image, std::string* reason) {
+    const Failure fail(reason);
     std::ifstream in(fileName, std::ios::binary);
     if (!in) {
-        return fail(kLastErrorOpen, fileName);
+        return fail(kLastErrorOpen, fileName,
+                    std::string("cannot open the file (") + std::strerror(errno) + ")");
     }
     unsigned char fileHeader[kFileHeaderSize];
     in.read(reinterpret_cast<char*>(fileHeader), kFileHeaderSize);
     if (in.gcount() != kFileHeaderSize) {
-        return fail(kLastErrorRead, "File read error.");
+        return fail(kLastErrorRead, "File read error.",
+                    formatted("file of %lld bytes is too short for a bitmap", in.gcount()));
     }
     if (fileHeader[0] != 'B' || fileHeader[1] != 'M') {
-        return fail(kLastErrorSignature, "Image file is not a DIB, or cannot be read.");
+        return fail(kLastErrorSignature, "Image file is not a DIB, or cannot be read.",
+                    "not a BMP file (it does not start with \"BM\")");
     }
-    const std::int64_t size = std::int64_t{loadLeI32(fileHeader + 2)} - kFileHeaderSize;
+    const std::int64_t sizeField = loadLeI32(fileHeader + 2);
+    const std::int64_t size = sizeField - kFileHeaderSize;
     if (size <= 0) {
-        return fail(kLastErrorMemory, "Memory allocation error.");
+        return fail(kLastErrorMemory, "Memory allocation error.",
+                    formatted("file size field %lld is too small for a bitmap", sizeField));
     }
     // The size field is not trusted with an allocation: the file must really hold that much.
     in.seekg(0, std::ios::end);
     const std::int64_t fileLength = static_cast<std::int64_t>(in.tellg());
     if (!in || fileLength < 0 || size > fileLength - kFileHeaderSize) {
-        return fail(kLastErrorRead, "File read error.");
+        return fail(kLastErrorRead, "File read error.",
+                    formatted("file ends at byte %lld but its file header says %lld", fileLength,
+                              sizeField));
     }
     AlignedBlock block(iplAlignedAlloc(size));
     if (!block) {
-        return fail(kLastErrorMemory, "Memory allocation error.");
+        return fail(kLastErrorMemory, "Memory allocation error.",
+                    formatted("not enough memory for %lld bytes", size));
     }
     in.seekg(kFileHeaderSize, std::ios::beg);
     in.read(static_cast<char*>(block.get()), size);
     if (!in || in.gcount() != size) {
-        return fail(kLastErrorRead, "File read error.");
+        return fail(kLastErrorRead, "File read error.", "the file could not be read");
     }
 
     DibBlock dib;
     dib.data = static_cast<const std::uint8_t*>(block.get());
     dib.size = size;
+    dib.pixelOffset = std::int64_t{loadLeI32(fileHeader + 10)} - kFileHeaderSize;
     dib.fileOffset = kFileHeaderSize;
     DibLayout layout;
-    switch (checkBitmapBlock(dib, layout)) {
+    std::string problem;
+    switch (checkBitmapBlock(dib, layout, problem)) {
     case 0:
         break;
     case kLastErrorDimensions:
-        return fail(kLastErrorDimensions, "Bitmap dimensions are not supported.");
+        return fail(kLastErrorDimensions, "Bitmap dimensions are not supported.", problem);
     default:
-        return fail(kLastErrorPastEnd, "Bitmap data extends past the end of the file.");
+        return fail(kLastErrorPastEnd, "Bitmap data extends past the end of the file.", problem);
     }
     if (layout.width == 0 || layout.height == 0) {
         image.create(static_cast<int>(layout.width), static_cast<int>(layout.height), false, false,
@@ -142,10 +179,13 @@ bool loadBmpFile(const char* fileName, QimImgT<Rgba8>& image) {
         return true;
     }
     if (!image.fromDib(dib)) {
-        return fail(kLastErrorConversion, "Unable to convert DIB image to IPL image.");
+        const char* why = iplGetStatusReason();
+        return fail(kLastErrorConversion, "Unable to convert DIB image to IPL image.",
+                    *why != '\0' ? why : "the bitmap could not be converted");
     }
     if (image.nChannels() == 4 && !makeOpaqueWithoutAlpha(image)) {
-        return fail(kLastErrorMemory, "Memory allocation error.");
+        return fail(kLastErrorMemory, "Memory allocation error.",
+                    "not enough memory for the image");
     }
     return true;
 }

@@ -499,7 +499,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "(image->imageSize <= 0)", 668},
         RefusalCase{"widthStep", keepDib, [](ImageHeader* i) { i->widthStep = 0; }, -5,
                     "(image->widthStep <= 0)", 669},
-        RefusalCase{"biSize", [](DibFields& d) { d.infoSize = 108; }, keepImage, -5,
+        RefusalCase{"biSize", [](DibFields& d) { d.infoSize = 16; }, keepImage, -5,
                     "(dib->biSize != sizeof(BITMAPINFOHEADER))", 672},
         RefusalCase{"planes", [](DibFields& d) { d.planes = 2; }, keepImage, -5,
                     "(dib->biPlanes != 1)", 674},
@@ -614,16 +614,26 @@ INSTANTIATE_TEST_SUITE_P(
                     "image->imageSize is too small for the image geometry", 730}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
 
-TEST(ConvertFromDib, LastRowNeedsNoPaddingInsideTheBlock) {
+TEST(ConvertFromDib, LastRowNeedsItsPaddingInsideTheBlock) {
     DibFields dib;
     dib.width = 1;
     dib.height = 2;
     addRow(dib.pixels, {1, 2, 3});
-    dib.pixels.insert(dib.pixels.end(), {4, 5, 6}); // the last row without its padding byte
+    addRow(dib.pixels, {4, 5, 6});
     TestImage image(1, 2);
     convert(dib.build(), image.get());
     EXPECT_EQ(image.rgba(0, 0), (Rgba{6, 5, 4, 0}));
     EXPECT_EQ(image.rgba(0, 1), (Rgba{3, 2, 1, 0}));
+
+    ReportCapture capture;
+    dib.pixels.pop_back(); // the last row without its padding byte
+    TestImage refused(1, 2);
+    const Bytes before = refused.bytes();
+    convert(dib.build(), refused.get());
+    ASSERT_EQ(capture.all().size(), 1u);
+    EXPECT_EQ(capture.last().status, -5);
+    EXPECT_EQ(capture.last().line, 720);
+    EXPECT_EQ(refused.bytes(), before);
 }
 
 TEST(ConvertFromDib, NullArgumentsAreBothReported) {

@@ -356,9 +356,8 @@ TEST_F(BmpLoaderTest, PixelRowsPastTheEnd) {
         }
         const int rows = c.height < 0 ? -c.height : c.height;
         const int rowBytes = (c.width * c.bitCount + 31) / 32 * 4;
-        const int lastRowBytes = (c.width * c.bitCount + 7) / 8;
-        // Exactly enough: every row but the last padded, the last one without its padding.
-        spec.pixels.assign(static_cast<std::size_t>((rows - 1) * rowBytes + lastRowBytes), 0);
+        // Exactly enough: every row padded to 4 bytes, the last one included.
+        spec.pixels.assign(static_cast<std::size_t>(rows * rowBytes), 0);
         clearLastError();
         EXPECT_TRUE(load(spec)) << c.bitCount << " bits";
         spec.pixels.pop_back();

@@ -32,12 +32,21 @@ protected:
         writeFile(path, bytes);
         return path;
     }
+    // `refused`: the bitmap whose load fails, which standard error names in its one line;
+    // empty when no load fails and standard error stays empty.
     void expectRun(const std::string& source, const std::string& finalImage, int status,
-                   const std::string& text) {
+                   const std::string& text, const std::string& refused = "") {
         const auto result = runQmjpeg({"-i", source, finalImage, output});
         EXPECT_EQ(result.exitStatus, status) << source << " / " << finalImage;
         EXPECT_EQ(result.output, text) << source << " / " << finalImage;
-        EXPECT_EQ(result.errors, "");
+        if (refused.empty()) {
+            EXPECT_EQ(result.errors, "");
+            return;
+        }
+        const std::string prefix = "qmjpeg: " + refused + ": ";
+        EXPECT_EQ(result.errors.rfind(prefix, 0), 0u) << result.errors;
+        EXPECT_GT(result.errors.size(), prefix.size() + 1) << result.errors;
+        EXPECT_EQ(result.errors.find('\n'), result.errors.size() - 1) << result.errors;
     }
 
     ScratchDir dir;
@@ -63,12 +72,14 @@ DibFields gradient(int width, int height) {
 TEST_F(ImageModeCliTest, LoadFailuresNameTheImage) {
     const std::string good = bitmap("good.bmp", solid24(4, 4, 0x808080));
     const std::string missing = dir.file("missing.bmp");
-    expectRun(missing, dir.file("missing-too.bmp"), 1, "Unable to load src image\n");
-    expectRun(good, missing, 1, "Unable to load final image\n");
+    expectRun(missing, dir.file("missing-too.bmp"), 1, "Unable to load src image\n", missing);
+    expectRun(good, missing, 1, "Unable to load final image\n", missing);
     Bytes notBmp = buildBmpFile(solid24(4, 4, 0));
     notBmp[1] = 'A';
-    expectRun(bitmap("notbmp.bmp", notBmp), good, 1, "Unable to load src image\n");
-    expectRun(good, bitmap("short.bmp", Bytes{'B', 'M', 1}), 1, "Unable to load final image\n");
+    expectRun(bitmap("notbmp.bmp", notBmp), good, 1, "Unable to load src image\n",
+              dir.file("notbmp.bmp"));
+    expectRun(good, bitmap("short.bmp", Bytes{'B', 'M', 1}), 1, "Unable to load final image\n",
+              dir.file("short.bmp"));
     EXPECT_FALSE(fileExists(output));
 }
 
@@ -76,16 +87,18 @@ TEST_F(ImageModeCliTest, BitmapsExtendingPastTheirFileFailTheLoad) {
     const std::string good = bitmap("good.bmp", solid24(4, 4, 0x808080));
     DibFields truncatedRows = solid24(4, 4, 0x808080);
     truncatedRows.pixels.resize(truncatedRows.pixels.size() - 1);
-    expectRun(bitmap("rows.bmp", truncatedRows), good, 1, "Unable to load src image\n");
+    expectRun(bitmap("rows.bmp", truncatedRows), good, 1, "Unable to load src image\n",
+              dir.file("rows.bmp"));
     DibFields truncatedTable;
     truncatedTable.width = 4;
     truncatedTable.height = 4;
     truncatedTable.bitCount = 8;
     truncatedTable.table.assign(16, 0); // 256 entries promised
-    expectRun(good, bitmap("table.bmp", truncatedTable), 1, "Unable to load final image\n");
+    expectRun(good, bitmap("table.bmp", truncatedTable), 1, "Unable to load final image\n",
+              dir.file("table.bmp"));
     const Bytes full = buildBmpFile(solid24(4, 4, 0));
     expectRun(bitmap("header.bmp", Bytes(full.begin(), full.begin() + 30)), good, 1,
-              "Unable to load src image\n");
+              "Unable to load src image\n", dir.file("header.bmp"));
     EXPECT_FALSE(fileExists(output));
 }
 
@@ -108,13 +121,16 @@ TEST_F(ImageModeCliTest, UnsupportedDimensionsFailTheLoad) {
     const std::string good = bitmap("good.bmp", solid24(1, 1, 0));
     DibFields negativeWidth = solid24(1, 1, 0);
     negativeWidth.width = -1;
-    expectRun(bitmap("neg.bmp", negativeWidth), good, 1, "Unable to load src image\n");
+    expectRun(bitmap("neg.bmp", negativeWidth), good, 1, "Unable to load src image\n",
+              dir.file("neg.bmp"));
     DibFields tooWide = solid24(1, 1, 0);
     tooWide.width = 70000;
-    expectRun(good, bitmap("wide.bmp", tooWide), 1, "Unable to load final image\n");
+    expectRun(good, bitmap("wide.bmp", tooWide), 1, "Unable to load final image\n",
+              dir.file("wide.bmp"));
     DibFields tooTall = solid24(1, 1, 0);
     tooTall.height = -70000;
-    expectRun(bitmap("tall.bmp", tooTall), good, 1, "Unable to load src image\n");
+    expectRun(bitmap("tall.bmp", tooTall), good, 1, "Unable to load src image\n",
+              dir.file("tall.bmp"));
 }
 
 TEST_F(ImageModeCliTest, TopDownAndBottomUpBitmapsOfOnePictureMatch) {
@@ -145,12 +161,12 @@ TEST_F(ImageModeCliTest, TopDownAndBottomUpBitmapsOfOnePictureMatch) {
     EXPECT_NE(readFile(flippedOutput), readFile(output));
 }
 
-TEST_F(ImageModeCliTest, LibraryRefusalEndsWithStatusOneAndNoText) {
+TEST_F(ImageModeCliTest, LibraryRefusalEndsWithStatusOneAndOnlyItsReason) {
     const std::string good = bitmap("good.bmp", solid24(1, 1, 0));
     DibFields twoBit = solid24(1, 1, 0);
     twoBit.bitCount = 2;
     twoBit.table = {0, 0, 0, 0};
-    expectRun(bitmap("twobit.bmp", twoBit), good, 1, "");
+    expectRun(bitmap("twobit.bmp", twoBit), good, 1, "", dir.file("twobit.bmp"));
     DibFields runLengthTopDown;
     runLengthTopDown.width = 1;
     runLengthTopDown.height = -1;
@@ -159,7 +175,7 @@ TEST_F(ImageModeCliTest, LibraryRefusalEndsWithStatusOneAndNoText) {
     runLengthTopDown.clrUsed = 1;
     runLengthTopDown.table = {0};
     runLengthTopDown.pixels = {1, 0, 0, 1};
-    expectRun(good, bitmap("rletd.bmp", runLengthTopDown), 1, "");
+    expectRun(good, bitmap("rletd.bmp", runLengthTopDown), 1, "", dir.file("rletd.bmp"));
     EXPECT_FALSE(fileExists(output));
 }
 
