@@ -68,8 +68,8 @@ private:
     std::uint8_t* data_;
 };
 
-// Reports the refusal with its reason for people (a printf format and its values).
-std::uint8_t* refuse(const Refusal& refusal, const char* reason, ...) {
+// Reports the refusal with its reason for people (a printf format and its values); false.
+bool refuse(const Refusal& refusal, const char* reason, ...) {
     char text[128];
     va_list args;
     va_start(args, reason);
@@ -77,7 +77,7 @@ std::uint8_t* refuse(const Refusal& refusal, const char* reason, ...) {
     va_end(args);
     iplSetStatusReason(text);
     iplReportStatus(refusal.status, kFunction, refusal.message, kFile, refusal.line);
-    return nullptr;
+    return false;
 }
 
 // Writes pixel x of an RLE4 row in place: the high nibble for even x, the low one for odd x.
@@ -89,6 +89,145 @@ inline void putNibble(std::uint8_t* row, std::int64_t x, unsigned value) {
         byte = static_cast<std::uint8_t>((byte & 0xF0u) | (value & 0x0Fu));
     }
 }
+
+const char* const kNoEnd = "run-length data ends without its end-of-bitmap code";
+const char* const kPastRow = "run-length data runs past the end of row %lld";
+const char* const kPastLast = "run-length data runs past the last row (%lld)";
+
+// Decodes the codes of one bitmap into its padded rows (row y = the y-th stored row, the bottom
+// row of the picture first). Pixels may go on into a row's padding but not beyond it.
+class RleDecoder {
+public:
+    RleDecoder(const RleForm& form, const std::uint8_t* data, std::int64_t available,
+               std::uint8_t* rows, std::int64_t rowBytes, std::int64_t height)
+        : form_(form), data_(data), available_(available), rows_(rows), rowBytes_(rowBytes),
+          rowPixels_(form.fourBit ? 2 * rowBytes : rowBytes), height_(height) {}
+
+    // True at the end-of-bitmap code; false after reporting a refusal.
+    bool decode() {
+        for (;;) {
+            if (y_ > height_ || x_ > rowPixels_) {
+                return pastLastRow();
+            }
+            if (!has(2)) {
+                return refuse(form_.pastEnd, kNoEnd);
+            }
+            const unsigned a = data_[pos_];
+            const unsigned b = data_[pos_ + 1];
+            pos_ += 2;
+            bool ok = true;
+            if (a > 0) {
+                ok = encodedRun(a, b);
+            } else if (b == 0) {
+                // End of line; it may close the row early, leaving the rest of it unset.
+                ++y_;
+                x_ = 0;
+            } else if (b == 1) {
+                return endOfBitmap();
+            } else if (b == 2) {
+                ok = delta();
+            } else {
+                ok = literal(b);
+            }
+            if (!ok) {
+                return false;
+            }
+        }
+    }
+
+private:
+    bool has(std::int64_t bytes) const { return available_ - pos_ >= bytes; }
+
+    bool pastLastRow() const {
+        return refuse(form_.position, kPastLast, static_cast<long long>(height_ - 1));
+    }
+
+    // Checks that `count` pixels fit in the current row from x; reports the refusal if not.
+    bool fits(std::int64_t count) const {
+        if (y_ == height_) {
+            return pastLastRow();
+        }
+        if (x_ + count > rowPixels_) {
+            return refuse(form_.position, kPastRow, static_cast<long long>(y_));
+        }
+        return true;
+    }
+
+    // `count` pixels of `value` (RLE4: its two nibbles alternately).
+    bool encodedRun(unsigned count, unsigned value) {
+        if (!fits(count)) {
+            return false;
+        }
+        std::uint8_t* row = rows_ + y_ * rowBytes_;
+        if (form_.fourBit) {
+            for (unsigned i = 0; i < count; ++i) {
+                putNibble(row, x_ + i, i % 2 == 0 ? value >> 4 : value & 0x0Fu);
+            }
+        } else {
+            std::memset(row + x_, static_cast<int>(value), count);
+        }
+        x_ += count;
+        return true;
+    }
+
+    // The last row closed, or the last row being the current one.
+    bool endOfBitmap() const {
+        if (y_ == height_ || y_ == height_ - 1) {
+            return true;
+        }
+        return refuse(form_.height, "run-length data ends at row %lld of %lld",
+                      static_cast<long long>(y_), static_cast<long long>(height_));
+    }
+
+    // Skips dx pixels and dy rows.
+    bool delta() {
+        if (!has(2)) {
+            return refuse(form_.pastEnd, kNoEnd);
+        }
+        x_ += data_[pos_];
+        y_ += data_[pos_ + 1];
+        pos_ += 2;
+        if (x_ > rowPixels_ || y_ > height_) {
+            return refuse(form_.delta, "run-length delta moves past the bitmap at row %lld",
+                          static_cast<long long>(y_));
+        }
+        return true;
+    }
+
+    // `count` pixels as stored, padded to an even number of bytes.
+    bool literal(unsigned count) {
+        const std::int64_t bytes = form_.fourBit ? (count + 1) / 2 : count;
+        if (!fits(count)) {
+            return false;
+        }
+        if (!has(bytes)) {
+            return refuse(form_.pastEnd, kNoEnd);
+        }
+        std::uint8_t* row = rows_ + y_ * rowBytes_;
+        if (form_.fourBit) {
+            for (unsigned i = 0; i < count; ++i) {
+                const unsigned byte = data_[pos_ + i / 2];
+                putNibble(row, x_ + i, i % 2 == 0 ? byte >> 4 : byte & 0x0Fu);
+            }
+        } else {
+            std::memcpy(row + x_, data_ + pos_, count);
+        }
+        pos_ = (pos_ + bytes + 1) / 2 * 2;
+        x_ += count;
+        return true;
+    }
+
+    const RleForm& form_;
+    const std::uint8_t* data_;
+    std::int64_t available_;
+    std::uint8_t* rows_;
+    std::int64_t rowBytes_;
+    std::int64_t rowPixels_;
+    std::int64_t height_;
+    std::int64_t pos_ = 0;
+    std::int64_t x_ = 0;
+    std::int64_t y_ = 0;
+};
 
 } // namespace
 
@@ -106,105 +245,23 @@ std::uint8_t* decodeRleRows(const DibBlock& dib, const DibLayout& layout) {
     const std::int64_t width = layout.width;
     const std::int64_t height = layout.bottomUp ? layout.height : -layout.height;
     const std::int64_t rowBytes = rowStep(width * (form.fourBit ? 4 : 8), 4);
-    // Pixels may go on into the row's padding (they are dropped), but not beyond it.
-    const std::int64_t rowPixels = form.fourBit ? 2 * rowBytes : rowBytes;
     const std::int64_t size = width > 0 && height > 0 ? rowBytes * height : 0;
 
     OutputBlock block(size);
     if (block.get() == nullptr) {
-        return refuse(form.noMemory, "not enough memory to decode the run-length data");
+        refuse(form.noMemory, "not enough memory to decode the run-length data");
+        return nullptr;
     }
     std::memset(block.get(), 0, static_cast<std::size_t>(size));
     if (height < 0) {
-        return refuse(form.position, "run-length bitmaps stored top-down are not supported");
+        refuse(form.position, "run-length bitmaps stored top-down are not supported");
+        return nullptr;
     }
-
-    const std::int64_t dataStart = layout.pixelOffset;
-    const char* const kNoEnd = "run-length data ends without its end-of-bitmap code";
-    if (dataStart > dib.size || dataStart < layout.infoSize) {
-        return refuse(form.pastEnd, kNoEnd);
+    if (layout.pixelOffset > dib.size || layout.pixelOffset < layout.infoSize) {
+        refuse(form.pastEnd, kNoEnd);
+        return nullptr;
     }
-    const std::uint8_t* data = dib.data + dataStart;
-    const std::int64_t available = dib.size - dataStart;
-    const char* const kPastRow = "run-length data runs past the end of row %lld";
-    const char* const kPastLast = "run-length data runs past the last row (%lld)";
-
-    std::int64_t pos = 0;
-    std::int64_t x = 0;
-    std::int64_t y = 0;
-    for (;;) {
-        if (y > height || x > rowPixels) {
-            return refuse(form.position, kPastLast, static_cast<long long>(height - 1));
-        }
-        if (available - pos < 2) {
-            return refuse(form.pastEnd, kNoEnd);
-        }
-        const unsigned a = data[pos];
-        const unsigned b = data[pos + 1];
-        pos += 2;
-        if (a > 0) {
-            // Encoded run: a pixels of value b (RLE4: its two nibbles alternately).
-            if (y == height) {
-                return refuse(form.position, kPastLast, static_cast<long long>(height - 1));
-            }
-            if (x + a > rowPixels) {
-                return refuse(form.position, kPastRow, static_cast<long long>(y));
-            }
-            std::uint8_t* row = block.get() + y * rowBytes;
-            if (form.fourBit) {
-                for (unsigned i = 0; i < a; ++i) {
-                    putNibble(row, x + i, i % 2 == 0 ? b >> 4 : b & 0x0Fu);
-                }
-            } else {
-                std::memset(row + x, static_cast<int>(b), a);
-            }
-            x += a;
-        } else if (b == 0) {
-            // End of line; it may close the row early, leaving the rest of it unset.
-            ++y;
-            x = 0;
-        } else if (b == 1) {
-            // End of bitmap: the last row closed, or the last row being the current one.
-            if (y == height || y == height - 1) {
-                return block.release();
-            }
-            return refuse(form.height, "run-length data ends at row %lld of %lld",
-                          static_cast<long long>(y), static_cast<long long>(height));
-        } else if (b == 2) {
-            // Delta: skip dx pixels and dy rows.
-            if (available - pos < 2) {
-                return refuse(form.pastEnd, kNoEnd);
-            }
-            x += data[pos];
-            y += data[pos + 1];
-            pos += 2;
-            if (x > rowPixels || y > height) {
-                return refuse(form.delta, "run-length delta moves past the bitmap at row %lld",
-                              static_cast<long long>(y));
-            }
-        } else {
-            // Literal block of b pixels, padded to an even number of bytes.
-            const std::int64_t bytes = form.fourBit ? (b + 1) / 2 : b;
-            if (y == height) {
-                return refuse(form.position, kPastLast, static_cast<long long>(height - 1));
-            }
-            if (x + b > rowPixels) {
-                return refuse(form.position, kPastRow, static_cast<long long>(y));
-            }
-            if (available - pos < bytes) {
-                return refuse(form.pastEnd, kNoEnd);
-            }
-            std::uint8_t* row = block.get() + y * rowBytes;
-            if (form.fourBit) {
-                for (unsigned i = 0; i < b; ++i) {
-                    const unsigned byte = data[pos + i / 2];
-                    putNibble(row, x + i, i % 2 == 0 ? byte >> 4 : byte & 0x0Fu);
-                }
-            } else {
-                std::memcpy(row + x, data + pos, b);
-            }
-            pos = (pos + bytes + 1) / 2 * 2;
-            x += b;
-        }
-    }
+    RleDecoder decoder(form, dib.data + layout.pixelOffset, dib.size - layout.pixelOffset,
+                       block.get(), rowBytes, height);
+    return decoder.decode() ? block.release() : nullptr;
 }
