@@ -5,17 +5,15 @@
 #pragma once
 
 #include "fuzzInput.h"
+#include "image/dibLayout.h"
 #include "image/iplImage.h"
 #include "tool/bmpLoader.h"
 #include "tool/jpegFileWriter.h"
 #include "tool/shadingRatio.h"
-#include "util/byteOrder.h"
 #include "util/lastError.h"
 #include "vx2Image/QimImg.h"
 
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 
 namespace fuzz_entry {
 
@@ -45,14 +43,18 @@ private:
     int previous_;
 };
 
+// The size as the info header gives it, in whichever form.
 inline bool bmpTooLargeToTry(const std::uint8_t* data, std::size_t size) {
-    if (size < 26) {
+    if (size < 14) {
         return false;
     }
-    const std::int64_t width = loadLeI32(data + 18);
-    const std::int64_t height = loadLeI32(data + 22);
-    const std::int64_t rows = std::llabs(std::int64_t{height});
-    return width >= 0 && width <= 65535 && rows <= 65535 && width * rows > kBmpPixelLimit;
+    DibBlock block;
+    block.data = data + 14;
+    block.size = static_cast<std::int64_t>(size) - 14;
+    DibLayout layout;
+    describeDib(block, layout);
+    return layout.width >= 0 && layout.width <= 65535 && layout.height <= 65535 &&
+           layout.width * layout.height > kBmpPixelLimit;
 }
 
 // Null when every check held, otherwise what went wrong.
