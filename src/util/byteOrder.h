@@ -1,30 +1,45 @@
 // Little-endian loads and stores of file fields and pixel words, independent of the host's
-// byte order.
+// byte order. Each goes through one unaligned host word, swapped only on big-endian hosts, so
+// that loops over pixel words still vectorise.
 #pragma once
 
+#include <bit>
 #include <cstdint>
-
-inline std::uint32_t loadLe16(const std::uint8_t* at) {
-    return std::uint32_t{at[0]} | (std::uint32_t{at[1]} << 8);
-}
+#include <cstring>
 
 inline std::uint32_t loadLe32(const std::uint8_t* at) {
-    return std::uint32_t{at[0]} | (std::uint32_t{at[1]} << 8) | (std::uint32_t{at[2]} << 16) |
-           (std::uint32_t{at[3]} << 24);
+    std::uint32_t value;
+    std::memcpy(&value, at, sizeof value);
+    if constexpr (std::endian::native == std::endian::big) {
+        value = __builtin_bswap32(value);
+    }
+    return value;
+}
+
+inline std::uint32_t loadLe16(const std::uint8_t* at) {
+    std::uint16_t value;
+    std::memcpy(&value, at, sizeof value);
+    if constexpr (std::endian::native == std::endian::big) {
+        value = __builtin_bswap16(value);
+    }
+    return value;
 }
 
 inline std::int32_t loadLeI32(const std::uint8_t* at) {
     return static_cast<std::int32_t>(loadLe32(at));
 }
 
-inline void storeLe16(std::uint8_t* at, std::uint32_t value) {
-    at[0] = static_cast<std::uint8_t>(value);
-    at[1] = static_cast<std::uint8_t>(value >> 8);
+inline void storeLe32(std::uint8_t* at, std::uint32_t value) {
+    if constexpr (std::endian::native == std::endian::big) {
+        value = __builtin_bswap32(value);
+    }
+    std::memcpy(at, &value, sizeof value);
 }
 
-inline void storeLe32(std::uint8_t* at, std::uint32_t value) {
-    at[0] = static_cast<std::uint8_t>(value);
-    at[1] = static_cast<std::uint8_t>(value >> 8);
-    at[2] = static_cast<std::uint8_t>(value >> 16);
-    at[3] = static_cast<std::uint8_t>(value >> 24);
+inline void storeLe16(std::uint8_t* at, std::uint32_t value) {
+    auto half = static_cast<std::uint16_t>(value);
+    if constexpr (std::endian::native == std::endian::big) {
+        half = __builtin_bswap16(half);
+    }
+    std::memcpy(at, &half, sizeof half);
 }
