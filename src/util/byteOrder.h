@@ -16,7 +16,7 @@ inline std::uint32_t loadLe32(const std::uint8_t* at) {
     return value;
 }
 
-inline std::uint32_t loadLe16(const std::uint8_t* at) {
+inline std::uint16_t loadLe16(const std::uint8_t* at) {
     std::uint16_t value;
     std::memcpy(&value, at, sizeof value);
     if constexpr (std::endian::native == std::endian::big) {
