@@ -3,10 +3,10 @@
 // does not load, an interruption), with no temporary file left behind; and the output may be
 // one of the run's own inputs.
 #include "model/qmFileBuilder.h"
+#include "support/dibBuilder.h"
 #include "support/faultInputs.h"
 #include "support/runProcess.h"
 #include "support/testFiles.h"
-#include "support/dibBuilder.h"
 
 #include <chrono>
 #include <csignal>
