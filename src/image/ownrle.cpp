@@ -1,16 +1,13 @@
 // Run-length decoding of BI_RLE8 and BI_RLE4 bitmaps into an uncompressed pixel array.
 #include "image/ownrle.h"
 
-#include "image/bitmapInfoHeader.h"
+#include "image/dibLayout.h"
 #include "image/iplImage.h"
-#include "image/rleWalker.h"
+#include "image/rleDecoder.h"
 
 #include <cstring>
 
 namespace {
-
-constexpr const char* kFunction = "iplConvertFromDIB";
-constexpr const char* kFile = "ownrle";
 
 // Owns the output block until it is handed to the caller.
 class OutputBlock {
@@ -32,55 +29,58 @@ private:
     std::uint8_t* data_;
 };
 
-std::uint8_t* refuse(const rle::Refusal& refusal) {
-    iplReportStatus(refusal.status, kFunction, refusal.message, kFile, refusal.line);
-    return nullptr;
-}
+// Every row of the block, one after the other.
+struct BlockRows {
+    std::uint8_t* rows;
+    std::int64_t rowBytes;
+    std::uint8_t* row(std::int64_t y) const { return rows + y * rowBytes; }
+    void entered(const rle::Position&) const {}
+};
 
 } // namespace
 
-void reportRleRefusal(const rle::Refusal& refusal) {
-    refuse(refusal);
-}
-
-std::int64_t rleDataOffset(const BITMAPINFOHEADER& dib, std::int64_t dibSize) {
-    const std::int64_t tableEntries =
-        dib.biClrUsed != 0 ? dib.biClrUsed
-                           : (dib.biBitCount < 32 ? std::int64_t{1} << dib.biBitCount : dibSize);
-    return std::int64_t{dib.biSize} + 4 * tableEntries;
-}
-
 std::uint8_t* decodeRleDib(const BITMAPINFOHEADER* dib, std::int64_t dibSize) {
-    const rle::Form& form = dib->biCompression == BI_RLE8 ? rle::kRle8 : rle::kRle4;
-    const std::int64_t width = dib->biWidth;
-    const std::int64_t height = dib->biHeight;
-    const std::int64_t rowBytes = rle::rowBytes(form, width);
+    DibBlock block;
+    block.data = reinterpret_cast<const std::uint8_t*>(dib);
+    block.size = dibSize;
+    DibLayout layout;
+    describeDib(block, layout);
+    return decodeRleRows(block, layout);
+}
+
+const rle::Form& rleForm(const DibLayout& layout) {
+    return layout.compression == BI_RLE8 ? rle::kRle8 : rle::kRle4;
+}
+
+bool rleDataInBlock(const DibBlock& dib, const DibLayout& layout) {
+    if (layout.pixelOffset > dib.size || layout.pixelOffset < layout.infoSize) {
+        return rle::refuse(rleForm(layout).pastEnd, rle::kNoEnd);
+    }
+    return true;
+}
+
+std::uint8_t* decodeRleRows(const DibBlock& dib, const DibLayout& layout) {
+    const rle::Form& form = rleForm(layout);
+    const std::int64_t width = layout.width;
+    const std::int64_t height = layout.bottomUp ? layout.height : -layout.height;
+    const std::int64_t rowBytes = rowStep(width * (form.fourBit ? 4 : 8), 4);
     const std::int64_t size = width > 0 && height > 0 ? rowBytes * height : 0;
 
     OutputBlock block(size);
     if (block.get() == nullptr) {
-        return refuse(form.noMemory);
+        rle::refuse(form.noMemory, "not enough memory to decode the run-length data");
+        return nullptr;
     }
     std::memset(block.get(), 0, static_cast<std::size_t>(size));
     if (height < 0) {
-        return refuse(form.position);
+        rle::refuse(form.position, "run-length bitmaps stored top-down are not supported");
+        return nullptr;
     }
-
-    const std::int64_t dataStart = rleDataOffset(*dib, dibSize);
-    if (dataStart > dibSize) {
-        return refuse(form.pastEnd);
+    if (!rleDataInBlock(dib, layout)) {
+        return nullptr;
     }
-    rle::MemoryCodes codes(reinterpret_cast<const std::uint8_t*>(dib) + dataStart,
-                           dibSize - dataStart);
-    rle::Walker walker(form, codes, width, height);
-    for (;;) {
-        rle::Event event;
-        if (walker.next(event) != rle::Step::Ok) {
-            return refuse(walker.refusal());
-        }
-        if (event.code == rle::Code::EndOfBitmap) {
-            return block.release();
-        }
-        rle::applyToRow(form, event, block.get() + event.y * rowBytes);
-    }
+    rle::MemoryCodes codes(dib.data + layout.pixelOffset, dib.size - layout.pixelOffset);
+    BlockRows rows{block.get(), rowBytes};
+    rle::Decoder decoder(form, codes, rows, rowBytes, height);
+    return decoder.decode() ? block.release() : nullptr;
 }

@@ -4,8 +4,10 @@
 #include <cstdint>
 
 struct BITMAPINFOHEADER;
+struct DibBlock;
+struct DibLayout;
 namespace rle {
-struct Refusal;
+struct Form;
 }
 
 // Expands the run-length data of the bitmap block `dib` (`dibSize` readable bytes) into a new
@@ -17,8 +19,13 @@ struct Refusal;
 // through iplReportStatus.
 std::uint8_t* decodeRleDib(const BITMAPINFOHEADER* dib, std::int64_t dibSize);
 
-// Offset of the run-length data from the start of the bitmap block of `dibSize` bytes.
-std::int64_t rleDataOffset(const BITMAPINFOHEADER& dib, std::int64_t dibSize);
+// The same for a bitmap already described by describeDib (bit count matching the form, rows
+// stored bottom-up, the table inside the block); the data starts at the layout's pixel offset.
+std::uint8_t* decodeRleRows(const DibBlock& dib, const DibLayout& layout);
 
-// Reports a refusal of the code walk (rle::Walker) as the decoder does.
-void reportRleRefusal(const rle::Refusal& refusal);
+// The run-length form (RLE8 or RLE4) of a described run-length bitmap.
+const rle::Form& rleForm(const DibLayout& layout);
+
+// Reports (as the decoder does) and returns false when the run-length data of a described
+// bitmap does not start inside the block.
+bool rleDataInBlock(const DibBlock& dib, const DibLayout& layout);

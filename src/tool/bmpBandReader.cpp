@@ -1,58 +1,36 @@
 #include "tool/bmpBandReader.h"
 
+#include "image/dibRows.h"
 #include "image/ownrle.h"
+#include "image/rleDecoder.h"
 #include "tool/bmpLoader.h"
+#include "util/byteOrder.h"
 #include "util/lastError.h"
 #include "util/platformFile.h"
 #include "vx2Image/QimImg.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace {
 
-constexpr std::int64_t kInfoHeaderSize = sizeof(BITMAPINFOHEADER);
-// Everything the conversion reads ahead of the pixel rows of a bitmap it accepts: the header
-// and at most 0x8000 table entries after three colour masks.
-constexpr std::int64_t kLargestTableBytes = 4 * (0x8000 + 3);
+// Bytes read from the block's start before its header is described; every header form fits.
+constexpr std::int64_t kHeadBytes = 4096;
+// Most bytes read for the header, masks and table: a table the conversion accepts (at most
+// 32768 entries) fits; a larger one is refused before anything beyond this is read.
+constexpr std::int64_t kLargestPrefix = 1 << 20;
 // Run-length codes are read through a window of this many bytes.
 constexpr std::int64_t kCodeWindow = 64 * 1024;
 
-bool fail(int code) {
-    setLastError(code, bmpErrorText(code));
-    return false;
-}
-
-void storeLe32(std::uint8_t* at, std::uint32_t value) {
-    at[0] = static_cast<std::uint8_t>(value);
-    at[1] = static_cast<std::uint8_t>(value >> 8);
-    at[2] = static_cast<std::uint8_t>(value >> 16);
-    at[3] = static_cast<std::uint8_t>(value >> 24);
-}
-
-// The header of a bitmap that holds `rows` rows of the original's pixel format, stored
-// bottom-up for a positive count and top-down for a negative one, with the table or masks
-// right after the header.
-void putBandHeader(std::uint8_t* at, const BITMAPINFOHEADER& original, std::int32_t rows,
-                   std::uint32_t compression) {
-    std::memset(at, 0, kInfoHeaderSize);
-    storeLe32(at, static_cast<std::uint32_t>(kInfoHeaderSize));
-    storeLe32(at + 4, static_cast<std::uint32_t>(original.biWidth));
-    storeLe32(at + 8, static_cast<std::uint32_t>(rows));
-    at[12] = 1; // planes
-    at[14] = static_cast<std::uint8_t>(original.biBitCount);
-    at[15] = static_cast<std::uint8_t>(original.biBitCount >> 8);
-    storeLe32(at + 16, compression);
-}
-
 } // namespace
 
-BandImage::BandImage(int width, int rows) {
+BandImage::BandImage(int width, int rows, bool allocate) {
     const QimPixelKind& kind = Rgba8::kind;
     header_ = iplCreateImageHeader(kind.nChannels, kind.alphaChannel, kind.depth, kind.colorModel,
                                    kind.channelSeq, 0, 0, 8, width, rows, nullptr, nullptr, nullptr,
                                    nullptr);
-    if (header_ != nullptr) {
+    if (header_ != nullptr && allocate) {
         iplAllocateImage(header_, 0, 0);
     }
 }
@@ -139,7 +117,7 @@ public:
 
     std::int64_t size() const { return size_; }
 
-    const std::uint8_t* at(std::int64_t offset, int n) {
+    const std::uint8_t* at(std::int64_t offset, std::int64_t n) {
         if (offset < windowStart_ || offset + n > windowStart_ + windowLength_) {
             const std::int64_t length = std::min(kCodeWindow, size_ - offset);
             window_.resize(static_cast<std::size_t>(kCodeWindow));
@@ -162,176 +140,198 @@ private:
     std::int64_t windowLength_ = 0;
 };
 
+// Where decoded rows go: the first walk records where each row is entered and writes nothing;
+// a band's walk writes the band's rows only.
+struct BmpBandReader::BandRows {
+    std::vector<RowEntry>* entries = nullptr;
+    std::uint8_t* rows = nullptr;
+    std::int64_t firstRow = 0;
+    std::int64_t rowCount = 0;
+    std::int64_t rowBytes = 0;
+
+    std::uint8_t* row(std::int64_t y) const {
+        return y >= firstRow && y < firstRow + rowCount ? rows + (y - firstRow) * rowBytes
+                                                        : nullptr;
+    }
+    void entered(const rle::Position& at) const {
+        if (entries != nullptr) {
+            (*entries)[static_cast<std::size_t>(at.y)] = {at.offset, at.x};
+        }
+    }
+};
+
 BmpBandReader::BmpBandReader() = default;
 BmpBandReader::~BmpBandReader() = default;
 
-bool BmpBandReader::open(const std::string& fileName) {
+bool BmpBandReader::fail(int code, const std::string& why, std::string* reason) {
+    setLastError(code, lastErrorText(code));
+    if (reason != nullptr) {
+        *reason = why;
+    }
+    return false;
+}
+
+bool BmpBandReader::open(const std::string& fileName, std::string* reason) {
     bytes_ = std::make_unique<Bytes>();
     if (!bytes_->open(fileName)) {
-        setLastError(kBmpErrorCannotOpen, fileName);
+        setLastError(kLastErrorOpen, fileName);
+        if (reason != nullptr) {
+            *reason = std::string("cannot open the file (") + std::strerror(errno) + ")";
+        }
         return false;
     }
-    unsigned char fileHeader[kBmpFileHeaderSize];
-    if (!bytes_->loadStream(kBmpFileHeaderSize) ||
-        bytes_->read(0, fileHeader, kBmpFileHeaderSize) != kBmpFileHeaderSize) {
-        return fail(kBmpErrorFileRead);
+    const std::string unreadable = "the file could not be read";
+    unsigned char fileHeader[kFileHeaderSize] = {};
+    if (!bytes_->loadStream(kFileHeaderSize)) {
+        return fail(kLastErrorRead, unreadable, reason);
     }
-    if (const int code = checkBmpFileHeader(fileHeader, blockSize_); code != 0) {
-        return fail(code);
+    const std::int64_t headerBytes = bytes_->read(0, fileHeader, kFileHeaderSize);
+    std::string why;
+    // First the header alone, then (a stream read in up to its declared size) its length.
+    if (const int code = checkBmpFileHeader(fileHeader, headerBytes, INT64_MAX, blockSize_, why);
+        code != 0) {
+        return fail(code, why, reason);
     }
-    if (!bytes_->loadStream(kBmpFileHeaderSize + blockSize_) ||
-        blockSize_ > bytes_->length() - kBmpFileHeaderSize) {
-        return fail(kBmpErrorFileRead);
+    if (!bytes_->loadStream(kFileHeaderSize + blockSize_)) {
+        return fail(kLastErrorRead, unreadable, reason);
     }
-    unsigned char head[kInfoHeaderSize] = {};
-    const std::int64_t headBytes = std::min(blockSize_, kInfoHeaderSize);
-    if (bytes_->read(kBmpFileHeaderSize, head, headBytes) != headBytes) {
-        return fail(kBmpErrorFileRead);
+    if (const int code =
+            checkBmpFileHeader(fileHeader, headerBytes, bytes_->length(), blockSize_, why);
+        code != 0) {
+        return fail(code, why, reason);
     }
-    if (const int code = checkBitmapBlock(head, blockSize_, info_); code != 0) {
-        return fail(code);
+
+    prefix_.assign(static_cast<std::size_t>(std::min(blockSize_, kHeadBytes)), 0);
+    if (bytes_->read(kFileHeaderSize, prefix_.data(), static_cast<std::int64_t>(prefix_.size())) !=
+        static_cast<std::int64_t>(prefix_.size())) {
+        return fail(kLastErrorRead, unreadable, reason);
     }
-    width_ = info_.biWidth;
-    height_ = info_.biHeight < 0 ? -info_.biHeight : info_.biHeight;
+    DibBlock block;
+    block.data = prefix_.data();
+    block.size = blockSize_;
+    block.pixelOffset = std::int64_t{loadLeI32(fileHeader + 10)} - kFileHeaderSize;
+    block.fileOffset = kFileHeaderSize;
+    if (const int code = checkBitmapBlock(block, layout_, why); code != 0) {
+        return fail(code, why, reason);
+    }
+    width_ = static_cast<int>(layout_.width);
+    height_ = static_cast<int>(layout_.height);
     if (width_ == 0 || height_ == 0) {
         return true; // an empty image: no rows to read
     }
-    runLength_ = info_.biCompression == BI_RLE8 || info_.biCompression == BI_RLE4;
-    rowsOffset_ = std::int64_t{info_.biSize} + 4 * bitmapTableEntries(info_);
-    rowBytes_ = (std::int64_t{width_} * info_.biBitCount + 31) / 32 * 4;
-    if (!checkWithLibrary()) {
-        return fail(kBmpErrorConversion);
-    }
-    if (runLength_ && !indexRunLengthRows()) {
-        return false;
-    }
 
-    // The band bitmap: header, then the table (palette bitmaps: every entry an index can
-    // reach, as the conversion reads them from the original block, 0 past its end) or the
-    // three colour masks, then room for one MCU row of rows.
-    std::int64_t tableBytes = 0;
-    if (info_.biBitCount <= 8) {
-        tableBytes = std::int64_t{4} << info_.biBitCount;
-    } else if (info_.biCompression == BI_BITFIELDS &&
-               (info_.biBitCount == 16 || info_.biBitCount == 32)) {
-        tableBytes = 12;
-    }
-    bandRowsOffset_ = kInfoHeaderSize + tableBytes;
-    bandDib_.assign(static_cast<std::size_t>(bandRowsOffset_ + 8 * rowBytes_), 0);
-    for (std::int64_t entry = 0; entry < tableBytes; entry += 4) {
-        const std::int64_t offset = kInfoHeaderSize + entry;
-        if (offset + 4 <= blockSize_ &&
-            bytes_->read(kBmpFileHeaderSize + offset, bandDib_.data() + offset, 4) != 4) {
-            return fail(kBmpErrorFileRead);
+    // Everything the conversion reads ahead of the rows: masks, table and the palette entries
+    // an index can reach (beyond the table they are the bytes that follow it).
+    const std::int64_t tableEnd = layout_.tableOffset + layout_.entryBytes * layout_.tableEntries;
+    const std::int64_t paletteEnd = layout_.tableOffset + layout_.entryBytes * 256;
+    const std::int64_t prefixBytes =
+        std::min({blockSize_, kLargestPrefix, std::max({tableEnd, paletteEnd, kHeadBytes})});
+    if (prefixBytes > static_cast<std::int64_t>(prefix_.size())) {
+        const std::int64_t have = static_cast<std::int64_t>(prefix_.size());
+        prefix_.resize(static_cast<std::size_t>(prefixBytes), 0);
+        if (bytes_->read(kFileHeaderSize + have, prefix_.data() + have, prefixBytes - have) !=
+            prefixBytes - have) {
+            return fail(kLastErrorRead, unreadable, reason);
         }
+    }
+    block.data = prefix_.data();
+    prefixBlock_ = block;
+
+    // The image library's own checks, as the conversion of the whole bitmap makes them.
+    BandImage whole(width_, height_, false);
+    if (!iplCheckDib(&prefixBlock_, &whole.header(), layout_)) {
+        const char* libraryReason = iplGetStatusReason();
+        return fail(kLastErrorConversion,
+                    *libraryReason != '\0' ? libraryReason : "the bitmap could not be converted",
+                    reason);
+    }
+    if (layout_.runLength && !indexRunLengthRows(reason)) {
+        return false;
     }
     return true;
 }
 
-// The image library's own checks of the header, table and masks: a conversion of a bitmap
-// with the original's header, everything before its pixel rows, and one row.
-bool BmpBandReader::checkWithLibrary() {
-    const std::int64_t prefix =
-        std::max(kInfoHeaderSize, std::min(rowsOffset_, kInfoHeaderSize + kLargestTableBytes));
-    static constexpr std::uint8_t kEndOfBitmap[2] = {0, 1};
-    const std::int64_t rowPart = runLength_ ? 2 : rowBytes_;
-    std::vector<std::uint8_t> probe(static_cast<std::size_t>(prefix + rowPart), 0);
-    if (bytes_->read(kBmpFileHeaderSize, probe.data(), prefix) != prefix) {
-        return false;
+bool BmpBandReader::indexRunLengthRows(std::string* reason) {
+    const rle::Form& form = rleForm(layout_);
+    if (!rleDataInBlock(prefixBlock_, layout_)) {
+        return fail(kLastErrorConversion, iplGetStatusReason(), reason);
     }
-    storeLe32(probe.data() + 8, info_.biHeight < 0 ? static_cast<std::uint32_t>(-1) : 1u);
-    if (runLength_) {
-        std::memcpy(probe.data() + prefix, kEndOfBitmap, 2);
-    }
-    BandImage image(width_, 1);
-    if (!image.valid()) {
-        return false;
-    }
-    iplConvertFromDIB(reinterpret_cast<const BITMAPINFOHEADER*>(probe.data()),
-                      static_cast<std::int64_t>(probe.size()), &image.header());
-    return iplGetStatus() == 0;
-}
-
-bool BmpBandReader::indexRunLengthRows() {
-    const rle::Form& form = info_.biCompression == BI_RLE8 ? rle::kRle8 : rle::kRle4;
-    const std::int64_t start = rleDataOffset(info_, blockSize_);
-    codes_ = std::make_unique<FileCodes>(*bytes_, kBmpFileHeaderSize + start, blockSize_ - start);
+    codes_ = std::make_unique<FileCodes>(*bytes_, kFileHeaderSize + layout_.pixelOffset,
+                                         blockSize_ - layout_.pixelOffset);
     rowEntries_.assign(static_cast<std::size_t>(height_), RowEntry{});
-    rle::Walker walker(form, *codes_, width_, height_);
-    std::int64_t enteredRow = -1;
-    for (;;) {
-        const rle::Position& at = walker.position();
-        if (at.y != enteredRow && at.y < height_) {
-            rowEntries_[static_cast<std::size_t>(at.y)] = {at.offset, at.x};
-            enteredRow = at.y;
-        }
-        rle::Event event;
-        const rle::Step step = walker.next(event);
-        if (step == rle::Step::ReadFailed) {
-            return fail(kBmpErrorFileRead);
-        }
-        if (step == rle::Step::Refused) {
-            reportRleRefusal(walker.refusal());
-            return fail(kBmpErrorConversion);
-        }
-        if (event.code == rle::Code::EndOfBitmap) {
-            return true;
-        }
+    BandRows recorder;
+    recorder.entries = &rowEntries_;
+    const std::int64_t rowBytes = rowStep(layout_.width * (form.fourBit ? 4 : 8), 4);
+    rle::Decoder decoder(form, *codes_, recorder, rowBytes, height_);
+    if (decoder.decode()) {
+        return true;
     }
+    if (decoder.readFailedFlag()) {
+        return fail(kLastErrorRead, "the file could not be read", reason);
+    }
+    return fail(kLastErrorConversion, iplGetStatusReason(), reason);
 }
 
 bool BmpBandReader::readStoredRows(int firstRow, int rows) {
-    const bool bottomUp = info_.biHeight > 0;
-    const std::int64_t firstStored = bottomUp ? std::int64_t{height_} - firstRow - rows : firstRow;
-    const std::int64_t offset = rowsOffset_ + firstStored * rowBytes_;
-    // The last stored row may end without its padding; nothing past the block is read.
-    const std::int64_t length = std::min(rows * rowBytes_, blockSize_ - offset);
-    std::uint8_t* into = bandDib_.data() + bandRowsOffset_;
-    if (bytes_->read(kBmpFileHeaderSize + offset, into, length) != length) {
+    const std::int64_t firstStored =
+        layout_.bottomUp ? std::int64_t{height_} - firstRow - rows : firstRow;
+    const std::int64_t offset = layout_.pixelOffset + firstStored * layout_.rowBytes;
+    const std::int64_t length = std::min(rows * layout_.rowBytes, blockSize_ - offset);
+    bandRows_.resize(static_cast<std::size_t>(8 * layout_.rowBytes));
+    if (length < 0 || bytes_->read(kFileHeaderSize + offset, bandRows_.data(), length) != length) {
         return false;
     }
-    std::memset(into + length, 0, static_cast<std::size_t>(rows * rowBytes_ - length));
-    putBandHeader(bandDib_.data(), info_, bottomUp ? rows : -rows, info_.biCompression);
+    std::memset(bandRows_.data() + length, 0,
+                static_cast<std::size_t>(rows * layout_.rowBytes - length));
     return true;
 }
 
 bool BmpBandReader::decodeRunLengthRows(int firstRow, int rows) {
-    const rle::Form& form = info_.biCompression == BI_RLE8 ? rle::kRle8 : rle::kRle4;
+    const rle::Form& form = rleForm(layout_);
+    const std::int64_t rowBytes = rowStep(layout_.width * (form.fourBit ? 4 : 8), 4);
+    bandRows_.assign(static_cast<std::size_t>(8 * rowBytes), 0);
     // Rows of the data run bottom-up: image row firstRow + rows - 1 is data row firstStored.
     const std::int64_t firstStored = std::int64_t{height_} - firstRow - rows;
-    for (int i = 0; i < rows; ++i) {
-        const std::int64_t y = firstStored + i;
-        std::uint8_t* row = bandDib_.data() + bandRowsOffset_ + i * rowBytes_;
-        std::memset(row, 0, static_cast<std::size_t>(rowBytes_));
+    for (std::int64_t y = firstStored; y < firstStored + rows; ++y) {
         const RowEntry& entry = rowEntries_[static_cast<std::size_t>(y)];
         if (entry.offset < 0) {
-            continue;
+            continue; // no code reaches this row: its pixels stay 0
         }
-        rle::Walker walker(form, *codes_, width_, height_, {entry.offset, entry.x, y});
-        for (;;) {
-            rle::Event event;
-            if (walker.next(event) != rle::Step::Ok) {
-                return false; // the file changed since it was checked
-            }
-            if (event.code == rle::Code::EndOfLine || event.code == rle::Code::EndOfBitmap ||
-                walker.position().y != y) {
-                break;
-            }
-            rle::applyToRow(form, event, row);
-        }
+        BandRows band{nullptr, bandRows_.data(), firstStored, rows, rowBytes};
+        rle::Decoder decoder(form, *codes_, band, rowBytes, height_);
+        decoder.resume({entry.offset, entry.x, y}, firstStored + rows);
+        return decoder.decode();
     }
-    putBandHeader(bandDib_.data(), info_, rows, BI_RGB);
     return true;
+}
+
+const DibRowConverter& BmpBandReader::converterFor(int rows, BandImage& band) {
+    std::unique_ptr<DibRowConverter>& converter = rows == 8 ? fullBand_ : lastBand_;
+    if (!converter) {
+        // The layout of one band's rows as they lie in bandRows_.
+        DibLayout bandLayout = layout_;
+        bandLayout.height = rows;
+        if (layout_.runLength) {
+            bandLayout.bottomUp = true;
+            bandLayout.rowBytes = rowStep(layout_.width * layout_.bitCount, 4);
+        }
+        converter = std::make_unique<DibRowConverter>(prefixBlock_, bandLayout, band.header());
+    }
+    return *converter;
 }
 
 bool BmpBandReader::readBand(int firstRow, int rows, BandImage& band) {
     if (rows < 1 || rows > 8 || firstRow < 0 || firstRow > height_ - rows) {
         return false;
     }
-    if (!(runLength_ ? decodeRunLengthRows(firstRow, rows) : readStoredRows(firstRow, rows))) {
+    if (!(layout_.runLength ? decodeRunLengthRows(firstRow, rows)
+                            : readStoredRows(firstRow, rows))) {
         return false;
     }
-    iplConvertFromDIB(reinterpret_cast<const BITMAPINFOHEADER*>(bandDib_.data()),
-                      bandRowsOffset_ + rows * rowBytes_, &band.header());
-    return iplGetStatus() == 0;
+    const DibRowConverter& converter = converterFor(rows, band);
+    if (!converter.ready()) {
+        return false;
+    }
+    converter.convert(bandRows_.data(), 0, rows, band.row(0), band.rowStep());
+    return true;
 }

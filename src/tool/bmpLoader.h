@@ -1,41 +1,37 @@
 // Reads a Windows bitmap file (BMP) into an RGBA image.
 #pragma once
 
+#include "util/lastError.h"
 #include "vx2Image/QimImg.h"
 
 #include <cstdint>
+#include <string>
 
-// Codes left in the last-error record when a load fails.
-inline constexpr int kBmpErrorFileRead = 1;    // "File read error."
-inline constexpr int kBmpErrorNotDib = 2;      // "Image file is not a DIB, or cannot be read."
-inline constexpr int kBmpErrorCannotOpen = 4;  // the file name
-inline constexpr int kBmpErrorMemory = 10;     // "Memory allocation error."
-inline constexpr int kBmpErrorConversion = 11; // "Unable to convert DIB image to IPL image."
-inline constexpr int kBmpErrorPastEnd = 12;    // "Bitmap data extends past the end of the file."
-inline constexpr int kBmpErrorDimensions = 13; // "Bitmap dimensions are not supported."
+struct DibBlock;
+struct DibLayout;
 
-inline constexpr int kBmpFileHeaderSize = 14;
+// Bytes of the BMP file header in front of the bitmap block.
+inline constexpr std::int64_t kFileHeaderSize = 14;
 
-// The text recorded with a load failure code (other than kBmpErrorCannotOpen, whose text is
-// the file name).
-const char* bmpErrorText(int code);
+// Checks the file header (`headerBytes` bytes of it were read) of a file of `fileLength` bytes
+// (-1 when not known) and sets `blockSize` to the bitmap bytes that follow it. 0, or the
+// last-error code of the first failure with its reason for people in `reason`.
+int checkBmpFileHeader(const unsigned char* fileHeader, std::int64_t headerBytes,
+                       std::int64_t fileLength, std::int64_t& blockSize, std::string& reason);
 
-// Checks the 14-byte file header and sets `blockSize` to the number of bitmap bytes its size
-// field promises after it. 0, kBmpErrorNotDib or kBmpErrorMemory (no bitmap bytes).
-int checkBmpFileHeader(const unsigned char* fileHeader, std::int64_t& blockSize);
+// Checks that the bitmap block holds everything its header promises and that its size can be
+// held by an image (reading only the header, table and masks); faults of the bitmap's format
+// are left to the conversion, which refuses them with their reason. 0, or the last-error code
+// to report with its reason.
+int checkBitmapBlock(const DibBlock& block, DibLayout& layout, std::string& reason);
 
-// Entries of 4 bytes between the info header and the pixel rows: the colour table, and for
-// bit-field bitmaps the three colour masks ahead of it.
-std::int64_t bitmapTableEntries(const BITMAPINFOHEADER& info);
-
-// Checks that a bitmap block of `blockSize` bytes holds everything the conversion will read
-// and that its size can be held by an image; fills `info` from the block's first 40 bytes,
-// the only bytes it reads (none when the block is shorter). 0, kBmpErrorPastEnd or
-// kBmpErrorDimensions.
-int checkBitmapBlock(const unsigned char* block, std::int64_t blockSize, BITMAPINFOHEADER& info);
+// The last-error text of a load failure code (kLastErrorOpen's text is the file name).
+const char* lastErrorText(int code);
 
 // Loads the bitmap file into `image`, an RGBA image of the bitmap's size, top row first.
 // Bitmaps without any alpha information (every alpha byte 0) become opaque. A bitmap of width
 // or height 0 gives an image of that size without pixels. On failure returns false and
-// records the cause with setLastError; the image's content is then not defined.
-bool loadBmpFile(const char* fileName, QimImgT<Rgba8>& image);
+// records the cause with setLastError, and when `reason` is given stores there why, in words
+// for people; the image's content is then not defined. Refusals of the image library end the
+// process in its default error mode before this returns (see loadRefusal.h).
+bool loadBmpFile(const char* fileName, QimImgT<Rgba8>& image, std::string* reason = nullptr);

@@ -3,6 +3,7 @@
 // encoder codes them, so memory does not grow with the height of the picture.
 #include "tool/bmpBandReader.h"
 #include "tool/jpegFileWriter.h"
+#include "tool/loadRefusal.h"
 #include "tool/modes.h"
 #include "tool/ratioBands.h"
 #include "util/outputFile.h"
@@ -11,6 +12,21 @@
 
 namespace {
 constexpr int kJpegQuality = 95;
+
+// Opens and checks the bitmap; when that fails, one standard-error line says why (written
+// before the image library ends the process for the refusals it reports itself).
+bool openWithReason(const std::string& path, BmpBandReader& bitmap) {
+    const LibraryRefusalReporter reporter(path);
+    std::string reason;
+    if (bitmap.open(path, &reason)) {
+        return true;
+    }
+    if (!reporter.reported()) {
+        writeLoadRefusal(path, reason);
+    }
+    return false;
+}
+
 } // namespace
 
 void runImageMode(const std::string& sourceFile, const std::string& finalFile,
@@ -18,10 +34,10 @@ void runImageMode(const std::string& sourceFile, const std::string& finalFile,
     // Every check of both bitmaps runs here, before the output is touched.
     BmpBandReader source;
     BmpBandReader finalImage;
-    if (!source.open(sourceFile)) {
+    if (!openWithReason(sourceFile, source)) {
         throw std::runtime_error("Unable to load src image\n");
     }
-    if (!finalImage.open(finalFile)) {
+    if (!openWithReason(finalFile, finalImage)) {
         throw std::runtime_error("Unable to load final image\n");
     }
     if (source.width() != finalImage.width() || source.height() != finalImage.height()) {

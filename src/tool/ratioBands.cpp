@@ -1,6 +1,7 @@
 #include "tool/ratioBands.h"
 
 #include "tool/shadingRatio.h"
+#include "util/platformFile.h"
 
 #include <cstdlib>
 #include <string>
@@ -42,6 +43,10 @@ RatioBandSource::RatioBandSource(BmpBandReader& source, BmpBandReader& finalImag
     }
     if (valid_ && pipelined) {
         try {
+            // Started while interruptions are held, the producer keeps them blocked for good:
+            // they reach the main thread, whose holds keep a temporary output file and its
+            // removal on interruption in step.
+            const platform::InterruptHold hold;
             producer_ = std::thread([this] { producerLoop(); });
         } catch (const std::system_error&) {
             // No second thread to be had: the bands are produced on the caller's thread.

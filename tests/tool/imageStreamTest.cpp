@@ -11,7 +11,7 @@
 #include "tool/jpegFileWriter.h"
 #include "tool/ratioBands.h"
 #include "tool/shadingRatio.h"
-#include "vx2Image/dibBuilder.h"
+#include "support/dibBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +27,7 @@ namespace {
 
 using dib_builder::buildBmpFile;
 using dib_builder::Bytes;
-using dib_builder::DibSpec;
+using dib_builder::DibFields;
 using testing_support::readFile;
 using testing_support::runQmjpeg;
 using testing_support::ScopedEnv;
@@ -139,11 +139,11 @@ std::vector<std::uint32_t> palette(int entries, int seed) {
 
 struct Form {
     const char* name;
-    DibSpec (*build)(int width, int height, int seed);
+    DibFields (*build)(int width, int height, int seed);
 };
 
-DibSpec rgb24(int width, int height, int seed) {
-    DibSpec spec;
+DibFields rgb24(int width, int height, int seed) {
+    DibFields spec;
     spec.width = width;
     spec.height = height;
     spec.pixels = storedRows(width, height, 24, [&](int x, int y) {
@@ -152,14 +152,14 @@ DibSpec rgb24(int width, int height, int seed) {
     return spec;
 }
 
-DibSpec rgb24TopDown(int width, int height, int seed) {
-    DibSpec spec = rgb24(width, height, seed);
+DibFields rgb24TopDown(int width, int height, int seed) {
+    DibFields spec = rgb24(width, height, seed);
     spec.height = -height;
     return spec;
 }
 
-DibSpec rgb32(int width, int height, int seed) {
-    DibSpec spec;
+DibFields rgb32(int width, int height, int seed) {
+    DibFields spec;
     spec.width = width;
     spec.height = height;
     spec.bitCount = 32;
@@ -170,15 +170,15 @@ DibSpec rgb32(int width, int height, int seed) {
     return spec;
 }
 
-DibSpec fields32(int width, int height, int seed) {
-    DibSpec spec = rgb32(width, height, seed);
+DibFields fields32(int width, int height, int seed) {
+    DibFields spec = rgb32(width, height, seed);
     spec.compression = 3;
     spec.table = {0x000000FF, 0x0000FF00, 0x00FF0000}; // red, green, blue swapped around
     return spec;
 }
 
-DibSpec rgb16(int width, int height, int seed) {
-    DibSpec spec;
+DibFields rgb16(int width, int height, int seed) {
+    DibFields spec;
     spec.width = width;
     spec.height = height;
     spec.bitCount = 16;
@@ -188,8 +188,8 @@ DibSpec rgb16(int width, int height, int seed) {
     return spec;
 }
 
-DibSpec fields16(int width, int height, int seed) {
-    DibSpec spec = rgb16(width, height, seed);
+DibFields fields16(int width, int height, int seed) {
+    DibFields spec = rgb16(width, height, seed);
     spec.compression = 3;
     spec.table = {0xF800, 0x07E0, 0x001F};
     return spec;
@@ -197,8 +197,8 @@ DibSpec fields16(int width, int height, int seed) {
 
 // A palette bitmap of `bits` per pixel with `entries` table entries (clrUsed when fewer than
 // the bits allow: indices beyond the table read the bytes that follow it).
-DibSpec paletted(int width, int height, int seed, int bits, int entries) {
-    DibSpec spec;
+DibFields paletted(int width, int height, int seed, int bits, int entries) {
+    DibFields spec;
     spec.width = width;
     spec.height = height;
     spec.bitCount = static_cast<std::uint16_t>(bits);
@@ -210,20 +210,20 @@ DibSpec paletted(int width, int height, int seed, int bits, int entries) {
     return spec;
 }
 
-DibSpec pal8Short(int width, int height, int seed) {
+DibFields pal8Short(int width, int height, int seed) {
     return paletted(width, height, seed, 8, 16);
 }
 
-DibSpec pal4(int width, int height, int seed) {
+DibFields pal4(int width, int height, int seed) {
     return paletted(width, height, seed, 4, 16);
 }
 
-DibSpec pal1(int width, int height, int seed) {
+DibFields pal1(int width, int height, int seed) {
     return paletted(width, height, seed, 1, 2);
 }
 
-DibSpec rle8(int width, int height, int seed) {
-    DibSpec spec;
+DibFields rle8(int width, int height, int seed) {
+    DibFields spec;
     spec.width = width;
     spec.height = height;
     spec.bitCount = 8;
@@ -234,8 +234,8 @@ DibSpec rle8(int width, int height, int seed) {
     return spec;
 }
 
-DibSpec rle4(int width, int height, int seed) {
-    DibSpec spec;
+DibFields rle4(int width, int height, int seed) {
+    DibFields spec;
     spec.width = width;
     spec.height = height;
     spec.bitCount = 4;
@@ -512,7 +512,7 @@ TEST(ImageStreamInputTest, OutputReplacingAnInputGetsTheSameFile) {
 // bitmap comes before the size checks.
 TEST(ImageStreamInputTest, RunLengthRefusalsComeBeforeLaterChecks) {
     ScratchDir dir;
-    DibSpec badEnd = rle8(16, 16, 1);
+    DibFields badEnd = rle8(16, 16, 1);
     badEnd.pixels.resize(badEnd.pixels.size() - 2); // no end of bitmap
     badEnd.pixels.insert(badEnd.pixels.end(), {0, 0});
     const std::string bad = dir.file("bad.bmp");
