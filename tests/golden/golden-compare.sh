@@ -95,8 +95,12 @@ cp model.qm 'Modell-äöü-€.qm'
 cp noise24-source.bmp 'Quelle-äöü-€.bmp'
 cp noise24-final.bmp 'Ergebnis-ß-日本.bmp'
 
+# A model over 2 and 4 GiB (sparse): sizes and offsets are 64-bit on every target.
+cp model.qm huge.qm
+truncate -s 3G huge.qm
+
 # name | arguments before the output file
-cases=("exampleModel|-f model.qm" "exampleShading|-i source.bmp final.bmp")
+cases=("exampleModel|-f model.qm" "exampleShading|-i source.bmp final.bmp" "threeGiBModel|-f huge.qm")
 for source in *-source.bmp; do
     pair=${source%-source.bmp}
     cases+=("$pair|-i $pair-source.bmp $pair-final.bmp")

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Cross checks: the Windows executables under Wine, the whole test suite for aarch64 under
+# qemu, and the golden comparison for s390x (big-endian) and i686 Linux under qemu, every
+# output compared byte for byte with the native build (BUILD). Prints the time of each step.
+# Usage: tools/cross-check.sh   (environment: BUILD, JOBS, CROSS_STEPS="windows aarch64 s390x i686")
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${BUILD:-build}
+jobs=${JOBS:-2}
+steps=${CROSS_STEPS:-windows aarch64 s390x i686}
+timings=()
+
+timed() { # timed NAME COMMAND...: runs the command and keeps its wall time
+    local name=$1 start=$SECONDS
+    shift
+    echo "== $name"
+    "$@"
+    timings+=("$(printf '%-34s %4d s' "$name" $((SECONDS - start)))")
+}
+
+# configure DIR TOOLCHAIN TESTS: a Release cross build whose goldenCompare uses the native tool.
+configure() {
+    cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="cmake/$2.cmake" \
+        -DQMJPEG_TESTS="$3" -DQMJPEG_GOLDEN_REFERENCE="$PWD/$build/qmjpeg" >/dev/null
+}
+
+reference() {
+    [ -f "$build/build.ninja" ] ||
+        cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMJPEG_TESTS=OFF >/dev/null
+    cmake --build "$build" -j "$jobs" --target qmjpeg
+}
+
+windows() {
+    make --no-print-directory windows JOBS="$jobs"
+    # One Wine prefix for both executables; its first start is the slow part.
+    WINEPREFIX=$(mktemp -d)
+    export WINEPREFIX WINEDEBUG=-all
+    trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
+    wineboot -i >/dev/null 2>&1 || true
+    for target in win32:mingw-i686 win64:mingw-x86_64; do
+        configure "build-${target%%:*}" "${target#*:}" OFF
+        ctest --test-dir "build-${target%%:*}" --output-on-failure
+    done
+}
+
+aarch64() {
+    configure build-aarch64 linux-aarch64 ON
+    cmake --build build-aarch64 -j "$jobs"
+    ctest --test-dir build-aarch64 -j "$jobs" --output-on-failure
+}
+
+golden_only() { # golden_only NAME TOOLCHAIN
+    configure "build-$1" "$2" OFF
+    cmake --build "build-$1" -j "$jobs" --target qmjpeg
+    ctest --test-dir "build-$1" --output-on-failure
+}
+
+timed "native reference build" reference
+for step in $steps; do
+    case "$step" in
+        windows) timed "windows (build, Wine golden)" windows ;;
+        aarch64) timed "aarch64 (build, whole suite)" aarch64 ;;
+        s390x) timed "s390x (build, golden)" golden_only s390x linux-s390x ;;
+        i686) timed "i686 Linux (build, golden)" golden_only i686 linux-i686 ;;
+        *) echo "cross-check: unknown step '$step'" >&2; exit 2 ;;
+    esac
+done
+echo "== cross-check timings"
+printf '%s\n' "${timings[@]}"
