@@ -9,13 +9,15 @@ build=${BUILD:-build}
 jobs=${JOBS:-2}
 steps=${CROSS_STEPS:-windows aarch64 s390x i686}
 timings=()
+failed=()
 
-timed() { # timed NAME COMMAND...: runs the command and keeps its wall time
-    local name=$1 start=$SECONDS
+# Steps chain their commands with && : errexit does not apply inside the || of timed.
+timed() { # timed NAME COMMAND...: runs the command (in a subshell) and keeps its wall time
+    local name=$1 start=$SECONDS result=passed
     shift
     echo "== $name"
-    "$@"
-    timings+=("$(printf '%-34s %4d s' "$name" $((SECONDS - start)))")
+    ("$@") || { result=FAILED; failed+=("$name"); }
+    timings+=("$(printf '%-34s %4d s  %s' "$name" $((SECONDS - start)) "$result")")
 }
 
 # configure DIR TOOLCHAIN TESTS: a Release cross build whose goldenCompare uses the native tool.
@@ -31,32 +33,34 @@ reference() {
 }
 
 windows() {
-    make --no-print-directory windows JOBS="$jobs"
+    make --no-print-directory windows JOBS="$jobs" || return 1
     # One Wine prefix for both executables; its first start is the slow part.
     WINEPREFIX=$(mktemp -d)
     export WINEPREFIX WINEDEBUG=-all
     trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
     wineboot -i >/dev/null 2>&1 || true
+    local status=0
     for target in win32:mingw-i686 win64:mingw-x86_64; do
-        configure "build-${target%%:*}" "${target#*:}" OFF
-        ctest --test-dir "build-${target%%:*}" --output-on-failure
+        configure "build-${target%%:*}" "${target#*:}" OFF &&
+            ctest --test-dir "build-${target%%:*}" --output-on-failure || status=1
     done
+    return "$status"
 }
 
 aarch64() {
-    configure build-aarch64 linux-aarch64 ON
-    cmake --build build-aarch64 -j "$jobs"
-    ctest --test-dir build-aarch64 -j "$jobs" --output-on-failure
+    configure build-aarch64 linux-aarch64 ON &&
+        cmake --build build-aarch64 -j "$jobs" &&
+        ctest --test-dir build-aarch64 -j "$jobs" --output-on-failure
 }
 
 golden_only() { # golden_only NAME TOOLCHAIN CLASSES
-    configure "build-$1" "$2" OFF
-    cmake -S . -B "build-$1" -DQMJPEG_GOLDEN_CLASSES="$3" >/dev/null
-    cmake --build "build-$1" -j "$jobs" --target qmjpeg
-    ctest --test-dir "build-$1" --output-on-failure
+    configure "build-$1" "$2" OFF &&
+        cmake -S . -B "build-$1" -DQMJPEG_GOLDEN_CLASSES="$3" >/dev/null &&
+        cmake --build "build-$1" -j "$jobs" --target qmjpeg &&
+        ctest --test-dir "build-$1" --output-on-failure
 }
 
-timed "native reference build" reference
+reference
 for step in $steps; do
     case "$step" in
         windows) timed "windows (build, Wine golden)" windows ;;
@@ -68,3 +72,4 @@ for step in $steps; do
 done
 echo "== cross-check timings"
 printf '%s\n' "${timings[@]}"
+[ ${#failed[@]} -eq 0 ]
