@@ -8,24 +8,33 @@ FUZZ_SECONDS ?= 60
 WIN32_BUILD ?= build-win32
 WIN64_BUILD ?= build-win64
 
-.PHONY: all build run test test-asan bench fuzz windows cross-check format clean
+PREFIX      ?= /usr/local
+
+.PHONY: all build tool run test test-asan install package bench fuzz windows cross-check format clean
 
 all: build
 
+# Everything, the tests included.
 build:
 	@tools/ensure-deps.sh build test
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMJPEG_TESTS=ON
 	cmake --build $(BUILD) -j $(JOBS)
 
-# The main job on the bundled examples; results go to out/.
-run: build
-	@mkdir -p out
-	./$(BUILD)/qmjpeg -f examples/model.qm out/model.jpg
-	./$(BUILD)/qmjpeg -i examples/source.bmp examples/final.bmp out/shading.jpg
-	@ls -l out/model.jpg out/shading.jpg
+# The tool alone. A build folder made here leaves the tests out of its configuration; one that
+# exists keeps its configuration, and only the qmjpeg target is built in it.
+tool:
+	@tools/ensure-deps.sh build
+	@[ -f $(BUILD)/build.ninja ] || \
+		cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMJPEG_TESTS=OFF
+	cmake --build $(BUILD) -j $(JOBS) --target qmjpeg
 
+# The main job on the bundled examples; results go to out/.
+run: tool
+	@tools/run-examples.sh $(BUILD)
+
+# Progress lines and failures; the full record is in $(BUILD)/Testing/Temporary/LastTest.log.
 test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	@tools/run-tests.sh $(BUILD) $(JOBS)
 
 # The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan:
@@ -33,7 +42,16 @@ test-asan:
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQMJPEG_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-		ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+		tools/run-tests.sh $(ASAN_BUILD) $(JOBS)
+
+# The tool and its manual page under PREFIX (bin/qmjpeg, share/man/man1/qmjpeg.1).
+install: tool
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A Debian package of the tool: $(BUILD)/qmjpeg_<version>_<arch>.deb.
+package: tool
+	@tools/ensure-deps.sh package
+	cd $(BUILD) && cpack -G DEB
 
 bench:
 	@tools/ensure-deps.sh build bench

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes sure the build and test tools are present. On Debian as root, installs what is missing
 # with apt-get; otherwise prints the apt-get line to run and fails.
-# Usage: tools/ensure-deps.sh [build|test|fuzz|bench|windows|wine|cross]...
+# Usage: tools/ensure-deps.sh [build|test|asan|fuzz|bench|package|windows|wine|cross]...
 set -euo pipefail
 
 packages=(cmake ninja-build g++ make)
@@ -13,6 +13,7 @@ for need in "$@"; do
         fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
         asan) packages+=(googletest libgtest-dev libgmock-dev libturbojpeg0-dev) ;;
         bench) packages+=(libbenchmark-dev libturbojpeg0-dev) ;;
+        package) packages+=(dpkg-dev file) ;;
         windows) packages+=(mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix) ;;
         wine) architectures+=(i386); packages+=(wine wine32 wine64) ;;
         cross)

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <limits>
@@ -97,6 +98,19 @@ struct GeometryCase {
 
 class RowGeometry : public ::testing::TestWithParam<GeometryCase> {};
 
+// "8u", "16s", "32f": the depth as test names spell it.
+std::string depthName(int depth) {
+    const char kind = (depth & IPL_DEPTH_SIGN) != 0 ? 's' : depth == IPL_DEPTH_32F ? 'f' : 'u';
+    return std::to_string(depth & IPL_DEPTH_MASK) + kind;
+}
+
+std::string geometryName(const ::testing::TestParamInfo<GeometryCase>& info) {
+    const GeometryCase& c = info.param;
+    return "depth" + depthName(c.depth) + "_" + std::to_string(c.nChannels) + "channels_" +
+           (c.dataOrder == 0 ? "pixel" : "plane") + "Order_align" + std::to_string(c.align) + "_" +
+           std::to_string(c.width) + "x" + std::to_string(c.height);
+}
+
 TEST_P(RowGeometry, StepAndSizeFollowTheAlignment) {
     const GeometryCase& c = GetParam();
     HeaderArgs args;
@@ -133,7 +147,8 @@ INSTANTIATE_TEST_SUITE_P(Geometry, RowGeometry,
                                            GeometryCase{3, IPL_DEPTH_16U, 0, 16, 3, 1, 32, 32},
                                            GeometryCase{3, IPL_DEPTH_8U, 1, 4, 5, 2, 8, 48},
                                            GeometryCase{2, IPL_DEPTH_32F, 0, 8, 3, 3, 24, 72},
-                                           GeometryCase{1, IPL_DEPTH_16S, 0, 32, 17, 1, 64, 64}));
+                                           GeometryCase{1, IPL_DEPTH_16S, 0, 32, 17, 1, 64, 64}),
+                         geometryName);
 
 struct CreateRefusal {
     const char* name;
@@ -384,7 +399,14 @@ INSTANTIATE_TEST_SUITE_P(Patterns, AllocateFill,
                                            FillCase{IPL_DEPTH_8S, 1, -2, 0xFEFEFEFEu},
                                            FillCase{IPL_DEPTH_16U, 1, 0x12345, 0x23452345u},
                                            FillCase{IPL_DEPTH_16S, 2, -1, 0xFFFFFFFFu},
-                                           FillCase{IPL_DEPTH_32S, 1, -3, 0xFFFFFFFDu}));
+                                           FillCase{IPL_DEPTH_32S, 1, -3, 0xFFFFFFFDu}),
+                         [](const auto& info) {
+                             const FillCase& c = info.param;
+                             return "depth" + depthName(c.depth) + "_" +
+                                    std::to_string(c.nChannels) + "channels_value" +
+                                    (c.value < 0 ? "Minus" : "") +
+                                    std::to_string(std::abs(c.value));
+                         });
 
 TEST(AllocateImageFP, FillsWithTheFloatBits) {
     HeaderArgs args;

@@ -1,6 +1,7 @@
 // Small file helpers shared by the tests: a private scratch folder per test and whole-file I/O.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +9,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace testing_support {
 
@@ -74,6 +77,35 @@ inline void putU32(Bytes& b, std::uint32_t v) {
 // Path of a file in the test corpus (tests/data in the source tree).
 inline std::string corpusPath(const std::string& relative) {
     return std::string(QMJPEG_CORPUS_DIR) + "/" + relative;
+}
+
+// Success when a corpus file or folder is there; otherwise a failure that says where it was
+// looked for.
+inline ::testing::AssertionResult corpusDataPresent(const std::string& relative) {
+    std::error_code error;
+    if (std::filesystem::exists(corpusPath(relative), error)) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "test data " << corpusPath(relative)
+           << " is missing (the bmpsuite corpus belongs in tests/data/bmpsuite)";
+}
+
+// Names of the files with the given extension in a corpus folder, sorted. A missing or
+// unreadable folder gives an empty list, never an exception, so that listing the tests cannot
+// fail; the tests that need the folder check it with corpusDataPresent.
+inline std::vector<std::string> corpusFiles(const std::string& folder,
+                                            const std::string& extension) {
+    std::vector<std::string> names;
+    std::error_code error;
+    std::filesystem::directory_iterator entry(corpusPath(folder), error);
+    for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+        if (entry->path().extension() == extension) {
+            names.push_back(entry->path().filename().string());
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 } // namespace testing_support
