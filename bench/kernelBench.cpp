@@ -67,13 +67,13 @@ const Data& data() {
             }
             d.samples.push_back(block);
             alignas(16) Block q = block;
-            forwardDctVector(q.data());
-            quantizeBlockVector(q.data(), d.reciprocals.data());
+            forwardDctSse2Portable(q.data());
+            quantizeBlockSse2Portable(q.data(), d.reciprocals.data());
             d.quantized.push_back(q);
             Block s{};
             for (int k = 0; k < 6; ++k) {
-                s[static_cast<std::size_t>(zigzagToNatural[k])] =
-                    q[static_cast<std::size_t>(zigzagToNatural[k])];
+                s[static_cast<std::size_t>(kZigzagNatural[k])] =
+                    q[static_cast<std::size_t>(kZigzagNatural[k])];
             }
             d.sparse.push_back(s);
             d.nonZeroPerBlock += static_cast<double>(
@@ -102,7 +102,7 @@ void quantize(benchmark::State& state, QuantizeBlockFn quantizer) {
     const Data& d = data();
     std::vector<Block> coefficients = d.samples;
     for (Block& b : coefficients) {
-        forwardDctVector(b.data());
+        forwardDctSse2Portable(b.data());
     }
     alignas(16) Block work;
     std::size_t i = 0;
@@ -207,10 +207,10 @@ void turboJpegPerBlock(benchmark::State& state, int flags) {
 } // namespace
 
 BENCHMARK_CAPTURE(forwardDct, plain, forwardDctPlain);
-BENCHMARK_CAPTURE(forwardDct, vectorPortable, forwardDctVector);
+BENCHMARK_CAPTURE(forwardDct, vectorPortable, forwardDctSse2Portable);
 BENCHMARK_CAPTURE(forwardDct, sse2, forwardDctSse2);
 BENCHMARK_CAPTURE(quantize, plain, quantizeBlockPlain);
-BENCHMARK_CAPTURE(quantize, vectorPortable, quantizeBlockVector);
+BENCHMARK_CAPTURE(quantize, vectorPortable, quantizeBlockSse2Portable);
 BENCHMARK_CAPTURE(quantize, sse2, quantizeBlockSse2);
 BENCHMARK_CAPTURE(encodeBlock, plain, startOutputPlain, encodeBlockPlain, false);
 BENCHMARK_CAPTURE(encodeBlock, vector, startOutputVector, encodeBlockVector, false);

@@ -1,5 +1,5 @@
 // Fuzzes the bitmap path: BMP file checks, DIB conversion, run-length decoding, shading ratio.
-#include "bmpLoadEntry.h"
+#include "fuzzEntries.h"
 
 #include <cstdio>
 

@@ -1,5 +1,5 @@
 // Fuzzes the JPEG encoder's interface: properties, source and output blocks, both routine sets.
-#include "jpegEncodeEntry.h"
+#include "fuzzEntries.h"
 
 #include <cstdio>
 

@@ -1,5 +1,5 @@
 // Fuzzes the QM model loader with arbitrary file contents.
-#include "qmModelEntry.h"
+#include "fuzzEntries.h"
 
 #include <cstdio>
 

@@ -1,4 +1,5 @@
 // Plain bit output: one pending byte, codes appended a byte at a time with 0xFF stuffing.
+#include "jpeg/jpegStatus.h"
 #include "jpeg/outputBytes.h"
 #include "jpeg/outputStream.h"
 #include "jpeg/zigzag.h"
@@ -9,45 +10,63 @@ namespace {
 
 using output_bytes::appendCodedByte;
 
-constexpr int kBadHuffmanTable = -6;
-
 inline std::uint32_t lowBits(std::uint32_t value, int count) {
     return value & ((std::uint32_t{1} << count) - 1);
 }
 
-// Appends the low `count` (0..16) bits of `value`, most significant first. `bitCount` is the
-// number of free bits in the pending byte; a byte is written only when more bits arrive than
-// it has room for, so a completed byte stays pending until the next call or the flush.
-int putBits(OutputStream* stream, std::uint32_t value, int count) {
-    int free = stream->bitCount;
-    auto pending = static_cast<std::uint32_t>(stream->accumulator);
-    if (count <= free) {
-        stream->accumulator = pending | (lowBits(value, count) << (free - count));
-        stream->bitCount = free - count;
-        return 0;
-    }
-    do {
-        count -= free;
-        const auto byte = static_cast<std::uint8_t>(pending | lowBits(value >> count, free));
-        if (const int result = appendCodedByte(stream, byte); result != 0) {
-            return result;
-        }
-        pending = 0;
-        free = 8;
-    } while (count > 8);
-    stream->accumulator = lowBits(value, count) << (8 - count);
-    stream->bitCount = 8 - count;
-    return 0;
-}
+// The bit side of one block coding. The first failure sticks: no byte is appended after it,
+// and the block reports it when it is done.
+class PlainBitWriter {
+public:
+    explicit PlainBitWriter(OutputStream* stream) : stream_(stream) {}
 
-// Sends the code of `symbol`; a symbol without a code cannot be coded and fails the block.
-inline int putSymbol(OutputStream* stream, const HuffmanCodeTable* table, int symbol) {
-    const int length = table->length[symbol];
-    if (length == 0) {
-        return kBadHuffmanTable;
+    // Appends the low `count` (0..16) bits of `value`, most significant first. `bitCount` is
+    // the number of free bits in the pending byte; a byte is written only when more bits
+    // arrive than it has room for, so a completed byte stays pending until the next call or
+    // the flush.
+    void putBits(std::uint32_t value, int count) {
+        int free = stream_->bitCount;
+        auto pending = static_cast<std::uint32_t>(stream_->accumulator);
+        if (count <= free) {
+            stream_->accumulator = pending | (lowBits(value, count) << (free - count));
+            stream_->bitCount = free - count;
+            return;
+        }
+        if (!status_.ok()) {
+            return;
+        }
+        do {
+            count -= free;
+            const auto byte = static_cast<std::uint8_t>(pending | lowBits(value >> count, free));
+            status_.record(appendCodedByte(stream_, byte));
+            if (!status_.ok()) {
+                return;
+            }
+            pending = 0;
+            free = 8;
+        } while (count > 8);
+        stream_->accumulator = lowBits(value, count) << (8 - count);
+        stream_->bitCount = 8 - count;
     }
-    return putBits(stream, table->code[symbol], length);
-}
+
+    // Sends the code of `symbol`; a symbol without a code cannot be coded and fails the block.
+    void putSymbol(const HuffmanCodeTable* table, int symbol) {
+        const int length = table->length[symbol];
+        if (length == 0) {
+            status_.record(JPEG_ERR_BAD_HUFFMAN_TABLE);
+            return;
+        }
+        putBits(table->code[symbol], length);
+    }
+
+    void fail(int status) { status_.record(status); }
+    bool ok() const { return status_.ok(); }
+    int status() const { return status_.status(); }
+
+private:
+    OutputStream* stream_;
+    FirstFailure status_;
+};
 
 inline int category(std::int32_t v) {
     const std::int32_t magnitude = v < 0 ? -v : v;
@@ -78,7 +97,7 @@ int writeBytesPlain(const std::uint8_t* bytes, std::int32_t count, OutputStream*
     }
     const int result =
         output_bytes::appendPendingAndMarkerBytes(stream, pending, pendingCount, bytes, count);
-    if (result != output_bytes::kBufferTooSmall) {
+    if (result != JPEG_ERR_BUFFER_TOO_SMALL) {
         stream->accumulator = 0;
         stream->bitCount = 8;
     }
@@ -90,43 +109,35 @@ int encodeBlockPlain(OutputStream* stream, const HuffmanCodeTable* dcTable,
                      const std::int16_t* block) {
     const std::int32_t diff = std::int32_t{block[0]} - *dcPredictor;
     *dcPredictor = block[0];
+    PlainBitWriter writer(stream);
     const int dcCategory = category(diff);
-    if (int result = putSymbol(stream, dcTable, dcCategory); result != 0) {
-        return result;
-    }
+    writer.putSymbol(dcTable, dcCategory);
     if (dcCategory != 0) {
-        if (int result = putBits(stream, valueBits(diff), dcCategory); result != 0) {
-            return result;
-        }
+        writer.putBits(valueBits(diff), dcCategory);
     }
 
     int run = 0;
-    for (int k = 1; k < 64; ++k) {
-        const std::int32_t v = block[zigzagToNatural[k]];
+    for (int k = 1; k < 64 && writer.ok(); ++k) {
+        const std::int32_t v = block[kZigzagNatural[k]];
         if (v == 0) {
             ++run;
             continue;
         }
         for (; run > 15; run -= 16) {
-            if (int result = putSymbol(stream, acTable, 0xF0); result != 0) {
-                return result;
-            }
+            writer.putSymbol(acTable, 0xF0);
         }
         const int acCategory = category(v);
         // Only -32768 reaches 16, which no AC symbol can express.
         if (acCategory > 15) {
-            return kBadHuffmanTable;
+            writer.fail(JPEG_ERR_BAD_HUFFMAN_TABLE);
+            break;
         }
-        if (int result = putSymbol(stream, acTable, (run << 4) | acCategory); result != 0) {
-            return result;
-        }
-        if (int result = putBits(stream, valueBits(v), acCategory); result != 0) {
-            return result;
-        }
+        writer.putSymbol(acTable, (run << 4) | acCategory);
+        writer.putBits(valueBits(v), acCategory);
         run = 0;
     }
     if (run > 0) {
-        return putSymbol(stream, acTable, 0x00);
+        writer.putSymbol(acTable, 0x00);
     }
-    return 0;
+    return writer.status();
 }

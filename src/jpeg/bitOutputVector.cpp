@@ -5,6 +5,7 @@
 // stuffed zeros afterwards; near the end of the caller's memory each word is checked and
 // written byte by byte, each byte followed by a speculative 0x00 that is kept only after
 // 0xFF. The bytes produced are the same as those of the plain routines.
+#include "jpeg/jpegStatus.h"
 #include "jpeg/outputBytes.h"
 #include "jpeg/outputStream.h"
 #include "jpeg/zigzag.h"
@@ -19,8 +20,6 @@
 #endif
 
 namespace {
-
-constexpr int kBadHuffmanTable = -6;
 
 // Room that a word needs: four bytes, each possibly followed by a stuffed zero.
 constexpr std::ptrdiff_t kWordRoom = 8;
@@ -43,24 +42,18 @@ struct CursorAndResult {
 
 // Slow path of a word emission when fewer than kWordRoom bytes of room remain: a file buffer
 // is written out and the word goes into the empty buffer; caller memory takes the bytes one
-// by one until it is full (-28). `cursor` is the writer's cursor; the stream's cursor marks
-// the bytes already counted.
+// by one until it is full (JPEG_ERR_BUFFER_TOO_SMALL). `cursor` is the writer's cursor; the
+// stream's cursor marks the bytes already counted.
 [[gnu::noinline, gnu::cold]] CursorAndResult
 emitWordNearEnd(OutputStream* stream, std::uint8_t* cursor, std::uint32_t word) {
     stream->byteCount += static_cast<std::int32_t>(cursor - stream->cursor);
     stream->cursor = cursor;
-    if (stream->file != kNoJpegFile) {
-        if (const int result = output_bytes::writeOutFileBuffer(stream); result != 0) {
-            return {stream->cursor, result};
-        }
+    int result =
+        stream->file != kNoJpegFile ? output_bytes::writeOutFileBuffer(stream) : JPEG_SUCCESS;
+    for (int shift = 24; result == JPEG_SUCCESS && shift >= 0; shift -= 8) {
+        result = output_bytes::appendCodedByte(stream, static_cast<std::uint8_t>(word >> shift));
     }
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        const auto byte = static_cast<std::uint8_t>(word >> shift);
-        if (const int result = output_bytes::appendCodedByte(stream, byte); result != 0) {
-            return {stream->cursor, result};
-        }
-    }
-    return {stream->cursor, 0};
+    return {stream->cursor, result};
 }
 
 // Room that one block needs at most: a 32-bit DC field, 63 AC fields of up to 31 bits, three
@@ -73,8 +66,8 @@ constexpr std::ptrdiff_t kBlockRoom = 1024;
 // stale), so that a field is added by one shift and one or; the stream record keeps them at
 // the top. The stream's own cursor stays at the last counted byte until finish().
 // kChecked: the buffer may end within the block, so every word emission checks the room and
-// may fail; otherwise the block is known to fit and words leave the accumulator without
-// branches.
+// may fail; the first failure sticks, no byte is written after it, and finish() reports it.
+// Otherwise the block is known to fit and words leave the accumulator without branches.
 template <bool kChecked> class BitWriter {
 public:
     explicit BitWriter(OutputStream* stream)
@@ -82,22 +75,31 @@ public:
         acc_ = pending_ == 0 ? 0 : stream->accumulator >> (64 - pending_);
     }
 
-    int finish(int result) {
+    // Stores the bit state back into the stream; the block's status.
+    int finish() {
         stream_->accumulator = pending_ == 0 ? 0 : acc_ << (64 - pending_);
         stream_->bitCount = pending_;
         stream_->byteCount += static_cast<std::int32_t>(cursor_ - stream_->cursor);
         stream_->cursor = cursor_;
-        return result;
+        return status_.status();
+    }
+
+    // Ends the block with a failure of the coder's own (a symbol without a code).
+    int fail(int status) {
+        status_.record(status);
+        return finish();
     }
 
     // Appends `field`, which has `length` (1..32) bits and none above them. Fewer than 32
     // bits are pending on entry, so the field always fits; a word leaves when 32 or more bits
     // are pending.
-    [[gnu::always_inline]] int put(std::uint64_t field, int length) {
+    [[gnu::always_inline]] void put(std::uint64_t field, int length) {
         acc_ = (acc_ << length) | field;
         pending_ += length;
         if constexpr (kChecked) {
-            return pending_ >= 32 ? emitWordChecked() : 0;
+            if (pending_ >= 32) {
+                emitWordChecked();
+            }
         } else {
             // Whole words leave without a test for 0xFF; stuffUnchecked() inserts the stuffed
             // zeros once the block is coded. The store is harmless when no word is due: the
@@ -105,38 +107,39 @@ public:
             storeBigEndian32(cursor_, static_cast<std::uint32_t>(acc_ >> ((pending_ - 32) & 63)));
             cursor_ += (static_cast<unsigned>(pending_) >> 3) & 4; // 4 when a word is due
             pending_ &= 31;
-            return 0;
         }
     }
 
     // Emits one word when 32 or more bits are pending.
-    int emitPendingWord() {
+    void emitPendingWord() {
         if (pending_ < 32) {
-            return 0;
+            return;
         }
         if constexpr (kChecked) {
-            return emitWordChecked();
+            emitWordChecked();
         } else {
             pending_ -= 32;
             storeBigEndian32(cursor_, static_cast<std::uint32_t>(acc_ >> pending_));
             cursor_ += 4;
-            return 0;
         }
     }
 
 private:
-    int emitWordChecked() {
+    void emitWordChecked() {
         pending_ -= 32;
         const auto word = static_cast<std::uint32_t>(acc_ >> pending_);
         if (stream_->end - cursor_ < kWordRoom) {
-            const CursorAndResult next = emitWordNearEnd(stream_, cursor_, word);
-            cursor_ = next.cursor;
-            return next.result;
+            if (status_.ok()) {
+                const CursorAndResult next = emitWordNearEnd(stream_, cursor_, word);
+                cursor_ = next.cursor;
+                status_.record(next.result);
+            }
+            return;
         }
         if (!hasFFByte(word)) {
             storeBigEndian32(cursor_, word);
             cursor_ += 4;
-            return 0;
+            return;
         }
         // Each byte followed by a speculative 0x00 that is kept only after 0xFF.
         for (int shift = 24; shift >= 0; shift -= 8) {
@@ -145,13 +148,13 @@ private:
             cursor_[1] = 0;
             cursor_ += byte == 0xFF ? 2 : 1;
         }
-        return 0;
     }
 
     OutputStream* stream_;
     std::uint64_t acc_;
     int pending_;
     std::uint8_t* cursor_;
+    FirstFailure status_;
 };
 
 // Category (number of significant bits) and value bits of a coefficient.
@@ -187,7 +190,7 @@ int writeBytesVector(const std::uint8_t* bytes, std::int32_t count, OutputStream
     }
     const int result =
         output_bytes::appendPendingAndMarkerBytes(stream, pending, pendingCount, bytes, count);
-    if (result != output_bytes::kBufferTooSmall) {
+    if (result != JPEG_ERR_BUFFER_TOO_SMALL) {
         stream->accumulator = 0;
         stream->bitCount = 0;
     }
@@ -218,20 +221,16 @@ template <bool kChecked, bool kDense>
 int codeBlock(OutputStream* stream, const HuffmanCodeTable* dcTable,
               const HuffmanCodeTable* acTable, std::int32_t diff, const PreparedBlock& block) {
     BitWriter<kChecked> writer(stream);
-    if (const int result = writer.emitPendingWord(); result != 0) {
-        return writer.finish(result);
-    }
+    writer.emitPendingWord();
 
     const int dcCategory = categoryOf(diff);
     const int dcLength = dcTable->length[dcCategory];
     if (dcLength == 0) {
-        return writer.finish(kBadHuffmanTable);
+        return writer.fail(JPEG_ERR_BAD_HUFFMAN_TABLE);
     }
     const std::uint64_t dcField =
         (std::uint64_t{dcTable->code[dcCategory]} << dcCategory) | valueBits(diff, dcCategory);
-    if (const int result = writer.put(dcField, dcLength + dcCategory); result != 0) {
-        return writer.finish(result);
-    }
+    writer.put(dcField, dcLength + dcCategory);
 
     const std::int32_t* acLength = acTable->length;
     const std::uint16_t* acCode = acTable->code;
@@ -245,11 +244,9 @@ int codeBlock(OutputStream* stream, const HuffmanCodeTable* dcTable,
         while (run > 15)
             [[unlikely]] {
                 if (acLength[0xF0] == 0) {
-                    return writer.finish(kBadHuffmanTable);
+                    return writer.fail(JPEG_ERR_BAD_HUFFMAN_TABLE);
                 }
-                if (const int result = writer.put(acCode[0xF0], acLength[0xF0]); result != 0) {
-                    return writer.finish(result);
-                }
+                writer.put(acCode[0xF0], acLength[0xF0]);
                 run -= 16;
             }
         int category;
@@ -264,25 +261,22 @@ int codeBlock(OutputStream* stream, const HuffmanCodeTable* dcTable,
         }
         // Only -32768 reaches 16, which no AC symbol can express.
         if (category > 15) [[unlikely]] {
-            return writer.finish(kBadHuffmanTable);
+            return writer.fail(JPEG_ERR_BAD_HUFFMAN_TABLE);
         }
         const int symbol = (run << 4) | category;
         const int length = acLength[symbol];
         if (length == 0) [[unlikely]] {
-            return writer.finish(kBadHuffmanTable);
+            return writer.fail(JPEG_ERR_BAD_HUFFMAN_TABLE);
         }
-        const std::uint64_t field = (std::uint64_t{acCode[symbol]} << category) | bits;
-        if (const int result = writer.put(field, length + category); result != 0) [[unlikely]] {
-            return writer.finish(result);
-        }
+        writer.put((std::uint64_t{acCode[symbol]} << category) | bits, length + category);
     }
     if (last != 63) {
         if (acLength[0x00] == 0) {
-            return writer.finish(kBadHuffmanTable);
+            return writer.fail(JPEG_ERR_BAD_HUFFMAN_TABLE);
         }
-        return writer.finish(writer.put(acCode[0x00], acLength[0x00]));
+        writer.put(acCode[0x00], acLength[0x00]);
     }
-    return writer.finish(0);
+    return writer.finish();
 }
 
 #if defined(__SSE2__)

@@ -1,6 +1,6 @@
 // Forward DCT and quantisation of one 8x8 block of signed 16-bit values, in place, natural
-// (row-major) order. Plain and vector variants differ in the last bit for a small share of
-// coefficients; the portable vector variant and the SSE2 one give identical results.
+// (row-major) order. The plain routines and the SSE2 ones differ in the last bit for a small
+// share of coefficients; the SSE2 routines and their portable twins give identical results.
 #pragma once
 
 #include <cstdint>
@@ -13,12 +13,13 @@ using QuantizeBlockFn = void (*)(std::int16_t* block, const std::uint16_t* recip
 void buildReciprocalTable(std::uint16_t* table);
 
 void forwardDctPlain(std::int16_t* block);
-void forwardDctVector(std::int16_t* block); // portable lane-by-lane version of the vector DCT
-void forwardDctSse2(std::int16_t* block);   // x86-64 only; block 16-byte aligned
-
 void quantizeBlockPlain(std::int16_t* block, const std::uint16_t* reciprocals);
-void quantizeBlockVector(std::int16_t* block, const std::uint16_t* reciprocals);
-void quantizeBlockSse2(std::int16_t* block, const std::uint16_t* reciprocals);
 
-// True where the SSE2 routines are compiled in (x86-64 builds).
-bool haveSse2Routines();
+// The SSE2 arithmetic computed lane by lane, for processors without SSE2.
+void forwardDctSse2Portable(std::int16_t* block);
+void quantizeBlockSse2Portable(std::int16_t* block, const std::uint16_t* reciprocals);
+
+#if defined(__SSE2__)
+void forwardDctSse2(std::int16_t* block); // block 16-byte aligned
+void quantizeBlockSse2(std::int16_t* block, const std::uint16_t* reciprocals);
+#endif

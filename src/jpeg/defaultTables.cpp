@@ -2,7 +2,7 @@
 #include "jpeg/defaultTables.h"
 
 #include "jpeg/defaultHuffmanTables.h"
-#include "jpeg/jpegEncoder.h"
+#include "jpeg/jpegEncoderState.h"
 #include "jpeg/quantTables.h"
 
 bool callerSuppliedQuantTables(const JpegEncoderState& state) {
@@ -29,7 +29,7 @@ bool callerSuppliedHuffmanTables(const JpegEncoderState& state) {
     return false;
 }
 
-int installDefaultTables(JpegEncoderState& state) {
+void installDefaultTables(JpegEncoderState& state) {
     if (!callerSuppliedQuantTables(state)) {
         state.quantTableCount = 2;
         state.quantSlots[0] = {kLuminanceQuantBase, 0};
@@ -38,8 +38,6 @@ int installDefaultTables(JpegEncoderState& state) {
         state.quantSlots[3] = {nullptr, 0};
     }
     if (!callerSuppliedHuffmanTables(state)) {
-        state.dcTableCount = 2;
-        state.acTableCount = 2;
         state.huffmanPairCount = 2;
         state.huffmanSlots[0] = {kDcLuminanceBits, kDcLuminanceValues, 0, 0};
         state.huffmanSlots[1] = {kAcLuminanceBits, kAcLuminanceValues, 1, 0};
@@ -53,5 +51,4 @@ int installDefaultTables(JpegEncoderState& state) {
             state.acTableNumbers[i] = i == 0 ? 0 : 1;
         }
     }
-    return 0;
 }

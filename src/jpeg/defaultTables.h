@@ -9,5 +9,5 @@ bool callerSuppliedQuantTables(const JpegEncoderState& state);
 bool callerSuppliedHuffmanTables(const JpegEncoderState& state);
 
 // Fills the quantisation and Huffman slots with the standard tables where the caller supplied
-// none. Always 0.
-int installDefaultTables(JpegEncoderState& state);
+// none.
+void installDefaultTables(JpegEncoderState& state);

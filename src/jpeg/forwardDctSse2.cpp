@@ -4,7 +4,7 @@
 
 #if defined(__SSE2__)
 
-#include "jpeg/forwardDctVectorTables.h"
+#include "jpeg/forwardDctSse2Tables.h"
 
 #include <emmintrin.h>
 
@@ -12,7 +12,7 @@
 
 namespace {
 
-using namespace vector_dct;
+using namespace sse2_dct;
 
 // Per weight table, four vectors of weight pairs laid out for the multiply-adds of rowPass:
 // [0] and [1] give outputs 0..3 from (s0,s1,d0,d1) and (s2,s3,d2,d3), [2] and [3] outputs 4..7.
@@ -107,20 +107,6 @@ void forwardDctSse2(std::int16_t* block) {
     _mm_storeu_si128(rows + 5, rowPass(y5, kRowWeights.v[3]));
     _mm_storeu_si128(rows + 6, rowPass(y6, kRowWeights.v[2]));
     _mm_storeu_si128(rows + 7, rowPass(y7, kRowWeights.v[1]));
-}
-
-bool haveSse2Routines() {
-    return true;
-}
-
-#else
-
-void forwardDctSse2(std::int16_t* block) {
-    forwardDctVector(block);
-}
-
-bool haveSse2Routines() {
-    return false;
 }
 
 #endif

@@ -1,10 +1,11 @@
 #include "jpeg/huffmanTable.h"
 
+#include "jpeg/jpegStatus.h"
+
 #include <cstdint>
 
 namespace {
 
-constexpr int kBadHuffmanTable = -6;
 // A code list may hold at most this many entries (T.81 Annex C with the 258-entry bound).
 constexpr int kMaxCodes = 258;
 
@@ -23,7 +24,7 @@ int buildHuffmanCodeTable(const std::uint8_t* bits, const std::uint8_t* huffval,
     for (int length = 1; length <= 16; ++length) {
         for (int i = 0; i < bits[length - 1]; ++i) {
             if (count >= kMaxCodes) {
-                return kBadHuffmanTable;
+                return JPEG_ERR_BAD_HUFFMAN_TABLE;
             }
             sizes[count++] = static_cast<std::uint8_t>(length);
         }
@@ -47,7 +48,7 @@ int buildHuffmanCodeTable(const std::uint8_t* bits, const std::uint8_t* huffval,
         // More codes of this length than the lengths so far leave room for: no prefix code
         // fits these counts, and codes would run past their length.
         if (code > (std::uint32_t{1} << size)) {
-            return kBadHuffmanTable;
+            return JPEG_ERR_BAD_HUFFMAN_TABLE;
         }
         if (sizes[k] == 0) {
             break;

@@ -11,8 +11,6 @@
 #include "jpeg/streamWriter.h"
 
 #include <algorithm>
-#include <limits>
-#include <new>
 
 namespace {
 
@@ -28,79 +26,33 @@ constexpr SamplingFactors kSamplingFactors[5][kJpegMaxComponents] = {
     {{2, 1}, {1, 1}, {1, 1}, {2, 1}},
 };
 
-void setPublicDefaults(JPEG_PROPERTIES& p) {
-    p.useStateAsIs = 0;
-    p.inputPixels = nullptr;
-    p.inputWidth = 0;
-    p.inputHeight = 0;
-    p.inputRowPadding = 0;
-    p.inputChannels = 3;
-    p.inputColor = JPEG_COLOR_BGR;
-    p.inputSampling = 0;
-    p.outputFileName = nullptr;
-    p.outputBuffer = nullptr;
-    p.outputBufferSize = 0;
-    p.outputWidth = 0;
-    p.outputHeight = 0;
-    p.outputChannels = 3;
-    p.outputColor = JPEG_COLOR_YCBCR;
-    p.outputSampling = JPEG_SAMPLING_H2V2;
-    p.thumbnailWidth = 0;
-    p.thumbnailHeight = 0;
-    p.convertColor = 1;
-    p.upsample = 1;
-    p.quality = 75;
-}
+constexpr JpegPublicFields kPublicDefaults = {
+    .useStateAsIs = 0,
+    .inputPixels = nullptr,
+    .inputWidth = 0,
+    .inputHeight = 0,
+    .inputRowPadding = 0,
+    .inputChannels = 3,
+    .inputColor = JPEG_COLOR_BGR,
+    .inputSampling = 0,
+    .outputFileName = nullptr,
+    .outputBuffer = nullptr,
+    .outputBufferSize = 0,
+    .outputWidth = 0,
+    .outputHeight = 0,
+    .outputChannels = 3,
+    .outputColor = JPEG_COLOR_YCBCR,
+    .outputSampling = JPEG_SAMPLING_H2V2,
+    .thumbnailWidth = 0,
+    .thumbnailHeight = 0,
+    .convertColor = 1,
+    .upsample = 1,
+    .quality = 75,
+};
 
-void copyPublicFields(const JPEG_PROPERTIES& p, JpegEncoderState& s);
-
-// The state starts with copies of the public defaults (`p` already holds them).
-void setStateDefaults(const JPEG_PROPERTIES& p, JpegEncoderState& s, RoutineTable* routines,
-                      JpegComponent* components, int processorClass) {
-    s = JpegEncoderState{};
-    copyPublicFields(p, s);
-    s.requestCode = JPEG_NO_REQUEST;
-    s.dctMethod = 1;
-    for (int i = 0; i < 4; ++i) {
-        s.dcTableNumbers[i] = i == 0 ? 0 : 1;
-        s.acTableNumbers[i] = i == 0 ? 0 : 1;
-    }
-    for (int i = 0; i < kJpegMaxComponents; ++i) {
-        components[i] = {0, 0, 0, i == 0 ? 0 : 1};
-    }
-    s.components = components;
-    s.frameHeader.precision = 8;
-    s.frameHeader.components = components;
-    s.stream.file = kNoJpegFile;
-    s.processorClass = processorClass;
-    s.jfifVersion = 0x0101;
-    s.densityUnits = 0;
-    s.xDensity = 1;
-    s.yDensity = 1;
-    s.app14Version = 100;
-    s.routines = routines;
-}
-
-void copyPublicFields(const JPEG_PROPERTIES& p, JpegEncoderState& s) {
-    s.inputPixels = p.inputPixels;
-    s.inputWidth = p.inputWidth;
-    s.inputHeight = p.inputHeight;
-    s.inputRowPadding = p.inputRowPadding;
-    s.inputChannels = p.inputChannels;
-    s.inputColor = p.inputColor;
-    s.inputSampling = p.inputSampling;
-    s.outputFileName = p.outputFileName;
-    s.outputBuffer = p.outputBuffer;
-    s.outputBufferSize = p.outputBufferSize;
-    s.outputWidth = p.outputWidth;
-    s.outputHeight = p.outputHeight;
-    s.outputChannels = p.outputChannels;
-    s.outputColor = p.outputColor;
-    s.outputSampling = p.outputSampling;
-    s.convertColor = p.convertColor;
-    s.upsample = p.upsample;
-    s.quality = p.quality;
-
+// The copy of the public fields and what follows from them.
+void copyPublicFields(const JpegPublicFields& p, JpegEncoderState& s) {
+    s.fields = p;
     const std::int64_t pixelBytes = p.inputSampling == 2
                                         ? 2 * static_cast<std::int64_t>(p.inputWidth)
                                         : static_cast<std::int64_t>(p.inputWidth) * p.inputChannels;
@@ -108,24 +60,64 @@ void copyPublicFields(const JPEG_PROPERTIES& p, JpegEncoderState& s) {
     s.rowStride = static_cast<std::ptrdiff_t>(p.inputHeight < 0 ? -stride : stride);
     if (p.inputSampling == 2 && p.inputColor == JPEG_COLOR_YCBCR &&
         p.outputColor == JPEG_COLOR_YCBCR) {
-        s.outputSampling = JPEG_SAMPLING_H2V1;
+        s.fields.outputSampling = JPEG_SAMPLING_H2V1;
+    }
+}
+
+// The state starts with copies of the public defaults.
+void setStateDefaults(JpegEncoderState& s, int processorClass) {
+    s = JpegEncoderState{};
+    copyPublicFields(kPublicDefaults, s);
+    s.requestCode = JPEG_NO_REQUEST;
+    s.dctMethod = 1;
+    for (int i = 0; i < 4; ++i) {
+        s.dcTableNumbers[i] = i == 0 ? 0 : 1;
+        s.acTableNumbers[i] = i == 0 ? 0 : 1;
+    }
+    for (int i = 0; i < kJpegMaxComponents; ++i) {
+        s.components[i] = {0, 0, 0, i == 0 ? 0 : 1};
+    }
+    s.stream.file = kNoJpegFile;
+    s.processorClass = processorClass;
+    s.jfifVersion = 0x0101;
+    s.densityUnits = 0;
+    s.xDensity = 1;
+    s.yDensity = 1;
+    s.app14Version = 100;
+    s.routines = routinesForClass(processorClass);
+}
+
+// The default tables: luminance for component 0, chrominance for the colour components.
+void assignDefaultQuantTables(JpegEncoderState& s, int count, int sampling) {
+    if (sampling == JPEG_SAMPLING_NONE) {
+        s.components[0].quantTable = 0;
+        if (s.colorConversion != 0) {
+            for (int i = 1; i < count; ++i) {
+                s.components[i].quantTable = 1;
+            }
+        }
+        return;
+    }
+    const bool chroma = s.fields.convertColor != 0;
+    for (int i = 0; i < count; ++i) {
+        s.components[i].quantTable = chroma && (i == 1 || i == 2) ? 1 : 0;
     }
 }
 
 // Components, sampling factors, quantisation table numbers, frame header and MCU geometry.
 int layOutComponents(JpegEncoderState& s) {
     s.colorConversion = 1;
-    if (s.outputColor == JPEG_COLOR_RGB || s.outputColor == JPEG_COLOR_FOUR_CHANNEL ||
-        s.inputColor == JPEG_COLOR_YCBCR || s.inputColor == JPEG_COLOR_GRAY ||
-        s.inputColor == JPEG_COLOR_OTHER) {
+    if (s.fields.outputColor == JPEG_COLOR_RGB || s.fields.outputColor == JPEG_COLOR_FOUR_CHANNEL ||
+        s.fields.inputColor == JPEG_COLOR_YCBCR || s.fields.inputColor == JPEG_COLOR_GRAY ||
+        s.fields.inputColor == JPEG_COLOR_OTHER) {
         s.colorConversion = 0;
     }
-    const int count = s.outputChannels;
+    const int count = s.fields.outputChannels;
     // A baseline scan carries at most four components, and the component array has four.
     if (count < 1 || count > kJpegMaxComponents) {
         return JPEG_ERR_NOT_SUPPORTED;
     }
-    const int sampling = s.outputSampling;
+    const int sampling = s.fields.outputSampling;
     if (sampling < 0 || sampling > 4) {
         return JPEG_ERR_SUBSAMPLING;
     }
@@ -135,27 +127,13 @@ int layOutComponents(JpegEncoderState& s) {
         s.components[i].v = kSamplingFactors[sampling][i].v;
     }
     if (!callerSuppliedQuantTables(s)) {
-        if (sampling == JPEG_SAMPLING_NONE) {
-            s.components[0].quantTable = 0;
-            if (s.colorConversion != 0) {
-                for (int i = 1; i < count; ++i) {
-                    s.components[i].quantTable = 1;
-                }
-            }
-        } else {
-            const bool chroma = s.convertColor != 0;
-            for (int i = 0; i < count; ++i) {
-                s.components[i].quantTable = chroma && (i == 1 || i == 2) ? 1 : 0;
-            }
-        }
+        assignDefaultQuantTables(s, count, sampling);
     }
 
     JpegFrameHeader& frame = s.frameHeader;
-    frame.precision = 8;
-    frame.width = s.outputWidth;
-    frame.height = s.outputHeight;
+    frame.width = s.fields.outputWidth;
+    frame.height = s.fields.outputHeight;
     frame.componentCount = count;
-    frame.components = s.components;
     frame.hMax = 1;
     frame.vMax = 1;
     s.subsampled = 0;
@@ -166,18 +144,15 @@ int layOutComponents(JpegEncoderState& s) {
             s.subsampled = 1;
         }
     }
-    s.upsample = s.subsampled;
-    frame.mcuWidth = s.forceMcu8x8 != 0 ? 8 : 8 * frame.hMax;
-    frame.mcuHeight = s.forceMcu8x8 != 0 ? 8 : 8 * frame.vMax;
+    s.fields.upsample = s.subsampled;
+    frame.mcuWidth = 8 * frame.hMax;
+    frame.mcuHeight = 8 * frame.vMax;
     // Sizes are only checked for image requests; a table request may carry any values.
     const auto units = [](std::int64_t size, std::int64_t unit) {
         return size > 0 ? static_cast<std::int32_t>((size + unit - 1) / unit) : 0;
     };
     s.mcusPerRow = units(frame.width, frame.mcuWidth);
     s.mcuRows = units(frame.height, frame.mcuHeight);
-    frame.mcusPerRow = s.mcusPerRow;
-    frame.totalMcus = static_cast<std::int32_t>(std::min<std::int64_t>(
-        std::int64_t{s.mcusPerRow} * s.mcuRows, std::numeric_limits<std::int32_t>::max()));
     return JPEG_SUCCESS;
 }
 
@@ -198,11 +173,11 @@ int writeRequest(JPEG_PROPERTIES& p, int request) {
     if (const int result = validateProperties(p, request); result != 0) {
         return result;
     }
-    if (request < JPEG_WRITE_FILE_IMAGE || request > JPEG_WRITE_BUFFER_SCAN) {
+    if (!isWriteRequest(request)) {
         return JPEG_ERR_NOT_SUPPORTED; // decoder requests
     }
     if (isFileRequest(request) && s.stream.file == kNoJpegFile) {
-        const char* name = p.useStateAsIs != 0 ? s.outputFileName : p.outputFileName;
+        const char* name = p.useStateAsIs != 0 ? s.fields.outputFileName : p.outputFileName;
         s.stream.file = name != nullptr ? jpegFileOpen(name) : kNoJpegFile;
         if (s.stream.file == kNoJpegFile) {
             return JPEG_ERR_FILE_NAME;
@@ -212,33 +187,32 @@ int writeRequest(JPEG_PROPERTIES& p, int request) {
     if (p.useStateAsIs == 0 && !suspended) {
         copyPublicFields(p, s);
     }
-    if (const int result = installDefaultTables(s); result != 0) {
-        return result;
-    }
+    installDefaultTables(s);
     if (const int result = layOutComponents(s); result != 0) {
         return result;
     }
 
     if (!suspended) {
         s.stream.byteCount = 0;
-        s.sourceOrigin = s.inputPixels;
+        s.sourceOrigin = s.fields.inputPixels;
         // Only image requests read the source, and only their sizes have been checked.
-        if (isImageRequest(request) && s.inputHeight < 0 && s.inputPixels != nullptr) {
-            const std::ptrdiff_t lastRow = -static_cast<std::ptrdiff_t>(s.inputHeight) - 1;
-            s.sourceOrigin = s.inputPixels + lastRow * -s.rowStride;
+        if (isImageRequest(request) && s.fields.inputHeight < 0 &&
+            s.fields.inputPixels != nullptr) {
+            const std::ptrdiff_t lastRow = -static_cast<std::ptrdiff_t>(s.fields.inputHeight) - 1;
+            s.sourceOrigin = s.fields.inputPixels + lastRow * -s.rowStride;
         }
         if (const int result = writeStreamHeader(s); result != 0) {
             return result;
         }
-        if (request == JPEG_WRITE_FILE_TABLES || request == JPEG_WRITE_BUFFER_TABLES) {
-            p.outputBufferSize = s.outputBufferSize = s.stream.byteCount;
+        if (isTablesRequest(request)) {
+            p.outputBufferSize = s.fields.outputBufferSize = s.stream.byteCount;
         }
     }
     if (!isImageRequest(request)) {
         return JPEG_SUCCESS;
     }
     const int result = writeFrameAndScan(s);
-    p.outputBufferSize = s.outputBufferSize = s.stream.byteCount;
+    p.outputBufferSize = s.fields.outputBufferSize = s.stream.byteCount;
     if ((result == JPEG_INTERRUPT_SUCCESS || result == JPEG_ROI_SUCCESS) &&
         s.suspendedScan != nullptr) {
         const JpegFrameHeader& frame = s.frameHeader;
@@ -248,34 +222,24 @@ int writeRequest(JPEG_PROPERTIES& p, int request) {
     return result;
 }
 
+// jpegInitialize fills the routine table; jpegRelease empties it.
+bool initialized(const JpegEncoderState& s) {
+    return s.routines.encodeBlock != nullptr;
+}
+
 } // namespace
 
 int jpegInitialize(JPEG_PROPERTIES* properties) {
     if (properties == nullptr) {
         return JPEG_ERR_PROPERTIES;
     }
-    try {
-        RoutineTable* routines = new (std::nothrow) RoutineTable;
-        if (routines == nullptr) {
-            return JPEG_ERR_MEMORY;
-        }
-        const int processorClass = detectProcessorClass();
-        fillRoutineTable(*routines, processorClass);
-        setPublicDefaults(*properties);
-        JpegComponent* components = new (std::nothrow) JpegComponent[kJpegMaxComponents];
-        if (components == nullptr) {
-            delete routines;
-            return JPEG_ERR_MEMORY;
-        }
-        setStateDefaults(*properties, properties->state, routines, components, processorClass);
-        return JPEG_SUCCESS;
-    } catch (...) {
-        return JPEG_ERR_EXCEPTION;
-    }
+    static_cast<JpegPublicFields&>(*properties) = kPublicDefaults;
+    setStateDefaults(properties->state, detectProcessorClass());
+    return JPEG_SUCCESS;
 }
 
 int jpegWrite(JPEG_PROPERTIES* properties, int requestCode) {
-    if (properties == nullptr || properties->state.routines == nullptr) {
+    if (properties == nullptr || !initialized(properties->state)) {
         return JPEG_ERR_INVALID_ENCODER;
     }
     JpegEncoderState& s = properties->state;
@@ -290,7 +254,6 @@ int jpegWrite(JPEG_PROPERTIES* properties, int requestCode) {
     if (!suspended) {
         closeOutputFile(s, result);
     }
-    s.routines->endOfOperation();
     return result;
 }
 
@@ -300,36 +263,26 @@ int jpegRelease(JPEG_PROPERTIES* properties) {
     }
     JpegEncoderState& s = properties->state;
     int result = JPEG_SUCCESS;
-    try {
-        closeOutputFile(s, result);
-        for (const std::uint16_t*& table : s.quantTables) {
-            table = nullptr;
-        }
-        if (result == JPEG_SUCCESS && s.outputChannels > 255) {
-            result = JPEG_ERR_PROPERTIES;
-        }
-        // The working memory is freed whatever happened above.
-        delete[] s.components;
-        s.components = nullptr;
-        s.frameHeader.components = nullptr;
-        delete s.suspendedScan;
-        s.suspendedScan = nullptr;
-        for (JpegQuantSlot& slot : s.quantSlots) {
-            slot = {nullptr, 0};
-        }
-        for (JpegHuffmanSlot& slot : s.huffmanSlots) {
-            slot = {nullptr, nullptr, 0, 0};
-        }
-        s.quantTableCount = 0;
-        s.dcTableCount = 0;
-        s.acTableCount = 0;
-        s.huffmanPairCount = 0;
-        s.callerQuantTables = 0;
-        s.callerHuffmanTables = 0;
-        delete s.routines;
-        s.routines = nullptr;
-    } catch (...) {
-        result = JPEG_ERR_EXCEPTION;
+    closeOutputFile(s, result);
+    for (const std::uint16_t*& table : s.quantTables) {
+        table = nullptr;
     }
+    if (result == JPEG_SUCCESS && s.fields.outputChannels > 255) {
+        result = JPEG_ERR_PROPERTIES;
+    }
+    // The working memory is freed whatever happened above.
+    delete s.suspendedScan;
+    s.suspendedScan = nullptr;
+    for (JpegQuantSlot& slot : s.quantSlots) {
+        slot = {nullptr, 0};
+    }
+    for (JpegHuffmanSlot& slot : s.huffmanSlots) {
+        slot = {nullptr, nullptr, 0, 0};
+    }
+    s.quantTableCount = 0;
+    s.huffmanPairCount = 0;
+    s.callerQuantTables = 0;
+    s.callerHuffmanTables = 0;
+    s.routines = RoutineTable{};
     return result;
 }

@@ -56,21 +56,11 @@ bool colourPairAccepted(const JPEG_PROPERTIES& p) {
 
 } // namespace
 
-bool isImageRequest(int request) {
-    return request == 8 || request == 9 || request == 12 || request == 13;
-}
-bool isFileRequest(int request) {
-    return request == 8 || request == 10 || request == 12;
-}
-bool isBufferRequest(int request) {
-    return request == 9 || request == 11 || request == 13;
-}
-
 int validateProperties(const JPEG_PROPERTIES& p, int request) {
     if (p.useStateAsIs != 0) {
         return JPEG_SUCCESS;
     }
-    if (!inRange(request, 0, 21)) {
+    if (!inRange(request, JPEG_FIRST_REQUEST, JPEG_LAST_REQUEST)) {
         return JPEG_ERR_PROPERTIES;
     }
     const bool image = isImageRequest(request);

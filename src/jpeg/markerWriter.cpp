@@ -2,6 +2,7 @@
 #include "jpeg/markerWriter.h"
 
 #include "jpeg/jpegEncoder.h"
+#include "jpeg/jpegEncoderState.h"
 
 #include <cstdio>
 #include <cstring>
@@ -36,8 +37,8 @@ private:
     std::uint8_t* cursor_;
 };
 
-int send(const MarkerOutput& out, const SegmentBuilder& segment) {
-    return out.put(segment.data(), segment.size());
+void send(MarkerOutput& out, const SegmentBuilder& segment) {
+    out.put(segment.data(), segment.size());
 }
 
 constexpr std::uint8_t kSoi = 0xD8;
@@ -56,21 +57,21 @@ constexpr int kLongestHuffmanTableSegment = 324;
 
 } // namespace
 
-int writeSoi(const MarkerOutput& out) {
+void writeSoi(MarkerOutput& out) {
     std::uint8_t buffer[2];
     SegmentBuilder segment(buffer);
     segment.marker(kSoi);
-    return send(out, segment);
+    send(out, segment);
 }
 
-int writeEoi(const MarkerOutput& out) {
+void writeEoi(MarkerOutput& out) {
     std::uint8_t buffer[2];
     SegmentBuilder segment(buffer);
     segment.marker(kEoi);
-    return send(out, segment);
+    send(out, segment);
 }
 
-int writeApp0(const MarkerOutput& out, const JpegEncoderState& state) {
+void writeApp0(MarkerOutput& out, const JpegEncoderState& state) {
     std::uint8_t buffer[18];
     SegmentBuilder segment(buffer);
     segment.marker(kApp0);
@@ -82,10 +83,10 @@ int writeApp0(const MarkerOutput& out, const JpegEncoderState& state) {
     segment.word(state.yDensity);
     segment.byte(0); // thumbnail width
     segment.byte(0); // thumbnail height
-    return send(out, segment);
+    send(out, segment);
 }
 
-int writeApp14(const MarkerOutput& out, const JpegEncoderState& state, std::uint8_t transform) {
+void writeApp14(MarkerOutput& out, const JpegEncoderState& state, std::uint8_t transform) {
     std::uint8_t buffer[16];
     SegmentBuilder segment(buffer);
     segment.marker(kApp14);
@@ -95,13 +96,16 @@ int writeApp14(const MarkerOutput& out, const JpegEncoderState& state, std::uint
     segment.word(state.app14Flags0);
     segment.word(state.app14Flags1);
     segment.byte(transform);
-    return send(out, segment);
+    send(out, segment);
 }
 
-int writeCom(const MarkerOutput& out, JpegEncoderState& state) {
+void writeCom(MarkerOutput& out, JpegEncoderState& state) {
+    if (!out.ok()) {
+        return;
+    }
     if (state.commentText != nullptr) {
         if (state.commentLength == 0) {
-            return JPEG_SUCCESS;
+            return;
         }
         if (state.commentLength > kLongestComment) {
             state.commentLength = kLongestComment;
@@ -111,31 +115,33 @@ int writeCom(const MarkerOutput& out, JpegEncoderState& state) {
         try {
             buffer.assign(length + 4, 0);
         } catch (const std::bad_alloc&) {
-            return JPEG_ERR_MEMORY;
+            out.fail(JPEG_ERR_MEMORY);
+            return;
         }
         SegmentBuilder segment(buffer.data());
         segment.marker(kCom);
         segment.word(static_cast<unsigned>(length + 2));
         segment.bytes(state.commentText, length);
-        return send(out, segment);
+        send(out, segment);
+        return;
     }
 
     std::uint8_t buffer[80] = {};
     const int formatted = std::snprintf(reinterpret_cast<char*>(buffer + 4), sizeof(buffer) - 4,
                                         kDefaultCommentFormat, jpegVersionInfo()->fullVersion);
     if (formatted < 0 || formatted >= static_cast<int>(sizeof(buffer) - 4)) {
-        return JPEG_ERR_COMMENT;
+        out.fail(JPEG_ERR_COMMENT);
+        return;
     }
     SegmentBuilder segment(buffer);
     segment.marker(kCom);
     segment.word(static_cast<unsigned>(formatted + 3));
-    if (formatted <= static_cast<int>(std::strlen(kDefaultCommentFormat))) {
-        return JPEG_SUCCESS;
+    if (formatted > static_cast<int>(std::strlen(kDefaultCommentFormat))) {
+        out.put(buffer, formatted + 5); // marker, length, text and its terminator
     }
-    return out.put(buffer, formatted + 5); // marker, length, text and its terminator
 }
 
-int writeDqt(const MarkerOutput& out, int precision, int tableNumber, const std::int16_t* values) {
+void writeDqt(MarkerOutput& out, int precision, int tableNumber, const std::int16_t* values) {
     std::uint8_t buffer[5 + 128];
     SegmentBuilder segment(buffer);
     segment.marker(kDqt);
@@ -148,20 +154,22 @@ int writeDqt(const MarkerOutput& out, int precision, int tableNumber, const std:
             segment.word(static_cast<std::uint16_t>(values[i]));
         }
     }
-    return send(out, segment);
+    send(out, segment);
 }
 
-int writeDht(const MarkerOutput& out, const JpegEncoderState& state) {
+void writeDht(MarkerOutput& out, const JpegEncoderState& state) {
     const int tableCount = 2 * state.huffmanPairCount;
     if (tableCount < 0 || tableCount > 8) {
-        return JPEG_ERR_BAD_HUFFMAN_TABLE;
+        out.fail(JPEG_ERR_BAD_HUFFMAN_TABLE);
+        return;
     }
     int symbolCounts[8] = {};
     unsigned length = 2;
     for (int t = 0; t < tableCount; ++t) {
         const JpegHuffmanSlot& slot = state.huffmanSlots[t];
         if (slot.bits == nullptr || slot.huffval == nullptr) {
-            return JPEG_ERR_BAD_HUFFMAN_TABLE;
+            out.fail(JPEG_ERR_BAD_HUFFMAN_TABLE);
+            return;
         }
         for (int i = 0; i < 16; ++i) {
             symbolCounts[t] += slot.bits[i];
@@ -173,30 +181,27 @@ int writeDht(const MarkerOutput& out, const JpegEncoderState& state) {
     SegmentBuilder start(header);
     start.marker(kDht);
     start.word(length);
-    if (const int result = send(out, start); result != 0) {
-        return result;
-    }
+    send(out, start);
     for (int t = 0; t < tableCount; ++t) {
         const JpegHuffmanSlot& slot = state.huffmanSlots[t];
         if (17 + symbolCounts[t] > kLongestHuffmanTableSegment) {
-            return JPEG_ERR_BAD_HUFFMAN_TABLE;
+            out.fail(JPEG_ERR_BAD_HUFFMAN_TABLE);
+            return;
         }
         std::uint8_t buffer[kLongestHuffmanTableSegment];
         SegmentBuilder segment(buffer);
         segment.byte(static_cast<unsigned>(slot.tableClass * 16 + slot.tableNumber));
         segment.bytes(slot.bits, 16);
         segment.bytes(slot.huffval, static_cast<std::size_t>(symbolCounts[t]));
-        if (const int result = send(out, segment); result != 0) {
-            return result;
-        }
+        send(out, segment);
     }
-    return JPEG_SUCCESS;
 }
 
-int writeSof0(const MarkerOutput& out, const JpegFrameHeader& frame) {
+void writeSof0(MarkerOutput& out, const JpegFrameHeader& frame, const JpegComponent* components) {
     const int count = frame.componentCount;
     if (count < 1 || count > kJpegMaxComponents) {
-        return JPEG_ERR_NOT_SUPPORTED;
+        out.fail(JPEG_ERR_NOT_SUPPORTED);
+        return;
     }
     std::uint8_t buffer[10 + 3 * kJpegMaxComponents];
     SegmentBuilder segment(buffer);
@@ -207,7 +212,7 @@ int writeSof0(const MarkerOutput& out, const JpegFrameHeader& frame) {
     segment.word(static_cast<unsigned>(frame.width));
     segment.byte(static_cast<unsigned>(count));
     for (int i = 0; i < count; ++i) {
-        const JpegComponent& component = frame.components[i];
+        const JpegComponent& component = components[i];
         if (count == 1) {
             segment.byte(0);
             segment.byte(0x11);
@@ -217,22 +222,23 @@ int writeSof0(const MarkerOutput& out, const JpegFrameHeader& frame) {
         }
         segment.byte(static_cast<unsigned>(component.quantTable));
     }
-    return send(out, segment);
+    send(out, segment);
 }
 
-int writeDri(const MarkerOutput& out, int restartInterval) {
+void writeDri(MarkerOutput& out, int restartInterval) {
     std::uint8_t buffer[6];
     SegmentBuilder segment(buffer);
     segment.marker(kDri);
     segment.word(4);
     segment.word(static_cast<unsigned>(restartInterval));
-    return send(out, segment);
+    send(out, segment);
 }
 
-int writeSos(const MarkerOutput& out, int componentCount, const std::uint8_t* dcTableNumbers,
-             const std::uint8_t* acTableNumbers) {
+void writeSos(MarkerOutput& out, int componentCount, const std::uint8_t* dcTableNumbers,
+              const std::uint8_t* acTableNumbers) {
     if (componentCount < 1 || componentCount > kJpegMaxComponents) {
-        return JPEG_ERR_NOT_SUPPORTED;
+        out.fail(JPEG_ERR_NOT_SUPPORTED);
+        return;
     }
     std::uint8_t buffer[8 + 2 * kJpegMaxComponents];
     SegmentBuilder segment(buffer);
@@ -251,5 +257,5 @@ int writeSos(const MarkerOutput& out, int componentCount, const std::uint8_t* dc
     segment.byte(0);  // Ss
     segment.byte(63); // Se
     segment.byte(0);  // Ah, Al
-    return send(out, segment);
+    send(out, segment);
 }

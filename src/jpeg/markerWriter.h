@@ -2,38 +2,61 @@
 // stream's writeBytes, which first flushes pending entropy-coded bits.
 #pragma once
 
+#include "jpeg/jpegStatus.h"
 #include "jpeg/outputStream.h"
 
 #include <cstdint>
 
+struct JpegComponent;
 struct JpegEncoderState;
 struct JpegFrameHeader;
 
-struct MarkerOutput {
-    WriteBytesFn writeBytes;
-    OutputStream* stream;
+// Where a sequence of segments goes. The first failure sticks: nothing more is written once a
+// segment failed, and status() reports that failure.
+class MarkerOutput {
+public:
+    MarkerOutput(WriteBytesFn writeBytes, OutputStream* stream)
+        : writeBytes_(writeBytes), stream_(stream) {}
 
-    int put(const std::uint8_t* bytes, std::int32_t count) const {
-        return writeBytes(bytes, count, stream);
+    void put(const std::uint8_t* bytes, std::int32_t count) {
+        if (status_.ok()) {
+            status_.record(writeBytes_(bytes, count, stream_));
+        }
     }
+    // Writes the pending bits and, with a file, the buffered bytes.
+    void flush() {
+        if (status_.ok()) {
+            status_.record(flushOutput(stream_, writeBytes_));
+        }
+    }
+    // Ends the sequence with a failure of the caller's (a bad table, no memory).
+    void fail(int status) { status_.record(status); }
+    bool ok() const { return status_.ok(); }
+    int status() const { return status_.status(); }
+
+private:
+    WriteBytesFn writeBytes_;
+    OutputStream* stream_;
+    FirstFailure status_;
 };
 
 // The default comment: "Dodov(R) JPEG Library, version " and the full version text.
 constexpr const char* kDefaultCommentFormat = "Dodov(R) JPEG Library, version %s";
 
-int writeSoi(const MarkerOutput& out);
-int writeEoi(const MarkerOutput& out);
+void writeSoi(MarkerOutput& out);
+void writeEoi(MarkerOutput& out);
 // JFIF segment from the state's version, density units and densities.
-int writeApp0(const MarkerOutput& out, const JpegEncoderState& state);
+void writeApp0(MarkerOutput& out, const JpegEncoderState& state);
 // Adobe segment from the state's version and flags, with the given transform byte.
-int writeApp14(const MarkerOutput& out, const JpegEncoderState& state, std::uint8_t transform);
+void writeApp14(MarkerOutput& out, const JpegEncoderState& state, std::uint8_t transform);
 // The caller's comment (cut to 65531 bytes, none when its length is 0) or the default one.
-int writeCom(const MarkerOutput& out, JpegEncoderState& state);
+// Leaves the state alone after an earlier failure.
+void writeCom(MarkerOutput& out, JpegEncoderState& state);
 // precision 0: one byte per value; 1: two bytes big-endian.
-int writeDqt(const MarkerOutput& out, int precision, int tableNumber, const std::int16_t* values);
+void writeDqt(MarkerOutput& out, int precision, int tableNumber, const std::int16_t* values);
 // One segment with every Huffman table in use, in slot order.
-int writeDht(const MarkerOutput& out, const JpegEncoderState& state);
-int writeSof0(const MarkerOutput& out, const JpegFrameHeader& frame);
-int writeDri(const MarkerOutput& out, int restartInterval);
-int writeSos(const MarkerOutput& out, int componentCount, const std::uint8_t* dcTableNumbers,
-             const std::uint8_t* acTableNumbers);
+void writeDht(MarkerOutput& out, const JpegEncoderState& state);
+void writeSof0(MarkerOutput& out, const JpegFrameHeader& frame, const JpegComponent* components);
+void writeDri(MarkerOutput& out, int restartInterval);
+void writeSos(MarkerOutput& out, int componentCount, const std::uint8_t* dcTableNumbers,
+              const std::uint8_t* acTableNumbers);

@@ -5,8 +5,9 @@
 //   Cr = (128 R - 107 G - 21 B + 128) >> 8
 #include "jpeg/mcuFetch.h"
 
-#include "jpeg/jpegEncoder.h"
-#include "jpeg/routineTable.h"
+#include "jpeg/jpegCodes.h"
+#include "jpeg/jpegEncoderState.h"
+#include "jpeg/jpegStatus.h"
 
 #include <cstring>
 
@@ -28,16 +29,17 @@ McuExtent mcuExtent(const JpegEncoderState& state, std::int32_t column, std::int
     McuExtent extent;
     extent.validColumns = kMcuSize;
     extent.validRows = kMcuSize;
-    if (column == state.mcusPerRow - 1 && state.inputWidth % kMcuSize != 0) {
-        extent.validColumns = state.inputWidth % kMcuSize;
+    if (column == state.mcusPerRow - 1 && state.fields.inputWidth % kMcuSize != 0) {
+        extent.validColumns = state.fields.inputWidth % kMcuSize;
     }
-    const std::int32_t height = state.inputHeight < 0 ? -state.inputHeight : state.inputHeight;
+    const std::int32_t height =
+        state.fields.inputHeight < 0 ? -state.fields.inputHeight : state.fields.inputHeight;
     if (row == state.mcuRows - 1 && height % kMcuSize != 0) {
         extent.validRows = height % kMcuSize;
     }
     extent.first = state.sourceOrigin +
                    static_cast<std::ptrdiff_t>(row) * kMcuSize * state.rowStride +
-                   static_cast<std::ptrdiff_t>(column) * kMcuSize * state.inputChannels;
+                   static_cast<std::ptrdiff_t>(column) * kMcuSize * state.fields.inputChannels;
     return extent;
 }
 
@@ -45,7 +47,7 @@ McuExtent mcuExtent(const JpegEncoderState& state, std::int32_t column, std::int
 
 void fetchMcuRgbxPlain(JpegEncoderState* state, std::int32_t column, std::int32_t row) {
     const McuExtent extent = mcuExtent(*state, column, row);
-    const int channels = state->inputChannels;
+    const int channels = state->fields.inputChannels;
     std::int16_t planes[3][kMcuSize][kMcuSize];
 
     for (int r = 0; r < extent.validRows; ++r) {
@@ -139,7 +141,7 @@ void fetchMcuRgbxSse2(JpegEncoderState* state, std::int32_t column, std::int32_t
     const McuExtent extent = mcuExtent(*state, column, row);
     std::int16_t* y = state->mcuBlocks;
     if (extent.validColumns == kMcuSize && extent.validRows == kMcuSize &&
-        state->inputChannels == 4) {
+        state->fields.inputChannels == 4) {
         for (int r = 0; r < kMcuSize; ++r) {
             convertRow(extent.first + r * state->rowStride, y + 8 * r, y + 64 + 8 * r,
                        y + 128 + 8 * r);
@@ -148,7 +150,7 @@ void fetchMcuRgbxSse2(JpegEncoderState* state, std::int32_t column, std::int32_t
     }
     // Edge MCU: stage the valid pixels with the last column and row repeated.
     alignas(16) std::uint8_t tile[kMcuSize][kMcuSize * 4];
-    const int channels = state->inputChannels;
+    const int channels = state->fields.inputChannels;
     for (int r = 0; r < extent.validRows; ++r) {
         const std::uint8_t* source = extent.first + r * state->rowStride;
         for (int c = 0; c < extent.validColumns; ++c) {
@@ -169,31 +171,15 @@ void fetchMcuRgbxSse2(JpegEncoderState* state, std::int32_t column, std::int32_t
     }
 }
 
-bool haveSse2FetchRoutines() {
-    return true;
-}
-
-#else
-
-void fetchMcuRgbxSse2(JpegEncoderState* state, std::int32_t column, std::int32_t row) {
-    fetchMcuRgbxPlain(state, column, row);
-}
-
-bool haveSse2FetchRoutines() {
-    return false;
-}
-
 #endif
 
-int selectFetchRoutine(const JpegEncoderState& state, RoutineTable& table) {
+int checkFetchLayout(const JpegEncoderState& state) {
     const int count = state.frameHeader.componentCount;
     if (state.colorConversion != 0 && state.subsampled == 0 && count == 3 &&
-        state.inputChannels == 4 && state.inputColor == JPEG_COLOR_RGB &&
-        state.inputSampling == 0) {
-        table.fetchMcu = table.fetchMcuRgbx;
+        state.fields.inputChannels == 4 && state.fields.inputColor == JPEG_COLOR_RGB &&
+        state.fields.inputSampling == 0) {
         return JPEG_SUCCESS;
     }
-    table.fetchMcu = nullptr;
     if (state.colorConversion != 0 && state.subsampled != 0 && (count < 1 || count > 255)) {
         return JPEG_ERR_COMPONENTS;
     }

@@ -14,7 +14,7 @@ int writeOutFileBuffer(OutputStream* stream) {
     }
     std::uint32_t written = 0;
     if (!jpegFileWrite(stream->file, stream->start, size, &written) || written != size) {
-        return kFileError;
+        return JPEG_ERR_FILE;
     }
     return 0;
 }
@@ -31,22 +31,18 @@ int appendPendingAndMarkerBytes(OutputStream* stream, const std::uint8_t* pendin
         }
         // The stream always keeps one byte of the caller's memory spare.
         if (needed > 0 && needed >= stream->end - stream->cursor) {
-            return kBufferTooSmall;
+            return JPEG_ERR_BUFFER_TOO_SMALL;
         }
     }
-    for (int i = 0; i < pendingCount; ++i) {
-        if (const int result = appendCodedByte(stream, pending[i]); result != 0) {
-            return result;
-        }
+    int result = JPEG_SUCCESS;
+    for (int i = 0; result == JPEG_SUCCESS && i < pendingCount; ++i) {
+        result = appendCodedByte(stream, pending[i]);
     }
-    while (count > 0) {
+    while (result == JPEG_SUCCESS && count > 0) {
         if (stream->cursor == stream->end) {
-            if (stream->file == kNoJpegFile) {
-                return kBufferTooSmall;
-            }
-            if (const int result = writeOutFileBuffer(stream); result != 0) {
-                return result;
-            }
+            result = stream->file == kNoJpegFile ? JPEG_ERR_BUFFER_TOO_SMALL
+                                                 : writeOutFileBuffer(stream);
+            continue;
         }
         const auto chunk =
             static_cast<std::int32_t>(std::min<std::int64_t>(count, stream->end - stream->cursor));
@@ -56,7 +52,7 @@ int appendPendingAndMarkerBytes(OutputStream* stream, const std::uint8_t* pendin
         bytes += chunk;
         count -= chunk;
     }
-    return 0;
+    return result;
 }
 
 void startBuffer(OutputStream* stream, std::uint8_t* memory, std::int32_t size) {

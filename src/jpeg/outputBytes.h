@@ -2,47 +2,43 @@
 // to the file buffer or the caller's memory, and writing the file buffer out.
 #pragma once
 
+#include "jpeg/jpegStatus.h"
 #include "jpeg/outputStream.h"
 
 #include <cstdint>
 
 namespace output_bytes {
 
-constexpr int kFileError = -23;
-constexpr int kBufferTooSmall = -28;
-
 // Writes the bytes from the buffer start to the cursor to the file and moves the cursor back
-// to the start. 0, or -23 for a failed or short write.
+// to the start. 0, or JPEG_ERR_FILE for a failed or short write.
 int writeOutFileBuffer(OutputStream* stream);
 
-// Appends one byte. A full file buffer is written out first; full caller memory gives -28.
+// Appends one byte. A full file buffer is written out first; full caller memory gives
+// JPEG_ERR_BUFFER_TOO_SMALL.
 inline int appendByte(OutputStream* stream, std::uint8_t byte) {
     if (stream->cursor == stream->end) {
-        if (stream->file == kNoJpegFile) {
-            return kBufferTooSmall;
-        }
-        // The whole buffer is full here, so this writes all of it.
-        if (const int result = writeOutFileBuffer(stream); result != 0) {
+        // The whole file buffer is full here, so this writes all of it.
+        const int result =
+            stream->file == kNoJpegFile ? JPEG_ERR_BUFFER_TOO_SMALL : writeOutFileBuffer(stream);
+        if (result != JPEG_SUCCESS) {
             return result;
         }
     }
     *stream->cursor++ = byte;
     ++stream->byteCount;
-    return 0;
+    return JPEG_SUCCESS;
 }
 
 // Appends an entropy-coded byte: 0xFF is followed by a stuffed 0x00.
 inline int appendCodedByte(OutputStream* stream, std::uint8_t byte) {
-    if (const int result = appendByte(stream, byte); result != 0) {
-        return result;
-    }
-    return byte == 0xFF ? appendByte(stream, 0x00) : 0;
+    const int result = appendByte(stream, byte);
+    return result == JPEG_SUCCESS && byte == 0xFF ? appendByte(stream, 0x00) : result;
 }
 
 // The flush-and-append step of writeBytes once the bit writer has turned its pending bits
-// into `pendingCount` whole (padded) bytes. In memory mode nothing is appended, and -28 is
-// returned, when the pending bytes with their stuffing and the `count` marker bytes would
-// reach the end of the caller's memory.
+// into `pendingCount` whole (padded) bytes. In memory mode nothing is appended, and
+// JPEG_ERR_BUFFER_TOO_SMALL is returned, when the pending bytes with their stuffing and the `count`
+// marker bytes would reach the end of the caller's memory.
 int appendPendingAndMarkerBytes(OutputStream* stream, const std::uint8_t* pending, int pendingCount,
                                 const std::uint8_t* bytes, std::int32_t count);
 

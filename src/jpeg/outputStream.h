@@ -47,8 +47,8 @@ int encodeBlockVector(OutputStream* stream, const HuffmanCodeTable* dcTable,
                       const std::int16_t* block);
 
 // Writes the pending bits (through `writeBytes` with no bytes) and then, with a file, the
-// buffered bytes. 0 or -23.
+// buffered bytes. 0 or JPEG_ERR_FILE.
 int flushOutput(OutputStream* stream, WriteBytesFn writeBytes);
 
-// Writes the restart marker FF D0+n; n above 7 gives -25.
+// Writes the restart marker FF D0+n; n above 7 gives JPEG_ERR_BAD_RST_MARKER.
 int writeRestartMarker(int n, OutputStream* stream, WriteBytesFn writeBytes);

@@ -19,10 +19,4 @@ void quantizeBlockSse2(std::int16_t* block, const std::uint16_t* reciprocals) {
     }
 }
 
-#else
-
-void quantizeBlockSse2(std::int16_t* block, const std::uint16_t* reciprocals) {
-    quantizeBlockVector(block, reciprocals);
-}
-
 #endif

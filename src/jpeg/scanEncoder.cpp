@@ -1,7 +1,7 @@
 // The MCU loop of a baseline scan.
 #include "jpeg/scanEncoder.h"
 
-#include "jpeg/routineTable.h"
+#include "jpeg/jpegStatus.h"
 
 namespace {
 
@@ -13,16 +13,13 @@ struct BlockJob {
     std::int16_t* dcPredictor;
 };
 
-template <bool kWithRestarts>
-int runScan(JpegEncoderState& state, JpegScanRecord& scan, bool resumed) {
-    RoutineTable& routines = *state.routines;
+// The block jobs of one MCU, with every table looked up before any MCU is coded. The number
+// of jobs, or a negative status.
+int planBlocks(JpegEncoderState& state, JpegScanRecord& scan, bool resumed, BlockJob* jobs) {
     const int componentCount = scan.componentCount;
     if (componentCount < 1 || componentCount > kJpegMaxComponents) {
         return JPEG_ERR_NOT_SUPPORTED;
     }
-
-    // Table lookups for every component before any MCU is coded.
-    BlockJob jobs[kJpegMaxBlocksPerMcu];
     int blockCount = 0;
     for (int i = 0; i < componentCount; ++i) {
         JpegScanComponent& component = scan.components[i];
@@ -52,15 +49,17 @@ int runScan(JpegEncoderState& state, JpegScanRecord& scan, bool resumed) {
             ++blockCount;
         }
     }
+    return blockCount;
+}
 
-    const FetchMcuFn fetchMcu = routines.fetchMcu;
-    const ForwardDctFn forwardDct = routines.forwardDct;
-    const QuantizeBlockFn quantizeBlock = routines.quantizeBlock;
-    const EncodeBlockFn encodeBlock = routines.encodeBlock;
-    if (fetchMcu == nullptr || forwardDct == nullptr || quantizeBlock == nullptr ||
-        encodeBlock == nullptr) {
-        return JPEG_ERR_INTERNAL;
+template <bool kWithRestarts>
+int runScan(JpegEncoderState& state, JpegScanRecord& scan, bool resumed) {
+    BlockJob jobs[kJpegMaxBlocksPerMcu];
+    const int blockCount = planBlocks(state, scan, resumed, jobs);
+    if (blockCount < 0) {
+        return blockCount;
     }
+    const RoutineTable routines = state.routines;
     OutputStream* stream = &state.stream;
     const std::int32_t mcusPerRow = state.mcusPerRow;
     const std::int32_t mcuRows = state.mcuRows;
@@ -69,17 +68,16 @@ int runScan(JpegEncoderState& state, JpegScanRecord& scan, bool resumed) {
 
     for (std::int32_t row = scan.nextMcuRow; row < mcuRows; ++row) {
         for (std::int32_t column = firstColumn; column < mcusPerRow; ++column) {
-            fetchMcu(&state, column, row);
+            routines.fetchMcu(&state, column, row);
             for (int b = 0; b < blockCount; ++b) {
-                forwardDct(jobs[b].block);
+                routines.forwardDct(jobs[b].block);
             }
             for (int b = 0; b < blockCount; ++b) {
                 const BlockJob& job = jobs[b];
-                quantizeBlock(job.block, job.reciprocals);
-                const int result =
-                    encodeBlock(stream, job.dcTable, job.acTable, job.dcPredictor, job.block);
-                if (result != 0) {
-                    routines.endOfOperation();
+                routines.quantizeBlock(job.block, job.reciprocals);
+                const int result = routines.encodeBlock(stream, job.dcTable, job.acTable,
+                                                        job.dcPredictor, job.block);
+                if (result != JPEG_SUCCESS) {
                     return result;
                 }
             }
@@ -90,14 +88,13 @@ int runScan(JpegEncoderState& state, JpegScanRecord& scan, bool resumed) {
                     const int marker =
                         static_cast<int>((scan.mcuCounter / restartInterval - 1) % 8);
                     const int result = writeRestartMarker(marker, stream, routines.writeBytes);
-                    if (result != 0) {
-                        routines.endOfOperation();
+                    if (result != JPEG_SUCCESS) {
                         return result;
                     }
                     if (marker == 7) {
                         scan.mcuCounter = 0;
                     }
-                    for (int i = 0; i < componentCount; ++i) {
+                    for (int i = 0; i < scan.componentCount; ++i) {
                         scan.components[i].dcPredictor = 0;
                     }
                 }
@@ -107,25 +104,17 @@ int runScan(JpegEncoderState& state, JpegScanRecord& scan, bool resumed) {
                 scan.lastMcuRow = row;
                 scan.nextMcuColumn = (column + 1) % mcusPerRow;
                 scan.nextMcuRow = scan.nextMcuColumn == 0 ? row + 1 : row;
-                routines.endOfOperation();
                 return JPEG_INTERRUPT_SUCCESS;
             }
         }
         firstColumn = 0;
     }
-    routines.endOfOperation();
     return JPEG_SUCCESS;
 }
 
 } // namespace
 
 int encodeBaselineScan(JpegEncoderState& state, JpegScanRecord& scan, bool resumed) {
-    return runScan<false>(state, scan, resumed);
-}
-
-int encodeBaselineScanWithRestarts(JpegEncoderState& state, JpegScanRecord& scan, bool resumed) {
-    if (state.restartInterval <= 0) {
-        return runScan<false>(state, scan, resumed);
-    }
-    return runScan<true>(state, scan, resumed);
+    return state.restartInterval > 0 ? runScan<true>(state, scan, resumed)
+                                     : runScan<false>(state, scan, resumed);
 }

@@ -2,7 +2,7 @@
 // coding), optionally with restart markers between restart intervals.
 #pragma once
 
-#include "jpeg/jpegEncoder.h"
+#include "jpeg/jpegEncoderState.h"
 
 #include <cstdint>
 
@@ -23,10 +23,8 @@ struct JpegScanRecord {
     std::int32_t lastMcuRow = 0;
 };
 
-// Codes every MCU from the record's next position on. 0 when the last MCU is coded, 1 when
-// the state's interrupt flag stopped it after an MCU, or a negative status. `resumed` keeps
-// the DC predictors of a suspended scan.
+// Codes every MCU from the record's next position on, with a restart marker after every
+// state.restartInterval MCUs (not after the last) when the interval is above 0. 0 when the
+// last MCU is coded, 1 when the state's interrupt flag stopped it after an MCU, or a negative
+// status. `resumed` keeps the DC predictors of a suspended scan.
 int encodeBaselineScan(JpegEncoderState& state, JpegScanRecord& scan, bool resumed);
-
-// The same with a restart marker after every state.restartInterval MCUs (not after the last).
-int encodeBaselineScanWithRestarts(JpegEncoderState& state, JpegScanRecord& scan, bool resumed);

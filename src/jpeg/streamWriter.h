@@ -8,10 +8,6 @@ struct JpegEncoderState;
 // 12 and 13 the tables are prepared but not written; requests 10 and 11 end with EOI.
 int writeStreamHeader(JpegEncoderState& state);
 
-// DQT segments (preparing each quantisation table after writing it) and the DHT segment
-// (deriving the Huffman code tables after writing it).
-int writeTables(JpegEncoderState& state);
-
 // SOF0, DRI when set, SOS, the scan and EOI; continues a suspended scan where it stopped.
 // 0, 1 when the scan was suspended, or a negative status.
 int writeFrameAndScan(JpegEncoderState& state);

@@ -1,12 +1,8 @@
-// Zig-zag map: natural index of zig-zag position k, followed by 16 entries of 63.
+// Zig-zag map (T.81 Figure A.6): natural index of zig-zag position k.
 #pragma once
 
 #include <cstdint>
 
-extern const std::int32_t zigzagToNatural[80];
-
-// The first 64 entries of the same map as a compile-time table, so that loops over fixed
-// positions get their indexes folded in.
 inline constexpr std::uint8_t kZigzagNatural[64] = {
     0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  //
     12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28, //

@@ -1,21 +1,24 @@
 #include "model/qmModel.h"
 
 #include "util/binaryFile.h"
+#include "util/byteOrder.h"
 #include "util/lastError.h"
 
 #include <algorithm>
+#include <exception>
+#include <functional>
 #include <new>
 
 namespace {
 
 constexpr double kFixedPointScale = 0.001;
-// Blocks are read in slices of this many elements, so storage only grows as far as the file
-// actually delivers data, even where its size cannot be known in advance (pipes, devices).
-constexpr std::uint32_t kSliceElements = 1u << 22;
+// Blocks are read through one scratch array of at most this many bytes (an even number, so a
+// 16-bit number never straddles two slices).
+constexpr std::uint64_t kSliceBytes = std::uint64_t{1} << 20;
 
 // Fails the load (last error 1 with the file name) when the file cannot hold `bytes` more.
-bool fileCanHold(BinaryFile& reader, std::uint64_t bytes, bool sizeKnown) {
-    if (!sizeKnown || bytes <= reader.bytesRemaining()) {
+bool fileCanHold(BinaryFile& reader, std::uint64_t bytes) {
+    if (bytes <= reader.bytesRemaining()) {
         return true;
     }
     setLastError(1, reader.fileName());
@@ -23,61 +26,173 @@ bool fileCanHold(BinaryFile& reader, std::uint64_t bytes, bool sizeKnown) {
     return false;
 }
 
-// Reads `count` elements of type T into `out` (resized to count), slice by slice.
-template <class T>
-bool readArray(BinaryFile& reader, std::vector<T>& out, std::uint32_t count, bool sizeKnown) {
-    out.clear();
-    if (!fileCanHold(reader, std::uint64_t{count} * sizeof(T), sizeKnown)) {
+bool readU32(BinaryFile& reader, std::uint32_t& value) {
+    unsigned char bytes[4];
+    if (!reader.read(bytes, 4, 1)) {
         return false;
     }
-    std::uint32_t done = 0;
-    do {
-        const std::uint32_t slice = std::min(count - done, kSliceElements);
-        out.resize(std::size_t{done} + slice);
-        if (!reader.read(out.data() + done, sizeof(T), slice)) {
+    value = loadLe32(bytes);
+    return true;
+}
+
+// A stored fixed-point number times 0.001, computed in double and rounded to single precision.
+float scaled(const unsigned char* bytes) {
+    const auto stored = static_cast<std::int16_t>(loadLe16(bytes));
+    return static_cast<float>(static_cast<double>(stored) * kFixedPointScale);
+}
+
+// Calls `consume(bytes, size)` for consecutive slices of the next `total` bytes of the file.
+template <class Consume>
+bool readSlices(BinaryFile& reader, std::vector<unsigned char>& scratch, std::uint64_t total,
+                Consume consume) {
+    if (!fileCanHold(reader, total)) {
+        return false;
+    }
+    scratch.resize(static_cast<std::size_t>(std::min(total, kSliceBytes)));
+    for (std::uint64_t done = 0; done < total;) {
+        const auto size = static_cast<std::uint32_t>(std::min(total - done, kSliceBytes));
+        if (!reader.read(scratch.data(), 1, size)) {
             return false;
         }
-        done += slice;
-    } while (done < count);
+        consume(scratch.data(), size);
+        done += size;
+    }
     return true;
 }
 
-bool readU32(BinaryFile& reader, std::uint32_t& value) {
-    return reader.read(&value, 4, 1);
-}
-
-// Reads `count` fixed-point numbers and stores value * 0.001 (rounded to single precision)
-// at data[i * stride]; returns the sum of squares accumulated in single precision.
-// `destination` is sized only once the numbers have arrived.
-bool readScaled(BinaryFile& reader, std::vector<std::int16_t>& scratch, std::uint32_t count,
-                std::vector<float>& destination, std::size_t stride, bool sizeKnown,
-                float* sumOfSquares) {
-    if (count == 0) {
-        destination.clear();
-        return true;
+// Fills the records and the flat coefficient array from the record block, slice by slice.
+// Each record is `stride` fixed-point numbers (its four parts) and a 4-byte value; the sums of
+// squares are accumulated in single precision part by part, as the norm is defined.
+class RecordDecoder {
+public:
+    RecordDecoder(QmModel& model, const std::uint32_t (&lengths)[4])
+        : model_(model), stride_(model.recordStride()) {
+        std::uint64_t end = 0;
+        for (int k = 0; k < 4; ++k) {
+            end += lengths[k];
+            partEnds_[k] = end;
+        }
+        skipEmptyParts();
     }
-    if (!readArray(reader, scratch, count, sizeKnown)) {
+
+    void operator()(const unsigned char* bytes, std::uint32_t size) {
+        for (std::uint32_t at = 0; at < size; at += 2) {
+            if (index_ < stride_) {
+                const float v = scaled(bytes + at);
+                model_.coefficients[record_ * stride_ + index_] = v;
+                partSum_ = partSum_ + v * v;
+                ++index_;
+                while (part_ < 4 && partEnds_[part_] <= index_) {
+                    total_ = total_ + partSum_;
+                    partSum_ = 0.0f;
+                    ++part_;
+                }
+            } else {
+                const std::size_t half = static_cast<std::size_t>(index_ - stride_) * 2;
+                value_[half] = bytes[at];
+                value_[half + 1] = bytes[at + 1];
+                if (++index_ == stride_ + 2) {
+                    finishRecord();
+                }
+            }
+        }
+    }
+
+private:
+    void finishRecord() {
+        QmRecord& record = model_.records[record_];
+        record.value = loadLe32(value_);
+        record.invSquaredNorm = 1.0f / total_;
+        ++record_;
+        index_ = 0;
+        part_ = 0;
+        total_ = 0.0f;
+        partSum_ = 0.0f;
+        skipEmptyParts();
+    }
+
+    // Empty leading parts add nothing: their boundaries must not split the next part's sum.
+    void skipEmptyParts() {
+        while (part_ < 4 && partEnds_[part_] == 0) {
+            ++part_;
+        }
+    }
+
+    QmModel& model_;
+    std::uint64_t stride_;
+    std::uint64_t partEnds_[4] = {};
+    std::size_t record_ = 0;
+    std::uint64_t index_ = 0; // 16-bit unit within the current record
+    int part_ = 0;
+    float partSum_ = 0.0f;
+    float total_ = 0.0f;
+    unsigned char value_[4] = {};
+};
+
+bool loadQmFileUnguarded(const std::string& fileName, QmModel& model) {
+    BinaryFile reader("VXQM0001");
+    if (!reader.openRead(fileName)) {
         return false;
     }
-    destination.assign(std::size_t{count} * stride, 0.0f);
-    float* data = destination.data();
-    float sum = 0.0f;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const auto v = static_cast<float>(static_cast<double>(scratch[i]) * kFixedPointScale);
-        data[i * stride] = v;
-        sum = sum + v * v;
+    std::uint32_t recordCount = 0;
+    std::uint32_t imageFlag = 0;
+    if (!readQmHeader(reader, model, recordCount, imageFlag)) {
+        return false;
     }
-    if (sumOfSquares != nullptr) {
-        *sumOfSquares = sum;
+    const std::uint32_t lengths[4] = {model.vectors[0].rows, model.vectors[1].rows,
+                                      model.vectors[2].rows, model.vectors[3].rows};
+    const std::uint64_t stride = model.recordStride();
+    const std::uint64_t recordBytes = 2 * stride + 4;
+    // Checked before anything is sized for the records (the product may not fit 64 bits).
+    if (recordCount != 0 && recordBytes > reader.bytesRemaining() / recordCount) {
+        return fileCanHold(reader, reader.bytesRemaining() + 1);
+    }
+    // Sized once and exactly: the file has just been shown to hold every record. (On a 32-bit
+    // system the coefficients of a large file may still not be addressable.)
+    if (stride * recordCount > model.coefficients.max_size()) {
+        throw std::bad_alloc();
+    }
+    std::vector<QmRecord>(recordCount).swap(model.records);
+    std::vector<float>(static_cast<std::size_t>(stride * recordCount)).swap(model.coefficients);
+    std::vector<unsigned char> scratch;
+    RecordDecoder decoder(model, lengths);
+    if (!readSlices(reader, scratch, recordBytes * recordCount, std::ref(decoder))) {
+        return false;
+    }
+
+    model.imageBytes.clear();
+    if (imageFlag == 1) {
+        std::uint32_t imageLength = 0;
+        if (!readU32(reader, imageLength) || !fileCanHold(reader, imageLength)) {
+            return false;
+        }
+        model.imageBytes.resize(imageLength);
+        if (!reader.read(model.imageBytes.data(), 1, imageLength)) {
+            return false;
+        }
     }
     return true;
-}
-
-bool isRegularFile(BinaryFile& reader) {
-    return reader.isRegularFile();
 }
 
 } // namespace
+
+std::size_t QmModel::recordStride() const {
+    std::size_t stride = 0;
+    for (const QmMatrix& vector : vectors) {
+        stride += vector.rows;
+    }
+    return stride;
+}
+
+QmPartView QmModel::part(std::size_t record, int i, int j) const {
+    const int k = 2 * i + j;
+    std::size_t offset = record * recordStride();
+    for (int before = 0; before < k; ++before) {
+        offset += vectors[before].rows;
+    }
+    return QmPartView{1, vectors[k].rows,
+                      std::span<const float>(coefficients.data() + offset, vectors[k].rows)};
+}
 
 bool readQmHeader(BinaryFile& reader, QmModel& model, std::uint32_t& recordCount,
                   std::uint32_t& imageFlag) {
@@ -88,100 +203,41 @@ bool readQmHeader(BinaryFile& reader, QmModel& model, std::uint32_t& recordCount
         !readU32(reader, recordCount) || !readU32(reader, imageFlag)) {
         return false;
     }
-    const bool sizeKnown = isRegularFile(reader);
     std::uint64_t vectorBytes = 0;
     for (std::uint32_t length : lengths) {
         vectorBytes += std::uint64_t{length} * 2;
     }
-    if (!fileCanHold(reader, vectorBytes, sizeKnown)) {
+    if (!fileCanHold(reader, vectorBytes)) {
         return false;
     }
+    std::vector<unsigned char> scratch;
     for (int k = 0; k < 4; ++k) {
-        model.vectors[k].rows = lengths[k];
-        model.vectors[k].cols = 1;
-        model.vectors[k].data.clear();
-    }
-    std::vector<std::int16_t> scratch;
-    for (auto& vector : model.vectors) {
-        if (!readScaled(reader, scratch, vector.rows, vector.data, vector.cols, sizeKnown,
-                        nullptr)) {
+        QmMatrix& vector = model.vectors[k];
+        vector.rows = lengths[k];
+        vector.cols = 1;
+        std::vector<float>(lengths[k], 0.0f).swap(vector.data);
+        std::size_t next = 0;
+        const bool read = readSlices(reader, scratch, std::uint64_t{lengths[k]} * 2,
+                                     [&](const unsigned char* bytes, std::uint32_t size) {
+                                         for (std::uint32_t at = 0; at < size; at += 2) {
+                                             vector.data[next++ * vector.cols] = scaled(bytes + at);
+                                         }
+                                     });
+        if (!read) {
             return false;
         }
     }
     return true;
 }
-
-static bool loadQmFileUnguarded(const std::string& fileName, QmModel& model);
 
 bool loadQmFile(const std::string& fileName, QmModel& model) {
     try {
         return loadQmFileUnguarded(fileName, model);
-    } catch (const std::bad_alloc&) {
-        // Storage is only sized for data the file delivers, but the records' own bookkeeping
-        // can still exceed the memory at hand: a failed load, not an ended process.
+    } catch (const std::exception&) {
+        // Out of memory (or of address space on 32-bit systems): storage is only sized for
+        // data the file holds, but that can still exceed what the machine has. A failed load,
+        // not an ended process.
         setLastError(10, "Memory allocation error.");
         return false;
     }
-}
-
-static bool loadQmFileUnguarded(const std::string& fileName, QmModel& model) {
-    BinaryFile reader("VXQM0001");
-    if (!reader.openRead(fileName)) {
-        return false;
-    }
-    std::uint32_t recordCount = 0;
-    std::uint32_t imageFlag = 0;
-    if (!readQmHeader(reader, model, recordCount, imageFlag)) {
-        return false;
-    }
-    const bool sizeKnown = isRegularFile(reader);
-
-    // Every record takes at least its 4-byte value plus its four parts.
-    std::uint64_t recordBytes = 4;
-    for (const auto& vector : model.vectors) {
-        recordBytes += std::uint64_t{vector.rows} * 2;
-    }
-    if (!fileCanHold(reader, recordBytes * recordCount, sizeKnown)) {
-        return false;
-    }
-    model.records.clear();
-    // A regular file has just been shown to hold every record: the array is sized once, which
-    // bounds the bookkeeping (sizeof(QmRecord) per record of at least 4 file bytes) without
-    // the slack and the copies of a growing array. Otherwise records are appended as they
-    // are read, so a short stream never backs a huge array.
-    if (sizeKnown) {
-        model.records.reserve(recordCount);
-    }
-    std::vector<std::int16_t> scratch;
-    for (std::uint32_t r = 0; r < recordCount; ++r) {
-        QmRecord& record = model.records.emplace_back();
-        float total = 0.0f;
-        for (int i = 0; i < 2; ++i) {
-            for (int j = 0; j < 2; ++j) {
-                QmMatrix& part = record.parts[i][j];
-                const std::uint32_t count = model.vectors[2 * i + j].rows;
-                part.rows = 1;
-                part.cols = count;
-                float partSum = 0.0f;
-                if (!readScaled(reader, scratch, count, part.data, 1, sizeKnown, &partSum)) {
-                    return false;
-                }
-                total = total + partSum;
-            }
-        }
-        record.invSquaredNorm = 1.0f / total;
-        if (!readU32(reader, record.value)) {
-            return false;
-        }
-    }
-
-    model.imageBytes.clear();
-    if (imageFlag == 1) {
-        std::uint32_t imageLength = 0;
-        if (!readU32(reader, imageLength) ||
-            !readArray(reader, model.imageBytes, imageLength, sizeKnown)) {
-            return false;
-        }
-    }
-    return true;
 }

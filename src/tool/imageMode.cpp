@@ -7,39 +7,9 @@
 #include "vx2Image/QimImg.h"
 
 #include <stdexcept>
-#include <sys/stat.h>
 
 namespace {
-
 constexpr int kJpegQuality = 95;
-
-// Identity of a file as far as a failed write could have changed it.
-struct FileState {
-    bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    timespec modified{};
-};
-
-FileState fileState(const std::string& path) {
-    FileState state;
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0) {
-        state.exists = true;
-        state.device = info.st_dev;
-        state.inode = info.st_ino;
-        state.size = info.st_size;
-        state.modified = info.st_mtim;
-    }
-    return state;
-}
-
-bool sameFile(const FileState& a, const FileState& b) {
-    return a.exists == b.exists && a.device == b.device && a.inode == b.inode && a.size == b.size &&
-           a.modified.tv_sec == b.modified.tv_sec && a.modified.tv_nsec == b.modified.tv_nsec;
-}
-
 } // namespace
 
 void runImageMode(const std::string& sourceFile, const std::string& finalFile,
@@ -68,13 +38,11 @@ void runImageMode(const std::string& sourceFile, const std::string& finalFile,
         throw std::runtime_error("Memory allocation error.\n");
     }
 
-    // A write that fails part-way must not leave a broken file behind; a file the encoder
-    // could not even open (still exactly as it was) is not ours to remove.
-    const FileState before = fileState(outputFile);
-    if (!writeJpegFile(outputFile, result, kJpegQuality)) {
-        if (!before.exists || !sameFile(before, fileState(outputFile))) {
-            removeFailedOutput(outputFile);
-        }
+    // Both bitmaps are wholly in memory by now, so the output may even be one of them. The
+    // encoder writes a temporary file that replaces the output only once it is complete.
+    OutputFile output(outputFile);
+    if (!output.prepare() || !writeJpegFile(output.writePath(), result, kJpegQuality) ||
+        !output.commit()) {
         throw std::runtime_error("Unable to create output file.\n");
     }
 }

@@ -2,15 +2,18 @@
 
 #include "util/diagnostics.h"
 #include "util/lastError.h"
+#include "util/platformFile.h"
 
 #include <cstring>
-#include <sys/stat.h>
+#include <limits>
+#include <new>
 #include <utility>
 
 namespace {
 constexpr const char* kSourceFile = "src/util/binaryFile";
 constexpr std::size_t kSignatureLength = 8;
 constexpr std::size_t kFormatDigit = 5;
+constexpr std::size_t kStreamBlock = std::size_t{1} << 20;
 } // namespace
 
 BinaryFile::BinaryFile(std::string signature) : signature_(std::move(signature)) {
@@ -30,15 +33,29 @@ void BinaryFile::close() {
     }
     fileName_.clear();
     file_ = nullptr;
+    size_ = 0;
+    position_ = 0;
+    inMemory_ = false;
+    std::vector<unsigned char>().swap(streamData_);
+}
+
+bool BinaryFile::fail(std::int32_t code) {
+    setLastError(code, fileName_);
+    close();
+    return false;
 }
 
 bool BinaryFile::openRead(const std::string& name) {
     close();
-    file_ = std::fopen(name.c_str(), "rb");
+    file_ = platform::openStream(name, "rb");
     if (file_ == nullptr) {
         setLastError(4, name);
         return false;
     }
+    platform::FileFacts facts;
+    const bool regular =
+        platform::streamFacts(file_, facts) && facts.kind == platform::FileKind::Regular;
+    size_ = facts.size;
     char header[kSignatureLength + 1] = {};
     if (!read(header, kSignatureLength, 1)) {
         return false; // read has recorded code 1 and closed the file
@@ -58,14 +75,59 @@ bool BinaryFile::openRead(const std::string& name) {
         close();
         return false;
     }
+    if (!regular && !readStreamToEnd()) {
+        setLastError(1, name);
+        close();
+        return false;
+    }
     signature_[kFormatDigit] = static_cast<char>(digit);
     fileName_ = name;
     return true;
 }
 
+// Reads the rest of a stream in blocks, then joins them into one exact array: at most one
+// block more than the stream's size is ever held.
+bool BinaryFile::readStreamToEnd() {
+    try {
+        std::vector<std::vector<unsigned char>> blocks;
+        std::uint64_t total = position_;
+        for (;;) {
+            std::vector<unsigned char> block(kStreamBlock);
+            const std::size_t n = std::fread(block.data(), 1, block.size(), file_);
+            total += n;
+            if (total > streamLimit_ ||
+                total - position_ > std::numeric_limits<std::size_t>::max()) {
+                return false;
+            }
+            if (n > 0) {
+                block.resize(n);
+                blocks.push_back(std::move(block));
+            }
+            if (n < kStreamBlock) {
+                if (std::ferror(file_) != 0) {
+                    return false;
+                }
+                break;
+            }
+        }
+        streamData_.resize(static_cast<std::size_t>(total - position_));
+        std::size_t at = 0;
+        for (auto& block : blocks) {
+            std::memcpy(streamData_.data() + at, block.data(), block.size());
+            at += block.size();
+            std::vector<unsigned char>().swap(block);
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    inMemory_ = true;
+    size_ = position_ + streamData_.size();
+    return true;
+}
+
 bool BinaryFile::openWrite(const std::string& name) {
     close();
-    file_ = std::fopen(name.c_str(), "wb");
+    file_ = platform::openStream(name, "wb");
     if (file_ == nullptr) {
         setLastError(5, name);
         return false;
@@ -83,12 +145,22 @@ bool BinaryFile::read(void* destination, std::uint32_t elementSize, std::uint32_
     if (file_ == nullptr) {
         return false;
     }
-    if (std::fread(destination, elementSize, count, file_) == count) {
+    const std::uint64_t bytes = std::uint64_t{elementSize} * count;
+    if (bytes == 0) {
         return true;
     }
-    setLastError(1, fileName_);
-    close();
-    return false;
+    if (inMemory_) {
+        if (bytes > bytesRemaining()) {
+            return fail(1);
+        }
+        const auto offset = static_cast<std::size_t>(position_ - kSignatureLength);
+        std::memcpy(destination, streamData_.data() + offset, static_cast<std::size_t>(bytes));
+    } else if (bytes > std::numeric_limits<std::size_t>::max() ||
+               std::fread(destination, elementSize, count, file_) != count) {
+        return fail(1);
+    }
+    position_ += bytes;
+    return true;
 }
 
 bool BinaryFile::write(const void* source, std::uint32_t elementSize, std::uint32_t count) {
@@ -98,25 +170,9 @@ bool BinaryFile::write(const void* source, std::uint32_t elementSize, std::uint3
     if (std::fwrite(source, elementSize, count, file_) == count) {
         return true;
     }
-    setLastError(6, fileName_);
-    close();
-    return false;
+    return fail(6);
 }
 
-std::uint64_t BinaryFile::bytesRemaining() {
-    if (file_ == nullptr) {
-        return 0;
-    }
-    struct stat info {};
-    const long position = std::ftell(file_);
-    if (position < 0 || ::fstat(::fileno(file_), &info) != 0 || !S_ISREG(info.st_mode) ||
-        info.st_size < position) {
-        return 0;
-    }
-    return static_cast<std::uint64_t>(info.st_size - position);
-}
-
-bool BinaryFile::isRegularFile() const {
-    struct stat info {};
-    return file_ != nullptr && ::fstat(::fileno(file_), &info) == 0 && S_ISREG(info.st_mode);
+std::uint64_t BinaryFile::bytesRemaining() const {
+    return file_ != nullptr && size_ > position_ ? size_ - position_ : 0;
 }

@@ -62,7 +62,7 @@ private:
 Block blockWithZigzag(std::initializer_list<std::pair<int, int>> positions) {
     Block b{};
     for (const auto& [k, v] : positions) {
-        b[static_cast<std::size_t>(zigzagToNatural[k])] = static_cast<std::int16_t>(v);
+        b[static_cast<std::size_t>(kZigzagNatural[k])] = static_cast<std::int16_t>(v);
     }
     return b;
 }
@@ -81,7 +81,7 @@ std::vector<Block> randomBlocks(std::mt19937& rng, int count) {
         for (int k = 1; k < 64; ++k) {
             if (percent(rng) < density) {
                 const int v = percent(rng) < 5 ? large(rng) : small(rng);
-                b[static_cast<std::size_t>(zigzagToNatural[k])] = static_cast<std::int16_t>(v);
+                b[static_cast<std::size_t>(kZigzagNatural[k])] = static_cast<std::int16_t>(v);
             }
         }
     }

@@ -205,7 +205,7 @@ inline std::optional<DecodedBlock> decodeBlock(BitReader& reader, const Decoder&
         if (k > 63 || !v) {
             return std::nullopt;
         }
-        block.coefficients[static_cast<std::size_t>(zigzagToNatural[k])] =
+        block.coefficients[static_cast<std::size_t>(kZigzagNatural[k])] =
             static_cast<std::int16_t>(extend(*v, size));
         ++k;
     }

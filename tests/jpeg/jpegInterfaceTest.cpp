@@ -50,22 +50,21 @@ TEST(JpegInitialize, SetsEveryPublicFieldAndTheStateDefaults) {
     EXPECT_EQ(s.commentText, nullptr);
     EXPECT_EQ(s.jfifVersion, 0x0101);
     EXPECT_EQ(s.app14Version, 100);
-    ASSERT_NE(s.components, nullptr);
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(s.components[i].quantTable, i == 0 ? 0 : 1);
         EXPECT_EQ(s.dcTableNumbers[i], i == 0 ? 0 : 1);
         EXPECT_EQ(s.acTableNumbers[i], i == 0 ? 0 : 1);
     }
     EXPECT_EQ(s.stream.file, kNoJpegFile);
-    EXPECT_NE(s.routines, nullptr);
+    EXPECT_NE(s.routines.encodeBlock, nullptr);
 }
 
 TEST(JpegRelease, ReturnsZeroAndFreesTheWorkingState) {
     JPEG_PROPERTIES p{};
     ASSERT_EQ(jpegInitialize(&p), 0);
     EXPECT_EQ(jpegRelease(&p), 0);
-    EXPECT_EQ(p.state.routines, nullptr);
-    EXPECT_EQ(p.state.components, nullptr);
+    EXPECT_EQ(p.state.routines.encodeBlock, nullptr);
+    EXPECT_EQ(jpegWrite(&p, JPEG_WRITE_BUFFER_IMAGE), JPEG_ERR_INVALID_ENCODER);
 }
 
 TEST(JpegWrite, DecoderRequestCodesAreNotSupported) {

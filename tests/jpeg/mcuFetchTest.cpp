@@ -22,7 +22,12 @@ struct FetchCase {
     const char* name;
     FetchFn fetch;
 };
-const FetchCase kFetchRoutines[] = {{"Plain", fetchMcuRgbxPlain}, {"Sse2", fetchMcuRgbxSse2}};
+const FetchCase kFetchRoutines[] = {
+    {"Plain", fetchMcuRgbxPlain},
+#if defined(__SSE2__)
+    {"Sse2", fetchMcuRgbxSse2},
+#endif
+};
 
 // An encoder state laid out by a whole-image write of the image.
 struct FetchState {
@@ -127,6 +132,7 @@ TEST(McuFetch, OddSizesReplicateBothEdges) {
     }
 }
 
+#if defined(__SSE2__)
 TEST(McuFetch, PlainAndSse2VersionsGiveIdenticalBlocks) {
     for (const auto& [w, h] : std::vector<std::pair<int, int>>{{1, 1}, {33, 19}, {64, 48}}) {
         const RgbxImage image = makeImage(w, h, 4, randomPixels(static_cast<unsigned>(w * h)));
@@ -140,6 +146,7 @@ TEST(McuFetch, PlainAndSse2VersionsGiveIdenticalBlocks) {
         }
     }
 }
+#endif
 
 TEST(McuFetch, FourthByteHasNoInfluence) {
     const RgbxImage a = makeImage(12, 10, 0, randomPixels(8));

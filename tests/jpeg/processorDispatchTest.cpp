@@ -153,8 +153,7 @@ TEST(ProcessorClassOverride, EnvironmentVariableReachesJpegInitialize) {
 
 TEST(RoutineTable, PlainClassesGetThePlainSetAndTheOthersTheVectorSet) {
     for (int processorClass = 0; processorClass <= 6; ++processorClass) {
-        RoutineTable table;
-        fillRoutineTable(table, processorClass);
+        const RoutineTable table = routinesForClass(processorClass);
         const bool vector = processorClass >= 3;
         EXPECT_EQ(routineSetForClass(processorClass),
                   vector ? RoutineSet::Vector : RoutineSet::Plain);
@@ -163,26 +162,25 @@ TEST(RoutineTable, PlainClassesGetThePlainSetAndTheOthersTheVectorSet) {
             EXPECT_EQ(table.encodeBlock, &encodeBlockVector);
             EXPECT_EQ(table.writeBytes, &writeBytesVector);
             EXPECT_EQ(table.startOutput, &startOutputVector);
-            EXPECT_TRUE(table.forwardDctMethod1 == &forwardDctSse2 ||
-                        table.forwardDctMethod1 == &forwardDctVector);
-            EXPECT_TRUE(table.quantizeBlockMethod1 == &quantizeBlockSse2 ||
-                        table.quantizeBlockMethod1 == &quantizeBlockVector);
+#if defined(__SSE2__)
+            EXPECT_TRUE(haveSse2Routines());
+            EXPECT_EQ(table.forwardDct, &forwardDctSse2);
+            EXPECT_EQ(table.quantizeBlock, &quantizeBlockSse2);
+            EXPECT_EQ(table.fetchMcu, &fetchMcuRgbxSse2);
+#else
+            EXPECT_FALSE(haveSse2Routines());
+            EXPECT_EQ(table.forwardDct, &forwardDctSse2Portable);
+            EXPECT_EQ(table.quantizeBlock, &quantizeBlockSse2Portable);
+            EXPECT_EQ(table.fetchMcu, &fetchMcuRgbxPlain);
+#endif
         } else {
             EXPECT_EQ(table.encodeBlock, &encodeBlockPlain);
             EXPECT_EQ(table.writeBytes, &writeBytesPlain);
             EXPECT_EQ(table.startOutput, &startOutputPlain);
-            EXPECT_EQ(table.forwardDctMethod1, &forwardDctPlain);
-            EXPECT_EQ(table.quantizeBlockMethod1, &quantizeBlockPlain);
-            EXPECT_EQ(table.fetchMcuRgbx, &fetchMcuRgbxPlain);
+            EXPECT_EQ(table.forwardDct, &forwardDctPlain);
+            EXPECT_EQ(table.quantizeBlock, &quantizeBlockPlain);
+            EXPECT_EQ(table.fetchMcu, &fetchMcuRgbxPlain);
         }
-        EXPECT_EQ(table.fetchMcu, nullptr);
-        EXPECT_EQ(table.forwardDct, nullptr);
-        EXPECT_EQ(table.quantizeBlock, table.quantizeBlockMethod0);
-        EXPECT_NE(table.endOfOperation, nullptr);
-
-        selectTransformRoutines(table, 1);
-        EXPECT_EQ(table.forwardDct, table.forwardDctMethod1);
-        EXPECT_EQ(table.quantizeBlock, table.quantizeBlockMethod1);
     }
 }
 

@@ -21,8 +21,8 @@ constexpr int kK2[64] = {17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99,
 
 TEST(QuantBaseTables, AreTheStandardTablesInZigZagOrder) {
     for (int k = 0; k < 64; ++k) {
-        EXPECT_EQ(kLuminanceQuantBase[k], kK1[zigzagToNatural[k]]) << k;
-        EXPECT_EQ(kChrominanceQuantBase[k], kK2[zigzagToNatural[k]]) << k;
+        EXPECT_EQ(kLuminanceQuantBase[k], kK1[kZigzagNatural[k]]) << k;
+        EXPECT_EQ(kChrominanceQuantBase[k], kK2[kZigzagNatural[k]]) << k;
     }
 }
 

@@ -19,7 +19,12 @@ struct QuantizerVariant {
 };
 
 const QuantizerVariant kVariants[] = {
-    {"Plain", quantizeBlockPlain}, {"Vector", quantizeBlockVector}, {"Sse2", quantizeBlockSse2}};
+    {"Plain", quantizeBlockPlain},
+    {"Sse2Portable", quantizeBlockSse2Portable},
+#if defined(__SSE2__)
+    {"Sse2", quantizeBlockSse2},
+#endif
+};
 
 Reciprocals reciprocalsForStep(int step) {
     Reciprocals table;
@@ -47,7 +52,7 @@ TEST(ReciprocalTable, HoldsTwoToTheFifteenOverTheStepInNaturalOrder) {
     }
     buildReciprocalTable(table.data());
     for (int k = 0; k < 64; ++k) {
-        EXPECT_EQ(table[zigzagToNatural[k]], 32768 / (k + 1)) << "zig-zag position " << k;
+        EXPECT_EQ(table[kZigzagNatural[k]], 32768 / (k + 1)) << "zig-zag position " << k;
     }
 }
 
@@ -58,21 +63,17 @@ TEST(ReciprocalTable, ExtremeSteps) {
     }
 }
 
-TEST(ZigzagMap, FollowsFigureA6AndPadsWith63) {
+TEST(ZigzagMap, FollowsFigureA6) {
     const std::int32_t start[] = {0, 1, 8, 16, 9, 2, 3, 10, 17, 24};
     for (int k = 0; k < 10; ++k) {
-        EXPECT_EQ(zigzagToNatural[k], start[k]);
+        EXPECT_EQ(kZigzagNatural[k], start[k]);
     }
     std::array<bool, 64> seen{};
     for (int k = 0; k < 64; ++k) {
-        EXPECT_EQ(zigzagToNatural[k], kZigzagNatural[k]);
-        seen[static_cast<std::size_t>(zigzagToNatural[k])] = true;
+        seen[static_cast<std::size_t>(kZigzagNatural[k])] = true;
     }
     for (int n = 0; n < 64; ++n) {
         EXPECT_TRUE(seen[n]) << n;
-    }
-    for (int k = 64; k < 80; ++k) {
-        EXPECT_EQ(zigzagToNatural[k], 63);
     }
 }
 
@@ -105,7 +106,7 @@ TEST(Quantizer, OddReciprocalLosesItsLowBitInTheVectorVariants) {
     for (int c = -2048; c <= 2048; ++c) {
         const int plainWithEven = quantizeOne(quantizeBlockPlain, c, 6552);
         const int plainWithOdd = quantizeOne(quantizeBlockPlain, c, reciprocal);
-        ASSERT_EQ(quantizeOne(quantizeBlockVector, c, reciprocal), plainWithEven) << c;
+        ASSERT_EQ(quantizeOne(quantizeBlockSse2Portable, c, reciprocal), plainWithEven) << c;
         ASSERT_EQ(quantizeOne(quantizeBlockSse2, c, reciprocal), plainWithEven) << c;
         if (plainWithOdd != plainWithEven) {
             ++differences;
@@ -130,11 +131,12 @@ TEST(Quantizer, PlainAndVectorAgreeForEvenReciprocals) {
             r = static_cast<std::uint16_t>((32768 / step(rng)) & ~1);
         }
         quantizeBlockPlain(plain.data(), table.data());
-        quantizeBlockVector(vector.data(), table.data());
+        quantizeBlockSse2Portable(vector.data(), table.data());
         ASSERT_EQ(plain, vector) << "block " << i;
     }
 }
 
+#if defined(__SSE2__)
 TEST(Quantizer, Sse2MatchesThePortableVectorVersionOnAnyInput) {
     std::mt19937 rng(6);
     std::uniform_int_distribution<int> coefficient(-32768, 32767);
@@ -149,10 +151,11 @@ TEST(Quantizer, Sse2MatchesThePortableVectorVersionOnAnyInput) {
         for (auto& r : table) {
             r = static_cast<std::uint16_t>(reciprocal(rng));
         }
-        quantizeBlockVector(portable.data(), table.data());
+        quantizeBlockSse2Portable(portable.data(), table.data());
         quantizeBlockSse2(sse2.data(), table.data());
         ASSERT_EQ(portable, sse2) << "block " << i;
     }
 }
+#endif
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "allocationProbe.h"
 #include "model/qmFileBuilder.h"
+#include "support/pipeInput.h"
 #include "support/testFiles.h"
 
 #include <cmath>
@@ -67,15 +68,46 @@ TEST_F(QmModelTest, LoadsEveryField) {
     EXPECT_EQ(first.value, 0xDEADBEEFu);
     for (int i = 0; i < 2; ++i) {
         for (int j = 0; j < 2; ++j) {
-            EXPECT_EQ(first.parts[i][j].rows, 1u);
-            EXPECT_EQ(first.parts[i][j].cols, lengths[2 * i + j]);
+            EXPECT_EQ(model.part(0, i, j).rows, 1u);
+            EXPECT_EQ(model.part(0, i, j).cols, lengths[2 * i + j]);
+            EXPECT_EQ(model.part(0, i, j).data.size(), lengths[2 * i + j]);
         }
     }
-    EXPECT_EQ(first.parts[0][0].data[0], 3.0f);
-    EXPECT_EQ(first.parts[1][1].data[1], 4.0f);
+    EXPECT_EQ(model.part(0, 0, 0).data[0], 3.0f);
+    EXPECT_EQ(model.part(0, 1, 1).data[1], 4.0f);
     EXPECT_EQ(first.invSquaredNorm, 0.04f); // 1 / (3^2 + 4^2)
     EXPECT_EQ(model.records[1].value, 42u);
     EXPECT_EQ(model.imageBytes, (Bytes{0xFF, 0xD8, 0xFF, 0xD9}));
+}
+
+TEST_F(QmModelTest, StreamLoadsAsTheSameFileDoes) {
+    const Bytes bytes = buildQmFile(fullSpec());
+    QmModel fromFile;
+    ASSERT_TRUE(load(bytes, fromFile));
+    testing_support::PipeInput pipe(bytes);
+    QmModel fromStream;
+    ASSERT_TRUE(loadQmFile(pipe.path(), fromStream));
+    EXPECT_EQ(fromStream.header0, fromFile.header0);
+    EXPECT_EQ(fromStream.header1, fromFile.header1);
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(fromStream.vectors[k].data, fromFile.vectors[k].data) << k;
+    }
+    ASSERT_EQ(fromStream.records.size(), fromFile.records.size());
+    for (std::size_t r = 0; r < fromFile.records.size(); ++r) {
+        EXPECT_EQ(fromStream.records[r].value, fromFile.records[r].value);
+        EXPECT_EQ(fromStream.records[r].invSquaredNorm, fromFile.records[r].invSquaredNorm);
+    }
+    EXPECT_EQ(fromStream.coefficients, fromFile.coefficients);
+    EXPECT_EQ(fromStream.imageBytes, fromFile.imageBytes);
+}
+
+TEST_F(QmModelTest, TruncatedStreamFailsWithCode1) {
+    const Bytes whole = buildQmFile(fullSpec());
+    testing_support::PipeInput pipe(Bytes(whole.begin(), whole.end() - 1));
+    QmModel model;
+    EXPECT_FALSE(loadQmFile(pipe.path(), model));
+    EXPECT_EQ(lastError().code, 1);
+    EXPECT_EQ(std::string(lastError().message), pipe.path());
 }
 
 TEST_F(QmModelTest, SumOfSquaresIsAccumulatedInSinglePrecision) {

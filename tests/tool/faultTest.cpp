@@ -60,6 +60,19 @@ INSTANTIATE_TEST_SUITE_P(Inputs, ModelInputFaultTest,
                                            InputCase{"unreadableFile", Input::Unreadable}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(ModelInputStreamTest, ModelThroughStandardInputLoads) {
+    ScratchDir dir;
+    const std::string model = dir.file("model.qm");
+    const std::string output = dir.file("out.jpg");
+    writeFile(model, modelWithImage());
+    const auto result = testing_support::runProcess(
+        "/bin/sh", {"sh", "-c", "cat \"$1\" | \"$2\" -f /dev/stdin \"$3\"", "sh", model,
+                    QMJPEG_BINARY, output});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(readFile(output), Bytes(3000, 0x5A));
+}
+
 TEST(ModelOutputFaultTest, ReadOnlyOutputFileIsReportedAndKept) {
     ScratchDir dir;
     ::chmod(dir.path().c_str(), 0777);

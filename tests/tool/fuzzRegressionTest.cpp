@@ -1,9 +1,7 @@
 // Replays every kept fuzz input (fuzz/regressions/<target>/ and the seeds in
 // fuzz/seeds/<target>/) through the entry its fuzz target uses, so each input that once broken
 // something stays checked in the normal test run.
-#include "../../fuzz/bmpLoadEntry.h"
-#include "../../fuzz/jpegEncodeEntry.h"
-#include "../../fuzz/qmModelEntry.h"
+#include "fuzzEntries.h"
 #include "image/iplImage.h"
 
 #include <algorithm>

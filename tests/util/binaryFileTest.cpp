@@ -1,8 +1,10 @@
 #include "util/binaryFile.h"
 #include "util/lastError.h"
 
+#include "support/pipeInput.h"
 #include "support/testFiles.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <string>
 #include <unistd.h>
@@ -173,6 +175,69 @@ TEST(BinaryFileDeathTest, SignatureOfWrongLengthIsAnAssertion) {
             BinaryFile reader("VXQM001");
         },
         ::testing::ExitedWithCode(255), "^VX2 ASSERT violation in src/util/binaryFile line 27\n$");
+}
+
+} // namespace
+
+namespace {
+
+using testing_support::PipeInput;
+
+TEST_F(BinaryFileTest, StreamIsReadInFullAndThenReadLikeAFile) {
+    Bytes rest(300000);
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        rest[i] = static_cast<std::uint8_t>(i * 13 + i / 256);
+    }
+    PipeInput pipe(withHeader("VXQM0001", rest));
+    BinaryFile reader("VXQM0001");
+    ASSERT_TRUE(reader.openRead(pipe.path()));
+    EXPECT_EQ(reader.bytesRemaining(), rest.size()); // known although a pipe has no size
+    Bytes got(rest.size() - 1);
+    ASSERT_TRUE(reader.read(got.data(), 1, static_cast<std::uint32_t>(got.size())));
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), rest.begin()));
+    EXPECT_EQ(reader.bytesRemaining(), 1u);
+    std::uint16_t two = 0;
+    EXPECT_FALSE(reader.read(&two, 2, 1));
+    EXPECT_EQ(lastError().code, 1);
+    EXPECT_EQ(std::string(lastError().message), pipe.path());
+    EXPECT_FALSE(reader.isOpen());
+}
+
+struct StreamLimitCase {
+    const char* name;
+    std::size_t streamBytes;
+    bool opens;
+};
+
+class BinaryFileStreamLimitTest : public BinaryFileTest,
+                                  public ::testing::WithParamInterface<StreamLimitCase> {};
+
+TEST_P(BinaryFileStreamLimitTest, StreamBeyondTheLimitFailsWithCode1) {
+    constexpr std::uint64_t kLimit = 3 << 20; // not a multiple of the reader's blocks
+    PipeInput pipe(withHeader("VXQM0001", Bytes(GetParam().streamBytes - 8, 0x42)));
+    BinaryFile reader("VXQM0001");
+    reader.setStreamLimit(kLimit);
+    EXPECT_EQ(reader.openRead(pipe.path()), GetParam().opens);
+    if (GetParam().opens) {
+        EXPECT_EQ(reader.bytesRemaining(), GetParam().streamBytes - 8);
+    } else {
+        EXPECT_EQ(lastError().code, 1);
+        EXPECT_EQ(std::string(lastError().message), pipe.path());
+        EXPECT_EQ(reader.fileName(), "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, BinaryFileStreamLimitTest,
+                         ::testing::Values(StreamLimitCase{"atTheLimit", 3 << 20, true},
+                                           StreamLimitCase{"oneByteMore", (3 << 20) + 1, false},
+                                           StreamLimitCase{"farBeyond", 9 << 20, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BinaryFileTest, StreamWithAnotherSignatureFailsBeforeItIsRead) {
+    PipeInput pipe(withHeader("VXQN0001", Bytes(100, 1)));
+    BinaryFile reader("VXQM0001");
+    EXPECT_FALSE(reader.openRead(pipe.path()));
+    EXPECT_EQ(lastError().code, 2);
 }
 
 } // namespace

@@ -1,10 +1,10 @@
-// Portable form of the vector quantiser, lane by lane: the coefficient is scaled by 8 in 16
+// Portable twin of the SSE2 quantiser, lane by lane: the coefficient is scaled by 8 in 16
 // bits and multiplied (high half) by half the reciprocal, which drops its lowest bit.
 #include "jpeg/blockTransform.h"
 
 #include <cstdint>
 
-void quantizeBlockVector(std::int16_t* block, const std::uint16_t* reciprocals) {
+void quantizeBlockSse2Portable(std::int16_t* block, const std::uint16_t* reciprocals) {
     for (int n = 0; n < 64; ++n) {
         const auto a = static_cast<std::int16_t>(static_cast<std::uint16_t>(block[n]) << 3);
         const auto h = static_cast<std::int16_t>(reciprocals[n] >> 1);

@@ -2,7 +2,7 @@
 // checks, fromDib, the DIB conversion and run-length decoding), then the shading ratio of the
 // image against a copy-on-write copy of itself and, for small images, the JPEG file writer.
 // Shared by the fuzz target and the regression replay in the tests.
-#pragma once
+#include "fuzzEntries.h"
 
 #include "fuzzInput.h"
 #include "image/iplImage.h"
@@ -56,8 +56,7 @@ inline bool bmpTooLargeToTry(const std::uint8_t* data, std::size_t size) {
     return width >= 0 && width <= 65535 && rows <= 65535 && width * rows > kBmpPixelLimit;
 }
 
-// Null when every check held, otherwise what went wrong.
-inline const char* runBmpLoad(const std::uint8_t* data, std::size_t size) {
+const char* runBmpLoad(const std::uint8_t* data, std::size_t size) {
     static fuzz_support::MemoryFile file("qmjpeg-fuzz-bmp");
     if (!file.ok() || !file.assign(data, size)) {
         return nullptr;

@@ -7,7 +7,7 @@
 // last bit, so each set is also run with the other's transforms (plain transforms in the
 // vector set must give the plain stream; the portable vector transforms the SSE2 stream).
 // Shared by the fuzz target and the regression replay in the tests.
-#pragma once
+#include "fuzzEntries.h"
 
 #include "fuzzInput.h"
 #include "jpeg/blockTransform.h"
@@ -312,11 +312,9 @@ inline const char* runEncodePlan(const EncodePlan& plan, int processorClass, Tra
     }
     if (transforms != Transforms::OfTheSet) {
         const bool plain = transforms == Transforms::Plain;
-        RoutineTable& table = *p.state.routines;
-        table.forwardDctMethod0 = table.forwardDctMethod1 =
-            plain ? forwardDctPlain : forwardDctVector;
-        table.quantizeBlockMethod0 = table.quantizeBlockMethod1 = table.quantizeBlock =
-            plain ? quantizeBlockPlain : quantizeBlockVector;
+        RoutineTable& table = p.state.routines;
+        table.forwardDct = plain ? forwardDctPlain : forwardDctSse2Portable;
+        table.quantizeBlock = plain ? quantizeBlockPlain : quantizeBlockSse2Portable;
     }
     p.inputPixels = plan.noPixels ? nullptr : pixels.get();
     p.inputWidth = plan.inputWidth;
@@ -429,8 +427,7 @@ inline const char* compareOutcomes(const EncodeOutcome& a, const EncodeOutcome& 
     return nullptr;
 }
 
-// Null when every check held, otherwise what went wrong.
-inline const char* runJpegEncode(const std::uint8_t* data, std::size_t size) {
+const char* runJpegEncode(const std::uint8_t* data, std::size_t size) {
     fuzz_support::FuzzInput in(data, size);
     EncodePlan plan;
     if (!readEncodePlan(in, plan)) {

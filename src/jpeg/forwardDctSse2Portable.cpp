@@ -1,14 +1,14 @@
-// Portable form of the vector forward DCT: each 16-bit lane of the SIMD routine computed one
+// Portable twin of the SSE2 forward DCT: each 16-bit lane of the SIMD routine computed one
 // at a time, with the same saturating adds, high-half multiplies and weight tables, so that
 // it gives the SSE2 routine's results bit for bit on any processor.
 #include "jpeg/blockTransform.h"
-#include "jpeg/forwardDctVectorTables.h"
+#include "jpeg/forwardDctSse2Tables.h"
 
 #include <cstdint>
 
 namespace {
 
-using namespace vector_dct;
+using namespace sse2_dct;
 
 inline std::int16_t saturate16(std::int32_t v) {
     return static_cast<std::int16_t>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
@@ -74,7 +74,7 @@ void rowPass(std::int16_t* row, const std::int16_t (&weights)[8][4]) {
 
 } // namespace
 
-void forwardDctVector(std::int16_t* block) {
+void forwardDctSse2Portable(std::int16_t* block) {
     for (int column = 0; column < 8; ++column) {
         columnPass(block + column);
     }

@@ -1,6 +1,6 @@
 // The QM model loader on one input: the bytes as a model file through loadQmFile.
 // Shared by the fuzz target and the regression replay in the tests.
-#pragma once
+#include "fuzzEntries.h"
 
 #include "fuzzInput.h"
 #include "model/qmModel.h"
@@ -10,8 +10,7 @@
 
 namespace fuzz_entry {
 
-// Null when every check held, otherwise what went wrong.
-inline const char* runQmModel(const std::uint8_t* data, std::size_t size) {
+const char* runQmModel(const std::uint8_t* data, std::size_t size) {
     static fuzz_support::MemoryFile file("qmjpeg-fuzz-model");
     if (!file.ok() || !file.assign(data, size)) {
         return nullptr;
@@ -30,10 +29,13 @@ inline const char* runQmModel(const std::uint8_t* data, std::size_t size) {
         bytes += 2 * std::uint64_t{vector.rows};
     }
     bytes += 4 * std::uint64_t{model.records.size()};
-    for (const QmRecord& record : model.records) {
+    if (model.coefficients.size() != model.records.size() * model.recordStride()) {
+        return "coefficient storage does not match the records";
+    }
+    for (std::size_t r = 0; r < model.records.size(); ++r) {
         for (int i = 0; i < 2; ++i) {
             for (int j = 0; j < 2; ++j) {
-                const QmMatrix& part = record.parts[i][j];
+                const QmPartView part = model.part(r, i, j);
                 if (part.cols != model.vectors[2 * i + j].rows || part.data.size() != part.cols) {
                     return "record part does not match its vector";
                 }

@@ -1,9 +1,9 @@
-// Constants shared by the portable and the SSE2 versions of the vector forward DCT.
+// Constants shared by the SSE2 forward DCT and its portable twin.
 #pragma once
 
 #include <cstdint>
 
-namespace vector_dct {
+namespace sse2_dct {
 
 // 2^16 tan(pi/16), 2^16 tan(pi/8), 2^16 tan(3pi/16) - 2^16, 2^15 / sqrt(2).
 constexpr std::int16_t kTg1 = 13036;
@@ -53,4 +53,4 @@ constexpr int kWeightTableOfRow[8] = {0, 1, 2, 3, 0, 3, 2, 1};
 constexpr std::int32_t kRowRounding = 1 << 19;
 constexpr int kRowShift = 20;
 
-} // namespace vector_dct
+} // namespace sse2_dct

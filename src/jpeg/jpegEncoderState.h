@@ -1,0 +1,140 @@
+// The encoder's working state: what jpegInitialize sets up and jpegWrite works on, held in
+// the caller's JPEG_PROPERTIES record.
+#pragma once
+
+#include "jpeg/huffmanTable.h"
+#include "jpeg/outputStream.h"
+#include "jpeg/routineTable.h"
+
+#include <cstddef>
+#include <cstdint>
+
+// The largest number of components an interleaved baseline scan can carry.
+constexpr int kJpegMaxComponents = 4;
+// Room of the MCU block buffer: 4 + 1 + 1 + 4 blocks for the largest sampling layout.
+constexpr int kJpegMaxBlocksPerMcu = 10;
+
+struct JpegScanRecord;
+
+struct JpegComponent {
+    std::int32_t index;
+    std::int32_t h; // horizontal sampling factor
+    std::int32_t v; // vertical sampling factor
+    std::int32_t quantTable;
+};
+
+// The frame of a write (the sample precision is always 8).
+struct JpegFrameHeader {
+    std::int32_t width;
+    std::int32_t height;
+    std::int32_t mcuHeight; // pixels
+    std::int32_t mcuWidth;  // pixels
+    std::int32_t hMax;
+    std::int32_t vMax;
+    std::int32_t componentCount;
+};
+
+struct JpegQuantSlot {
+    const std::uint8_t* baseTable; // 64 values, zig-zag order; null = empty slot
+    std::uint8_t tableNumber;
+};
+
+struct JpegHuffmanSlot {
+    const std::uint8_t* bits;    // 16 BITS counts
+    const std::uint8_t* huffval; // the symbols
+    std::uint8_t tableClass;     // 0 = DC, 1 = AC
+    std::uint8_t tableNumber;
+};
+
+// The caller's fields of JPEG_PROPERTIES, in their order. The working state keeps a copy.
+struct JpegPublicFields {
+    std::int32_t useStateAsIs;
+    const std::uint8_t* inputPixels;
+    std::int32_t inputWidth;
+    std::int32_t inputHeight;
+    std::int32_t inputRowPadding;
+    std::int32_t inputChannels;
+    std::int32_t inputColor;
+    std::int32_t inputSampling;
+    const char* outputFileName;
+    std::uint8_t* outputBuffer;
+    std::int32_t outputBufferSize;
+    std::int32_t outputWidth;
+    std::int32_t outputHeight;
+    std::int32_t outputChannels;
+    std::int32_t outputColor;
+    std::int32_t outputSampling;
+    std::int32_t thumbnailWidth;
+    std::int32_t thumbnailHeight;
+    std::int32_t convertColor;
+    std::int32_t upsample;
+    std::int32_t quality;
+};
+
+// The encoder's working state. Owned by the encoder; filled by jpegInitialize and jpegWrite.
+struct JpegEncoderState {
+    std::int32_t requestCode;
+    // Where a suspended scan stopped (pixels) and the flag that suspends it after one MCU.
+    std::int32_t resumeX;
+    std::int32_t resumeY;
+    std::int32_t interruptFlag;
+    std::int32_t dctMethod; // must be 0 or 1; both use the same transforms
+
+    // Copy of the public fields; the write adjusts outputSampling, upsample and
+    // outputBufferSize in it. inputPixels is the caller's; sourceOrigin below is the row 0.
+    JpegPublicFields fields;
+    std::ptrdiff_t rowStride; // bytes from image row to image row; negative for bottom-up
+    std::int32_t colorConversion;
+    std::int32_t subsampled;
+
+    std::int32_t mcusPerRow;
+    std::int32_t mcuRows;
+
+    std::int32_t quantTableCount;
+    std::int32_t huffmanPairCount;
+
+    // Scaled quantisation tables (zig-zag order), rewritten in place into the quantiser's
+    // reciprocal tables (natural order); quantTables[table number] points at the prepared one.
+    alignas(8) std::uint16_t quantStorage[4][64];
+    const std::uint16_t* quantTables[4];
+
+    HuffmanCodeTable huffmanTables[8];
+    const HuffmanCodeTable* dcTables[4]; // by table number
+    const HuffmanCodeTable* acTables[4];
+
+    JpegQuantSlot quantSlots[4];
+    JpegHuffmanSlot huffmanSlots[8];
+    std::int32_t callerQuantTables;
+    std::int32_t callerHuffmanTables;
+
+    std::uint8_t dcTableNumbers[4];
+    std::uint8_t acTableNumbers[4];
+
+    JpegFrameHeader frameHeader;
+    JpegComponent components[kJpegMaxComponents];
+
+    std::int32_t restartInterval; // MCUs; 0 = no restart markers
+    JpegScanRecord* suspendedScan;
+
+    OutputStream stream;
+    std::int32_t processorClass;
+
+    std::uint16_t jfifVersion;
+    std::uint8_t densityUnits;
+    std::uint16_t xDensity;
+    std::uint16_t yDensity;
+    std::uint16_t app14Version;
+    std::uint16_t app14Flags0;
+    std::uint16_t app14Flags1;
+
+    const std::uint8_t* commentText; // null: the default comment
+    std::uint16_t commentLength;
+
+    // Image row 0 of the source: inputPixels, or its last stored row for bottom-up sources.
+    const std::uint8_t* sourceOrigin;
+
+    // MCU block buffer: the blocks of one MCU, 64 values each, natural order.
+    alignas(32) std::int16_t mcuBlocks[kJpegMaxBlocksPerMcu * 64];
+
+    RoutineTable routines; // empty before jpegInitialize and after jpegRelease
+};

@@ -1,0 +1,513 @@
+// POSIX and Windows versions of the file and interruption interfaces in platformFile.h.
+#ifdef _WIN32
+#define _CRT_RAND_S // rand_s, the system's unpredictable random source
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#endif
+
+#include "util/platformFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace platform {
+
+namespace {
+
+// Where the unfinished file's path is kept for the interruption handler: written only while
+// interruptions are held, read by the handler. The storage is never freed while in use.
+const char* volatile pendingPath = nullptr;
+char* pendingStorage = nullptr;
+bool cleanupInstalled = false;
+
+void removePendingAtExit() {
+    if (const char* path = pendingPath) {
+        removeFile(path);
+    }
+}
+
+void installCleanup(); // the system's interruption handlers, once
+
+} // namespace
+
+void removeOnInterrupt(const std::string& path) {
+    InterruptHold hold;
+    if (!cleanupInstalled) {
+        cleanupInstalled = true;
+        installCleanup();
+        std::atexit(removePendingAtExit);
+    }
+    pendingPath = nullptr;
+#ifndef _WIN32
+    // Windows runs its console handler on another thread, which may still hold the old path:
+    // there the few bytes stay allocated.
+    delete[] pendingStorage;
+#endif
+    pendingStorage = nullptr;
+    if (!path.empty()) {
+        pendingStorage = new (std::nothrow) char[path.size() + 1];
+        if (pendingStorage != nullptr) {
+            std::memcpy(pendingStorage, path.c_str(), path.size() + 1);
+            pendingPath = pendingStorage;
+        }
+    }
+}
+
+std::string folderPrefix(const std::string& path) {
+#ifdef _WIN32
+    const std::size_t slash = path.find_last_of("/\\");
+    if (slash == std::string::npos) {
+        // "C:name" lies in the current folder of drive C.
+        return path.size() >= 2 && path[1] == ':' ? path.substr(0, 2) : std::string();
+    }
+#else
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return {};
+    }
+#endif
+    return path.substr(0, slash + 1);
+}
+
+#ifdef _WIN32
+
+namespace {
+
+// UTF-8 to UTF-16; empty for text that is not valid UTF-8, which no file operation accepts.
+std::wstring toWide(const std::string& text) {
+    if (text.empty() || text.size() > 0x7FFFFFFF) {
+        return {};
+    }
+    const int length = static_cast<int>(text.size());
+    const int needed =
+        ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
+    if (needed <= 0) {
+        return {};
+    }
+    std::wstring wide(static_cast<std::size_t>(needed), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, wide.data(), needed);
+    return wide;
+}
+
+// Read and write access, shared with every other opener (a second handle on the same file, and
+// removal while open, which the interruption handler needs), binary descriptor.
+FileHandle openHandle(const std::string& path, DWORD disposition) {
+    const std::wstring wide = toWide(path);
+    if (wide.empty()) {
+        return kNoFile;
+    }
+    HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return kNoFile;
+    }
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+    if (fd < 0) {
+        ::CloseHandle(handle);
+        return kNoFile;
+    }
+    return fd;
+}
+
+FileKind kindOf(unsigned short mode) {
+    if ((mode & _S_IFMT) == _S_IFREG) {
+        return FileKind::Regular;
+    }
+    return (mode & _S_IFMT) == _S_IFDIR ? FileKind::Directory : FileKind::Other;
+}
+
+BOOL WINAPI onConsoleEvent(DWORD) {
+    if (const char* path = pendingPath) {
+        removeFile(path);
+    }
+    return FALSE; // the default handling ends the process
+}
+
+void installCleanup() {
+    ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+} // namespace
+
+std::FILE* openStream(const std::string& path, const char* mode) {
+    const std::wstring wide = toWide(path);
+    std::wstring wideMode;
+    for (const char* c = mode; *c != '\0'; ++c) {
+        wideMode.push_back(static_cast<wchar_t>(*c));
+    }
+    if (wide.empty() || wideMode.find(L'b') == std::wstring::npos) {
+        return nullptr;
+    }
+    return ::_wfopen(wide.c_str(), wideMode.c_str());
+}
+
+bool streamFacts(std::FILE* stream, FileFacts& facts) {
+    struct _stat64 info {};
+    if (stream == nullptr || ::_fstat64(::_fileno(stream), &info) != 0) {
+        return false;
+    }
+    facts = FileFacts{};
+    facts.kind = kindOf(info.st_mode);
+    facts.size = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    return true;
+}
+
+FileHandle openForWriting(const std::string& path) {
+    return openHandle(path, CREATE_ALWAYS);
+}
+
+FileHandle createNewFile(const std::string& path, const FileFacts*) {
+    return openHandle(path, CREATE_NEW);
+}
+
+bool writeAll(FileHandle file, const void* bytes, std::size_t count, std::size_t* written) {
+    const auto* p = static_cast<const unsigned char*>(bytes);
+    std::size_t done = 0;
+    bool ok = file >= 0;
+    while (ok && done < count) {
+        const auto chunk = static_cast<unsigned int>(std::min<std::size_t>(count - done, 1u << 30));
+        const int n = ::_write(file, p + done, chunk);
+        if (n <= 0) {
+            ok = false;
+        } else {
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    if (written != nullptr) {
+        *written = done;
+    }
+    return ok;
+}
+
+bool syncFile(FileHandle file) {
+    return file >= 0 && ::_commit(file) == 0;
+}
+
+bool closeFile(FileHandle file) {
+    return file >= 0 && ::_close(file) == 0;
+}
+
+bool isSameFile(FileHandle, const std::string&) {
+    return true;
+}
+
+FileFacts pathFacts(const std::string& path) {
+    FileFacts facts;
+    const std::wstring wide = toWide(path);
+    struct _stat64 info {};
+    if (wide.empty()) {
+        facts.kind = FileKind::Unusable;
+    } else if (::_wstat64(wide.c_str(), &info) != 0) {
+        facts.kind = errno == ENOENT ? FileKind::Missing : FileKind::Unusable;
+    } else {
+        facts.kind = kindOf(info.st_mode);
+        facts.size = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    }
+    return facts;
+}
+
+bool canWrite(const std::string& path) {
+    const std::wstring wide = toWide(path);
+    return !wide.empty() && ::_waccess(wide.c_str(), 2) == 0;
+}
+
+LinkEnd followLinks(const std::string& path) {
+    return LinkEnd{path, false, true};
+}
+
+bool randomBytes(void* buffer, std::size_t size) {
+    auto* out = static_cast<unsigned char*>(buffer);
+    while (size > 0) {
+        unsigned int value = 0;
+        if (::rand_s(&value) != 0) {
+            return false;
+        }
+        const std::size_t n = std::min<std::size_t>(size, sizeof value);
+        std::memcpy(out, &value, n);
+        out += n;
+        size -= n;
+    }
+    return true;
+}
+
+bool replaceFile(const std::string& from, const std::string& to) {
+    const std::wstring wideFrom = toWide(from);
+    const std::wstring wideTo = toWide(to);
+    return !wideFrom.empty() && !wideTo.empty() &&
+           ::MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool removeFile(const std::string& path) {
+    const std::wstring wide = toWide(path);
+    return !wide.empty() && ::DeleteFileW(wide.c_str()) != 0;
+}
+
+// The console handler runs on its own thread; there is nothing to hold off.
+InterruptHold::InterruptHold() = default;
+InterruptHold::~InterruptHold() = default;
+
+#else // POSIX
+
+namespace {
+
+constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP};
+int holdDepth = 0;  // nested holds: only the outermost one blocks and restores
+sigset_t savedMask; // the signal mask before the outermost hold
+
+sigset_t interruptionSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : kInterruptions) {
+        sigaddset(&set, signal);
+    }
+    return set;
+}
+
+FileKind kindOf(mode_t mode) {
+    if (S_ISREG(mode)) {
+        return FileKind::Regular;
+    }
+    return S_ISDIR(mode) ? FileKind::Directory : FileKind::Other;
+}
+
+// Only async-signal-safe calls: remove the file, then end the process by the same signal
+// with its default action.
+extern "C" void onInterrupt(int signal) {
+    if (const char* path = pendingPath) {
+        ::unlink(path);
+    }
+    struct sigaction defaultAction {};
+    defaultAction.sa_handler = SIG_DFL;
+    sigemptyset(&defaultAction.sa_mask);
+    ::sigaction(signal, &defaultAction, nullptr);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    ::sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(signal);
+}
+
+void installCleanup() {
+    for (int signal : kInterruptions) {
+        struct sigaction previous {};
+        if (::sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) {
+            continue; // started with the signal ignored (nohup): keep it so
+        }
+        struct sigaction action {};
+        action.sa_handler = onInterrupt;
+        action.sa_mask = interruptionSet();
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
+int retryOpen(const char* path, int flags, mode_t mode) {
+#ifdef O_CLOEXEC
+    flags |= O_CLOEXEC;
+#endif
+    int fd;
+    do {
+        fd = ::open(path, flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+bool startsWith(const std::string& text, const char* prefix) {
+    return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+} // namespace
+
+std::FILE* openStream(const std::string& path, const char* mode) {
+    return std::fopen(path.c_str(), mode);
+}
+
+bool streamFacts(std::FILE* stream, FileFacts& facts) {
+    struct stat info {};
+    if (stream == nullptr || ::fstat(::fileno(stream), &info) != 0) {
+        return false;
+    }
+    facts = FileFacts{};
+    facts.kind = kindOf(info.st_mode);
+    facts.size = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    return true;
+}
+
+FileHandle openForWriting(const std::string& path) {
+    const int fd = retryOpen(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0666);
+    return fd < 0 ? kNoFile : fd;
+}
+
+FileHandle createNewFile(const std::string& path, const FileFacts* like) {
+    const int fd =
+        retryOpen(path.c_str(), O_RDWR | O_CREAT | O_EXCL, like != nullptr ? 0600 : 0666);
+    if (fd < 0) {
+        return kNoFile;
+    }
+    if (like != nullptr) {
+        // Owner first (allowed to root, or to the owner for one of its groups): a change of
+        // owner may clear permission bits. Either may fail; the file is then just ours.
+        [[maybe_unused]] const int owned = ::fchown(fd, like->owner, like->group);
+        [[maybe_unused]] const int moded = ::fchmod(fd, like->permissions & 0777);
+    }
+    return fd;
+}
+
+bool writeAll(FileHandle file, const void* bytes, std::size_t count, std::size_t* written) {
+    const auto* p = static_cast<const unsigned char*>(bytes);
+    std::size_t done = 0;
+    bool ok = true;
+    while (done < count) {
+        const ssize_t n = ::write(file, p + done, std::min<std::size_t>(count - done, 1u << 30));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            // An error, or no progress without one: the device takes nothing more.
+            ok = false;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (written != nullptr) {
+        *written = done;
+    }
+    return ok;
+}
+
+bool syncFile(FileHandle file) {
+    int result;
+    do {
+        result = ::fsync(file);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+bool closeFile(FileHandle file) {
+    // Never retried: the descriptor is released even when close reports an error.
+    return file >= 0 && ::close(file) == 0;
+}
+
+bool isSameFile(FileHandle file, const std::string& path) {
+    struct stat open {};
+    struct stat named {};
+    return ::fstat(file, &open) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+FileFacts pathFacts(const std::string& path) {
+    FileFacts facts;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        facts.kind = errno == ENOENT ? FileKind::Missing : FileKind::Unusable;
+        return facts;
+    }
+    facts.kind = kindOf(info.st_mode);
+    facts.size = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    facts.permissions = static_cast<std::uint32_t>(info.st_mode & 07777);
+    facts.owner = static_cast<std::uint32_t>(info.st_uid);
+    facts.group = static_cast<std::uint32_t>(info.st_gid);
+    return facts;
+}
+
+bool canWrite(const std::string& path) {
+    return ::access(path.c_str(), W_OK) == 0;
+}
+
+LinkEnd followLinks(const std::string& path) {
+    constexpr int kMostLinks = 40; // as the system's own loop limit
+    LinkEnd end{path, false, true};
+    for (int hop = 0; hop <= kMostLinks; ++hop) {
+        // Names of this process's own descriptors: the system resolves them, not a folder.
+        if (startsWith(end.path, "/proc/") || startsWith(end.path, "/dev/fd/")) {
+            end.descriptor = true;
+            return end;
+        }
+        struct stat info {};
+        if (::lstat(end.path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return end;
+        }
+        std::string target(256, '\0');
+        for (;;) {
+            const ssize_t n = ::readlink(end.path.c_str(), target.data(), target.size());
+            if (n < 0) {
+                end.ok = false;
+                return end;
+            }
+            if (static_cast<std::size_t>(n) < target.size()) {
+                target.resize(static_cast<std::size_t>(n));
+                break;
+            }
+            target.resize(target.size() * 2);
+        }
+        end.path = target.starts_with('/') ? target : folderPrefix(end.path) + target;
+    }
+    end.ok = false;
+    return end;
+}
+
+bool randomBytes(void* buffer, std::size_t size) {
+    auto* out = static_cast<unsigned char*>(buffer);
+    const int fd = retryOpen("/dev/urandom", O_RDONLY, 0);
+    if (fd < 0) {
+        return false;
+    }
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(fd, out + done, size - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    return done == size;
+}
+
+bool replaceFile(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool removeFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
+
+InterruptHold::InterruptHold() {
+    if (holdDepth++ == 0) {
+        const sigset_t set = interruptionSet();
+        ::sigprocmask(SIG_BLOCK, &set, &savedMask);
+    }
+}
+
+InterruptHold::~InterruptHold() {
+    if (--holdDepth == 0) {
+        ::sigprocmask(SIG_SETMASK, &savedMask, nullptr);
+    }
+}
+
+#endif
+
+} // namespace platform
