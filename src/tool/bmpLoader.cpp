@@ -3,6 +3,7 @@
 #include "image/bitmapInfoHeader.h"
 #include "image/iplImage.h"
 #include "util/lastError.h"
+#include "util/platformFile.h"
 
 #include <bit>
 #include <cstdint>
@@ -133,7 +134,7 @@ bool makeOpaqueWithoutAlpha(QimImgT<Rgba8>& image) {
 } // namespace
 
 bool loadBmpFile(const char* fileName, QimImgT<Rgba8>& image) {
-    std::ifstream in(fileName, std::ios::binary);
+    std::ifstream in(platform::streamPath(fileName), std::ios::binary);
     if (!in) {
         return fail(kBmpErrorCannotOpen, fileName);
     }
