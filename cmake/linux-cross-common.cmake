@@ -13,7 +13,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Statically linked: under this qemu, fork() in a dynamically linked program hangs the child,
 # and the tests fork (death tests, the CLI runs).
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
+set(QMJPEG_STATIC_LINK ON) # the tests then look for static libraries only
 find_program(QMJPEG_QEMU qemu-${QMJPEG_QEMU_ARCH})
 if(QMJPEG_QEMU)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${QMJPEG_QEMU} -L /usr/${QMJPEG_CROSS_TRIPLE})

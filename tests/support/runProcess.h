@@ -17,17 +17,26 @@ struct ProcessResult {
     std::string errors;  // everything it wrote to standard error
 };
 
-// Replaces the (child) process with `program`, argv[0] exactly as given. Cross builds run the
-// target's executable through their emulator, QMJPEG_EMULATOR (words joined by '|', empty
-// natively); qemu's -0 option keeps the given argv[0] for the emulated program.
-[[noreturn]] inline void execTarget(const std::string& program,
-                                    const std::vector<std::string>& argv) {
-    std::vector<std::string> command;
+// Cross builds run the target's executable through their emulator, QMJPEG_EMULATOR (words
+// joined by '|', empty natively). These are its words.
+inline std::vector<std::string> emulatorWords() {
+    std::vector<std::string> words;
     const std::string emulator = QMJPEG_EMULATOR;
     for (std::size_t start = 0; start < emulator.size();) {
         const std::size_t end = std::min(emulator.find('|', start), emulator.size());
-        command.push_back(emulator.substr(start, end - start));
+        words.push_back(emulator.substr(start, end - start));
         start = end + 1;
+    }
+    return words;
+}
+
+// Replaces the (child) process with `program`, argv[0] exactly as given. The built qmjpeg runs
+// through the emulator of a cross build; qemu's -0 option keeps the given argv[0] for it.
+[[noreturn]] inline void execTarget(const std::string& program,
+                                    const std::vector<std::string>& argv) {
+    std::vector<std::string> command;
+    if (program == QMJPEG_BINARY) {
+        command = emulatorWords();
     }
     std::string path = program;
     if (!command.empty()) {
