@@ -1,7 +1,8 @@
 // Throughput of iplConvertFromDIB for 4096 x 4096 bitmaps into an Rgba8 image (4 channels,
 // alpha channel 4, depth 8, "RGBA", align 8). Bytes per second count the bitmap's pixel data.
-#include "image/bitmapInfoHeader.h"
+#include "image/dibLayout.h"
 #include "image/iplImage.h"
+#include "util/byteOrder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -20,27 +21,28 @@ struct Bitmap {
 };
 
 Bitmap makeBitmap(int bitCount, std::uint32_t compression = BI_RGB) {
-    BITMAPINFOHEADER header{};
-    header.biSize = sizeof(BITMAPINFOHEADER);
-    header.biWidth = kSide;
-    header.biHeight = kSide;
-    header.biPlanes = 1;
-    header.biBitCount = static_cast<std::uint16_t>(bitCount);
-    header.biCompression = compression;
+    std::uint8_t header[kInfoHeaderSize] = {};
+    storeLe32(header, kInfoHeaderSize);
+    storeLe32(header + 4, kSide);
+    storeLe32(header + 8, kSide);
+    storeLe16(header + 12, 1);
+    storeLe16(header + 14, static_cast<std::uint32_t>(bitCount));
+    storeLe32(header + 16, compression);
     const std::int64_t tableBytes =
         bitCount == 8 ? 256 * 4 : (compression == BI_BITFIELDS ? 12 : 0);
     const std::int64_t rowBytes = (std::int64_t{kSide} * bitCount + 31) / 32 * 4;
     Bitmap bitmap;
     bitmap.pixelBytes = rowBytes * kSide;
     bitmap.block.resize(sizeof(header) + static_cast<std::size_t>(tableBytes + bitmap.pixelBytes));
-    std::memcpy(bitmap.block.data(), &header, sizeof(header));
+    std::memcpy(bitmap.block.data(), header, sizeof(header));
     std::mt19937 random(12345);
     for (std::size_t i = sizeof(header); i < bitmap.block.size(); ++i) {
         bitmap.block[i] = static_cast<std::uint8_t>(random());
     }
     if (compression == BI_BITFIELDS) {
-        const std::uint32_t masks[3] = {0xF800, 0x07E0, 0x001F};
-        std::memcpy(bitmap.block.data() + sizeof(header), masks, sizeof(masks));
+        storeLe32(bitmap.block.data() + sizeof(header), 0xF800);
+        storeLe32(bitmap.block.data() + sizeof(header) + 4, 0x07E0);
+        storeLe32(bitmap.block.data() + sizeof(header) + 8, 0x001F);
     }
     return bitmap;
 }

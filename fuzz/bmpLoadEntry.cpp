@@ -5,6 +5,7 @@
 #include "fuzzEntries.h"
 
 #include "fuzzInput.h"
+#include "image/dibLayout.h"
 #include "image/iplImage.h"
 #include "tool/bmpLoader.h"
 #include "tool/jpegFileWriter.h"
@@ -13,8 +14,6 @@
 #include "vx2Image/QimImg.h"
 
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 
 namespace fuzz_entry {
 
@@ -44,16 +43,18 @@ private:
     int previous_;
 };
 
+// The size as the info header gives it, in whichever form.
 inline bool bmpTooLargeToTry(const std::uint8_t* data, std::size_t size) {
-    if (size < 26) {
+    if (size < 14) {
         return false;
     }
-    std::int32_t width;
-    std::int32_t height;
-    std::memcpy(&width, data + 18, 4);
-    std::memcpy(&height, data + 22, 4);
-    const std::int64_t rows = std::llabs(std::int64_t{height});
-    return width >= 0 && width <= 65535 && rows <= 65535 && width * rows > kBmpPixelLimit;
+    DibBlock block;
+    block.data = data + 14;
+    block.size = static_cast<std::int64_t>(size) - 14;
+    DibLayout layout;
+    describeDib(block, layout);
+    return layout.width >= 0 && layout.width <= 65535 && layout.height <= 65535 &&
+           layout.width * layout.height > kBmpPixelLimit;
 }
 
 const char* runBmpLoad(const std::uint8_t* data, std::size_t size) {

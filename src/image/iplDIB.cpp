@@ -3,9 +3,11 @@
 // Every pixel passes through three steps: a reader (bitmap format -> working pixel), a
 // channel-order step and a writer (working pixel -> image layout). The three are chosen once
 // per call; each combination has its own row loop, so the loops carry no format decisions.
-#include "image/bitmapInfoHeader.h"
+#include "image/dibLayout.h"
+#include "image/dibRows.h"
 #include "image/iplImage.h"
 #include "image/ownrle.h"
+#include "util/byteOrder.h"
 
 #include <algorithm>
 #include <array>
@@ -14,14 +16,80 @@
 #include <cstring>
 #include <memory>
 
+enum class DibReaderKind : int {
+    None,
+    Palette1,
+    Palette4,
+    Palette8,
+    Fields16,
+    Bgr24,
+    Bgra32,
+    Fields32
+};
+enum class DibOrderKind : int { None, Keep, Swap, Gray };
+enum class DibWriterKind : int {
+    None,
+    Bit,
+    Gray8,
+    Gray16,
+    Packed3x8,
+    Packed4x8,
+    Channels3x8,
+    Channels4x8,
+    Channels3x16,
+    Channels4x16
+};
+
 namespace {
 
 constexpr const char* kFunction = "iplConvertFromDIB";
 constexpr const char* kFile = "iplDIB";
-constexpr std::int64_t kInfoHeaderSize = sizeof(BITMAPINFOHEADER);
+
+// The line numbers that the conversion's reports carry. They are fixed, not taken from this
+// file: callers and tests tell the refusals apart by them, so they must not move with the code.
+struct ReportLines {
+    int nullArgument = 646;
+    int alpha = 648;
+    int channels = 649;
+    int dataOrder = 652;
+    int origin = 656;
+    int align = 660;
+    int height = 666;
+    int width = 667;
+    int imageSize = 668;
+    int widthStep = 669;
+    int headerPastEnd = 671;
+    int infoSize = 672;
+    int planes = 674;
+    int compression = 676;
+    int rle8BitCount = 681;
+    int rle4BitCount = 683;
+    int rleTopDown = 685;
+    int paletteHuge = 690;
+    int palette8 = 691;
+    int palette4 = 693;
+    int negativeWidth = 695;
+    int imageTooSmall = 704;
+    int tablePastEnd = 712;
+    int zeroMask = 716;
+    int rowsPastEnd = 720;
+    int imageSizeTooSmall = 730;
+    int channelSeq = 790;
+    int noMemory = 893;
+    int rleFailed = 947;
+    int noRoutine = 994;
+};
+constexpr ReportLines kLine;
 
 void report(int status, const char* message, int line) {
     iplReportStatus(status, kFunction, message, kFile, line);
+}
+
+void reportNoRoutine() {
+    if (iplGetStatus() >= 0) {
+        iplSetStatusReason("the image's channels and depth are not supported");
+        report(IPL_StsInternal, "", kLine.noRoutine);
+    }
 }
 
 // Working pixel: byte 0 blue, 1 green, 2 red, 3 the fourth byte (palette reserved byte or
@@ -30,22 +98,6 @@ using Pixel = std::uint32_t;
 
 inline std::uint32_t byteOf(Pixel pixel, int n) {
     return (pixel >> (8 * n)) & 0xFFu;
-}
-
-inline std::uint32_t load16(const std::uint8_t* p) {
-    return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8);
-}
-
-inline std::uint32_t load32(const std::uint8_t* p) {
-    return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-           (std::uint32_t{p[3]} << 24);
-}
-
-inline void store32(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-    p[2] = static_cast<std::uint8_t>(v >> 16);
-    p[3] = static_cast<std::uint8_t>(v >> 24);
 }
 
 inline void store16(std::uint8_t* p, std::uint16_t v) {
@@ -118,7 +170,7 @@ struct ReadFields16 {
     BitField green;
     BitField blue;
     Pixel read(const std::uint8_t* row, std::int64_t x) const {
-        const std::uint32_t word = load16(row + 2 * x);
+        const std::uint32_t word = loadLe16(row + 2 * x);
         return blue.extract(word) | (green.extract(word) << 8) | (red.extract(word) << 16);
     }
 };
@@ -126,7 +178,9 @@ struct ReadFields16 {
 // 16-bit pixels through a table of all 65536 words, already in the image's channel order.
 struct ReadTable16 {
     const Pixel* table;
-    Pixel read(const std::uint8_t* row, std::int64_t x) const { return table[load16(row + 2 * x)]; }
+    Pixel read(const std::uint8_t* row, std::int64_t x) const {
+        return table[loadLe16(row + 2 * x)];
+    }
 };
 
 struct ReadBgr24 {
@@ -139,7 +193,7 @@ struct ReadBgr24 {
 // Uncompressed 32-bit: 8-bit fields blue, green, red, alpha from the lowest byte up, so the
 // working pixel is the word itself.
 struct ReadBgra32 {
-    Pixel read(const std::uint8_t* row, std::int64_t x) const { return load32(row + 4 * x); }
+    Pixel read(const std::uint8_t* row, std::int64_t x) const { return loadLe32(row + 4 * x); }
 };
 
 struct ReadFields32 {
@@ -148,7 +202,7 @@ struct ReadFields32 {
     BitField blue;
     BitField alpha;
     Pixel read(const std::uint8_t* row, std::int64_t x) const {
-        const std::uint32_t word = load32(row + 4 * x);
+        const std::uint32_t word = loadLe32(row + 4 * x);
         return blue.extract(word) | (green.extract(word) << 8) | (red.extract(word) << 16) |
                (alpha.extract(word) << 24);
     }
@@ -174,7 +228,7 @@ struct ToGray {
     }
 };
 
-enum class OrderKind { None, Keep, Swap, Gray };
+using OrderKind = DibOrderKind;
 
 OrderKind orderFor(const char* channelSeq) {
     struct Entry {
@@ -230,7 +284,7 @@ struct WriteGray16 {
 // Interleaved 4 x 8 bits: the whole working pixel at once.
 struct WritePacked4x8 {
     void write(std::uint8_t* row, std::int64_t x, Pixel pixel) const {
-        store32(row + 4 * x, pixel);
+        storeLe32(row + 4 * x, pixel);
     }
 };
 
@@ -266,18 +320,7 @@ template <int Channels> struct WriteChannels16 {
     }
 };
 
-enum class WriterKind {
-    None,
-    Bit,
-    Gray8,
-    Gray16,
-    Packed3x8,
-    Packed4x8,
-    Channels3x8,
-    Channels4x8,
-    Channels3x16,
-    Channels4x16
-};
+using WriterKind = DibWriterKind;
 
 WriterKind writerFor(const ImageHeader& image) {
     const bool interleaved = image.dataOrder == 0;
@@ -302,10 +345,10 @@ WriterKind writerFor(const ImageHeader& image) {
     }
 }
 
-enum class ReaderKind { None, Palette1, Palette4, Palette8, Fields16, Bgr24, Bgra32, Fields32 };
+using ReaderKind = DibReaderKind;
 
-ReaderKind readerFor(const BITMAPINFOHEADER& header) {
-    switch (header.biBitCount) {
+ReaderKind readerFor(const DibLayout& layout) {
+    switch (layout.bitCount) {
     case 1:
         return ReaderKind::Palette1;
     case 4:
@@ -317,17 +360,17 @@ ReaderKind readerFor(const BITMAPINFOHEADER& header) {
     case 24:
         return ReaderKind::Bgr24;
     case 32:
-        return header.biCompression == BI_BITFIELDS ? ReaderKind::Fields32 : ReaderKind::Bgra32;
+        return layout.bitFields ? ReaderKind::Fields32 : ReaderKind::Bgra32;
     default:
         return ReaderKind::None;
     }
 }
 
-// Where the rows are and how many pixels of each are converted.
+// Where the rows of one band are and how many pixels of each are converted.
 struct RowPlan {
-    const std::uint8_t* srcFirst; // top row of the picture
+    const std::uint8_t* srcFirst; // first row of the band as stored
     std::int64_t srcStep;
-    std::uint8_t* dstFirst; // image row that receives the top row
+    std::uint8_t* dstFirst; // image row that receives it
     std::int64_t dstStep;
     std::int64_t rows;
     std::int64_t columns;
@@ -392,92 +435,37 @@ void convertOrdered(const Reader& reader, OrderKind order, WriterKind writer, co
     }
 }
 
-// The colour masks of a bit-field bitmap (16-bit ones use the low 16 bits of each word).
-struct ColourMasks {
-    std::uint32_t red;
-    std::uint32_t green;
-    std::uint32_t blue;
-};
-
-ColourMasks readMasks(const std::uint8_t* block, const BITMAPINFOHEADER& header) {
-    const std::uint8_t* p = block + header.biSize;
-    ColourMasks masks{load32(p), load32(p + 4), load32(p + 8)};
-    if (header.biBitCount == 16) {
-        masks.red &= 0xFFFFu;
-        masks.green &= 0xFFFFu;
-        masks.blue &= 0xFFFFu;
-    }
-    return masks;
-}
-
-// Everything the conversion needs from the validated bitmap header.
-struct SourceLayout {
-    std::int64_t width;
-    std::int64_t absHeight;
-    std::int64_t tableEntries; // 4-byte entries between the header and the pixel array
-    std::int64_t pixelOffset;
-    std::int64_t rowBytes;     // padded to 4 bytes
-    std::int64_t usedRowBytes; // bytes holding the row's pixels
-    bool compressed;
-    bool bitFields;
-};
-
-SourceLayout sourceLayout(const BITMAPINFOHEADER& header) {
-    SourceLayout layout{};
-    const std::int64_t bits = header.biBitCount;
-    layout.width = header.biWidth;
-    layout.absHeight = header.biHeight < 0 ? -std::int64_t{header.biHeight} : header.biHeight;
-    layout.compressed = header.biCompression == BI_RLE8 || header.biCompression == BI_RLE4;
-    layout.bitFields = header.biCompression == BI_BITFIELDS && (bits == 16 || bits == 32);
-    if (bits == 1 || bits == 4 || bits == 8) {
-        layout.tableEntries = header.biClrUsed != 0 ? header.biClrUsed : std::int64_t{1} << bits;
-    } else if (layout.bitFields) {
-        layout.tableEntries = std::int64_t{header.biClrUsed} + 3;
-    } else {
-        layout.tableEntries = header.biClrUsed;
-    }
-    layout.pixelOffset = std::int64_t{header.biSize} + 4 * layout.tableEntries;
-    layout.rowBytes = (layout.width * bits + 31) / 32 * 4;
-    layout.usedRowBytes = (layout.width * bits + 7) / 8;
-    return layout;
-}
-
-// True when the uncompressed pixel rows lie inside the block's `dibSize` bytes.
-bool rowsInsideBlock(const SourceLayout& layout, std::int64_t dibSize) {
-    if (layout.absHeight == 0 || layout.width == 0) {
-        return true;
-    }
-    const std::int64_t room = dibSize - layout.pixelOffset - layout.usedRowBytes;
-    if (room < 0) {
-        return false;
-    }
-    const std::int64_t rowsBefore = layout.absHeight - 1;
-    return rowsBefore == 0 || layout.rowBytes <= room / rowsBefore;
-}
-
-// The palette as the readers see it: entry i is the 4 bytes at the table start + 4 i, also
-// beyond the table's end while they lie inside the block, zero past the block's end.
-void loadPalette(const std::uint8_t* block, std::int64_t dibSize, std::int64_t tableOffset,
-                 OrderKind order, std::array<Pixel, 256>& palette) {
+// The palette as the readers see it: entry i is the entry at the table start + i entries, also
+// beyond the table's end while it lies inside the block, zero past the block's end.
+void loadPalette(const DibBlock& block, const DibLayout& layout, OrderKind order,
+                 std::array<Pixel, 256>& palette) {
+    const std::int64_t bytes = layout.entryBytes;
     for (std::size_t i = 0; i < palette.size(); ++i) {
-        const std::int64_t offset = tableOffset + 4 * static_cast<std::int64_t>(i);
-        const Pixel entry = offset + 4 <= dibSize ? load32(block + offset) : 0;
+        const std::int64_t offset = layout.tableOffset + bytes * static_cast<std::int64_t>(i);
+        Pixel entry = 0;
+        if (offset + bytes <= block.size) {
+            const std::uint8_t* p = block.data + offset;
+            entry = bytes == 4 ? loadLe32(p) : loadLe16(p) | (std::uint32_t{p[2]} << 16);
+        }
         palette[i] = applyOrder(order, entry);
     }
 }
 
+// 16-bit pixels: the bitmap's masks, or 5 bits each for uncompressed ones.
+ReadFields16 fields16Reader(const DibLayout& layout) {
+    const DibMasks masks = layout.bitFields ? layout.masks : DibMasks{0x7C00, 0x03E0, 0x001F};
+    return {BitField::of(masks.red), BitField::of(masks.green), BitField::of(masks.blue)};
+}
+
+ReadFields32 fields32Reader(const DibLayout& layout) {
+    const BitField red = BitField::of(layout.masks.red);
+    const BitField green = BitField::of(layout.masks.green);
+    const BitField blue = BitField::of(layout.masks.blue);
+    return {red, green, blue, BitField::of(alphaMaskAbove(red, green, blue))};
+}
+
 // Below this many pixels the 16-bit table costs more than it saves.
 constexpr std::int64_t kTable16MinPixels = 1 << 18;
-
-// The 16-bit lookup table; no table (null) when it cannot be obtained.
-struct Table16 {
-    Pixel* data;
-    explicit Table16(std::int64_t entries)
-        : data(static_cast<Pixel*>(iplAlignedAlloc(entries * std::int64_t{sizeof(Pixel)}))) {}
-    ~Table16() { iplAlignedFree(data); }
-    Table16(const Table16&) = delete;
-    Table16& operator=(const Table16&) = delete;
-};
 
 // Frees the decoded run-length block on every path.
 struct DecodedBlock {
@@ -487,93 +475,118 @@ struct DecodedBlock {
 
 bool imageFieldsValid(const ImageHeader* image) {
     if (image->alphaChannel < 0) {
-        report(IPL_StsBadArg, "( image->alphaChannel < 0 )", 648);
+        report(IPL_StsBadArg, "( image->alphaChannel < 0 )", kLine.alpha);
         return false;
     }
     if (image->nChannels < image->alphaChannel) {
-        report(IPL_StsBadArg, "( image->nChannels < image->alphaChannel )", 649);
+        report(IPL_StsBadArg, "( image->nChannels < image->alphaChannel )", kLine.channels);
         return false;
     }
     if (image->dataOrder != 0 && image->dataOrder != 1) {
-        report(IPL_StsBadArg, "( (image->dataOrder != 0) && (image->dataOrder != 1) )", 652);
+        report(IPL_StsBadArg, "( (image->dataOrder != 0) && (image->dataOrder != 1) )",
+               kLine.dataOrder);
         return false;
     }
     if (image->origin != 0 && image->origin != 1) {
-        report(IPL_StsBadArg, "( (image->origin != 0) && (image->origin != 1) )", 656);
+        report(IPL_StsBadArg, "( (image->origin != 0) && (image->origin != 1) )", kLine.origin);
         return false;
     }
     if (image->align != 4 && image->align != 8 && image->align != 16 && image->align != 32) {
         report(IPL_StsBadArg,
                "( (image->align != 4) && (image->align != 8) && (image->align != 16) && "
                "(image->align != 32) )",
-               660);
+               kLine.align);
         return false;
     }
     if (image->height <= 0) {
-        report(IPL_StsBadArg, "(image->height <= 0)", 666);
+        report(IPL_StsBadArg, "(image->height <= 0)", kLine.height);
         return false;
     }
     if (image->width <= 0) {
-        report(IPL_StsBadArg, "(image->width <= 0)", 667);
+        report(IPL_StsBadArg, "(image->width <= 0)", kLine.width);
         return false;
     }
     if (image->imageSize <= 0) {
-        report(IPL_StsBadArg, "(image->imageSize <= 0)", 668);
+        report(IPL_StsBadArg, "(image->imageSize <= 0)", kLine.imageSize);
         return false;
     }
     if (image->widthStep <= 0) {
-        report(IPL_StsBadArg, "(image->widthStep <= 0)", 669);
+        report(IPL_StsBadArg, "(image->widthStep <= 0)", kLine.widthStep);
         return false;
     }
     return true;
 }
 
-bool bitmapFieldsValid(const BITMAPINFOHEADER& dib) {
-    if (dib.biSize != sizeof(BITMAPINFOHEADER)) {
-        report(IPL_StsBadArg, "(dib->biSize != sizeof(BITMAPINFOHEADER))", 672);
+// How each bitmap fault is reported by the conversion.
+struct FaultReport {
+    DibFault fault;
+    int status;
+    const char* message;
+    int line;
+};
+
+constexpr FaultReport kFaultReports[] = {
+    {DibFault::HeaderPastEnd, IPL_StsBadArg, "Bitmap block is smaller than its BITMAPINFOHEADER",
+     kLine.headerPastEnd},
+    {DibFault::InfoSize, IPL_StsBadArg, "(dib->biSize != sizeof(BITMAPINFOHEADER))",
+     kLine.infoSize},
+    {DibFault::Planes, IPL_StsBadArg, "(dib->biPlanes != 1)", kLine.planes},
+    {DibFault::Compression, IPL_StsBadArg,
+     "(dib->biCompression != 0) && (dib->biCompression != 1) && (dib->biCompression != 2) && "
+     "(dib->biCompression != 3)",
+     kLine.compression},
+    {DibFault::Rle8BitCount, IPL_StsBadArg, "(dib->biBitCount != 8) && (dib->biCompression == 1)",
+     kLine.rle8BitCount},
+    {DibFault::Rle4BitCount, IPL_StsBadArg, "(dib->biBitCount != 4) && (dib->biCompression == 2)",
+     kLine.rle4BitCount},
+    {DibFault::RleTopDown, IPL_StsBadArg,
+     "(dib->biHeight < 0) && ( (dib->biCompression == 1) || (dib->biCompression == 2) )",
+     kLine.rleTopDown},
+    {DibFault::PaletteHuge, IPL_StsBadArg, "(dib->biClrUsed > 0x8000)", kLine.paletteHuge},
+    {DibFault::Palette8TooLarge, IPL_StsBadArg, "( dib->biBitCount==8 && dib->biClrUsed>256 )",
+     kLine.palette8},
+    {DibFault::Palette4TooLarge, IPL_StsBadArg, "( dib->biBitCount==4 && dib->biClrUsed>16 )",
+     kLine.palette4},
+    {DibFault::NegativeWidth, IPL_StsBadArg, "(dib->biWidth < 0)", kLine.negativeWidth},
+    {DibFault::BitCount, IPL_StsInternal, "", kLine.noRoutine},
+    {DibFault::TablePastEnd, IPL_StsBadArg,
+     "Colour table or bit-field masks extend past the bitmap block", kLine.tablePastEnd},
+    {DibFault::ZeroMask, IPL_StsBadArg, "Bit-field bitmap with a colour mask of 0", kLine.zeroMask},
+    {DibFault::RowsPastEnd, IPL_StsBadArg, "Pixel rows extend past the bitmap block",
+     kLine.rowsPastEnd},
+};
+
+void reportFault(const DibStatus& status) {
+    for (const FaultReport& entry : kFaultReports) {
+        if (entry.fault == status.fault) {
+            iplSetStatusReason(status.reason);
+            report(entry.status, entry.message, entry.line);
+            return;
+        }
+    }
+}
+
+// Validate: the image's fields, the bitmap's header and the image's size. True when the
+// conversion may go on; `layout` then describes the bitmap.
+bool validate(const DibBlock& block, ImageHeader* image, DibLayout& layout) {
+    if (!imageFieldsValid(image)) {
         return false;
     }
-    if (dib.biPlanes != 1) {
-        report(IPL_StsBadArg, "(dib->biPlanes != 1)", 674);
+    const DibStatus described = describeDib(block, layout);
+    // An unknown bit count is found when the pixel reader is chosen, after the size check.
+    if (!described.ok() && described.fault != DibFault::BitCount) {
+        reportFault(described);
         return false;
     }
-    if (dib.biCompression != BI_RGB && dib.biCompression != BI_RLE8 &&
-        dib.biCompression != BI_RLE4 && dib.biCompression != BI_BITFIELDS) {
-        report(IPL_StsBadArg,
-               "(dib->biCompression != 0) && (dib->biCompression != 1) && (dib->biCompression "
-               "!= 2) && (dib->biCompression != 3)",
-               676);
+    if (image->width < layout.width || image->height < layout.height) {
+        iplSetStatusReason("the image is smaller than the bitmap");
+        report(-10, "Image size is too small", kLine.imageTooSmall);
+    }
+    if (iplGetStatus() < 0) {
         return false;
     }
-    if (dib.biBitCount != 8 && dib.biCompression == BI_RLE8) {
-        report(IPL_StsBadArg, "(dib->biBitCount != 8) && (dib->biCompression == 1)", 681);
-        return false;
-    }
-    if (dib.biBitCount != 4 && dib.biCompression == BI_RLE4) {
-        report(IPL_StsBadArg, "(dib->biBitCount != 4) && (dib->biCompression == 2)", 683);
-        return false;
-    }
-    if (dib.biHeight < 0 && (dib.biCompression == BI_RLE8 || dib.biCompression == BI_RLE4)) {
-        report(IPL_StsBadArg,
-               "(dib->biHeight < 0) && ( (dib->biCompression == 1) || (dib->biCompression == 2) "
-               ")",
-               685);
-        return false;
-    }
-    if (dib.biClrUsed > 0x8000) {
-        report(IPL_StsBadArg, "(dib->biClrUsed > 0x8000)", 690);
-        return false;
-    }
-    if (dib.biBitCount == 8 && dib.biClrUsed > 256) {
-        report(IPL_StsBadArg, "( dib->biBitCount==8 && dib->biClrUsed>256 )", 691);
-        return false;
-    }
-    if (dib.biBitCount == 4 && dib.biClrUsed > 16) {
-        report(IPL_StsBadArg, "( dib->biBitCount==4 && dib->biClrUsed>16 )", 693);
-        return false;
-    }
-    if (dib.biWidth < 0) {
-        report(IPL_StsBadArg, "(dib->biWidth < 0)", 695);
+    if (described.fault == DibFault::BitCount) {
+        reportFault(described);
         return false;
     }
     return true;
@@ -581,180 +594,163 @@ bool bitmapFieldsValid(const BITMAPINFOHEADER& dib) {
 
 } // namespace
 
-void iplConvertFromDIB(const BITMAPINFOHEADER* dib, std::int64_t dibSize, ImageHeader* image) {
-    if (dib == nullptr) {
-        report(IPL_StsBadArg, "dib==0", 646);
-    }
-    if (image == nullptr) {
-        report(IPL_StsBadArg, "image==0", 646);
-    }
-    if (iplGetStatus() < 0 || dib == nullptr || image == nullptr) {
-        return;
-    }
-    if (!imageFieldsValid(image)) {
-        return;
-    }
-    if (dibSize < kInfoHeaderSize) {
-        report(IPL_StsBadArg, "Bitmap block is smaller than its BITMAPINFOHEADER", 671);
-        return;
-    }
-    const auto* block = reinterpret_cast<const std::uint8_t*>(dib);
-    BITMAPINFOHEADER header;
-    std::memcpy(&header, block, sizeof(header));
-    if (!bitmapFieldsValid(header)) {
-        return;
-    }
-    const SourceLayout layout = sourceLayout(header);
-    if (image->width < layout.width || image->height < layout.absHeight) {
-        report(-10, "Image size is too small", 704);
-    }
-    if (iplGetStatus() < 0) {
-        return;
-    }
+std::int64_t imageRowBytes(const ImageHeader& image) {
+    const std::int64_t depth = image.depth & IPL_DEPTH_MASK;
+    const std::int64_t bits = image.dataOrder == 1 ? depth : depth * image.nChannels;
+    return rowStep(std::int64_t{image.width} * bits, image.align);
+}
 
-    // Choose the three steps once.
-    const ReaderKind readerKind = readerFor(header);
-    if (readerKind == ReaderKind::None) {
-        if (iplGetStatus() >= 0) {
-            report(IPL_StsInternal, "", 994);
-        }
+DibRowConverter::DibRowConverter(const DibBlock& block, const DibLayout& layout,
+                                 const ImageHeader& image)
+    : layout_(layout), reader_(readerFor(layout)), order_(orderFor(image.channelSeq)),
+      writer_(writerFor(image)) {
+    const std::int64_t sampleBytes = image.depth / 8;
+    const bool planar = image.dataOrder == 1;
+    channelDistance_ = planar ? imageRowBytes(image) * image.height : sampleBytes;
+    pixelStep_ = planar ? sampleBytes : sampleBytes * image.nChannels;
+    columns_ = std::min<std::int64_t>(image.width, layout.width);
+    if (!ready()) {
         return;
     }
-    const OrderKind order = orderFor(image->channelSeq);
-    if (order == OrderKind::None) {
-        report(-14, "image->channelSeq unsupport", 790);
-    }
-    if (iplGetStatus() < 0) {
-        return;
-    }
-    const WriterKind writerKind = writerFor(*image);
-    if (writerKind == WriterKind::None) {
-        if (iplGetStatus() >= 0) {
-            report(IPL_StsInternal, "", 994);
-        }
-        return;
-    }
-
-    // Nothing is read outside the block.
-    if (layout.pixelOffset > dibSize) {
-        report(IPL_StsBadArg, "Colour table or bit-field masks extend past the bitmap block", 712);
-        return;
-    }
-    ColourMasks masks{};
-    if (layout.bitFields) {
-        masks = readMasks(block, header);
-        if (masks.red == 0 || masks.green == 0 || masks.blue == 0) {
-            report(IPL_StsBadArg, "Bit-field bitmap with a colour mask of 0", 716);
-            return;
-        }
-    }
-    if (!layout.compressed && !rowsInsideBlock(layout, dibSize)) {
-        report(IPL_StsBadArg, "Pixel rows extend past the bitmap block", 720);
-        return;
-    }
-
-    if (image->imageData == nullptr) {
-        iplAllocateImage(image, 0, 0);
-        if (image->imageData == nullptr) {
-            report(IPL_StsNoMem, "Not enough memory to allocate data for destination image", 893);
-            return;
-        }
-    }
-
-    // Destination geometry; the pixel area must hold every row and plane written.
-    const std::int64_t depth = image->depth;
-    const bool planar = image->dataOrder == 1;
-    const std::int64_t rowBits = planar ? depth : depth * image->nChannels;
-    const std::int64_t alignBits = 8 * std::int64_t{image->align};
-    const std::int64_t dstRowBytes =
-        (std::int64_t{image->width} * rowBits + alignBits - 1) / alignBits * alignBits / 8;
-    const std::int64_t planeRowBytes = dstRowBytes * (planar ? image->nChannels : 1);
-    if (planeRowBytes > image->imageSize || image->height > image->imageSize / planeRowBytes) {
-        report(IPL_StsBadArg, "image->imageSize is too small for the image geometry", 730);
-        return;
-    }
-
-    DecodedBlock decoded;
-    const std::uint8_t* pixels = block + layout.pixelOffset;
-    if (layout.compressed) {
-        decoded.data = decodeRleDib(dib, dibSize);
-        if (decoded.data == nullptr) {
-            report(IPL_StsInternal, "Impossible to decompress RLE DIB", 947);
-            return;
-        }
-        pixels = decoded.data;
-    }
-
-    RowPlan plan{};
-    plan.rows = std::min<std::int64_t>(image->height, layout.absHeight);
-    plan.columns = std::min<std::int64_t>(image->width, layout.width);
-    if (header.biHeight > 0) {
-        plan.srcFirst = pixels + (layout.absHeight - 1) * layout.rowBytes;
-        plan.srcStep = -layout.rowBytes;
-    } else {
-        plan.srcFirst = pixels;
-        plan.srcStep = layout.rowBytes;
-    }
-    auto* imagePixels = reinterpret_cast<std::uint8_t*>(image->imageData);
-    if (image->origin == 0) {
-        plan.dstFirst = imagePixels;
-        plan.dstStep = dstRowBytes;
-    } else {
-        plan.dstFirst = imagePixels + (std::int64_t{image->height} - 1) * dstRowBytes;
-        plan.dstStep = -dstRowBytes;
-    }
-    const std::int64_t sampleBytes = depth / 8;
-    plan.channelDistance = planar ? dstRowBytes * image->height : sampleBytes;
-    plan.pixelStep = planar ? sampleBytes : sampleBytes * image->nChannels;
-
-    std::array<Pixel, 256> palette{};
-    switch (readerKind) {
+    switch (reader_) {
     case ReaderKind::Palette1:
     case ReaderKind::Palette4:
     case ReaderKind::Palette8:
         // The channel-order step is applied to the palette once instead of to every pixel.
-        loadPalette(block, dibSize, header.biSize, order, palette);
-        if (readerKind == ReaderKind::Palette1) {
-            convertWith<ReadPalette1, KeepOrder>({palette.data()}, writerKind, plan);
-        } else if (readerKind == ReaderKind::Palette4) {
-            convertWith<ReadPalette4, KeepOrder>({palette.data()}, writerKind, plan);
-        } else {
-            convertWith<ReadPalette8, KeepOrder>({palette.data()}, writerKind, plan);
-        }
+        loadPalette(block, layout, order_, palette_);
         break;
     case ReaderKind::Fields16: {
-        const ColourMasks fields = layout.bitFields ? masks : ColourMasks{0x7C00, 0x03E0, 0x001F};
-        const ReadFields16 reader{BitField::of(fields.red), BitField::of(fields.green),
-                                  BitField::of(fields.blue)};
         // Large bitmaps: one table of every word's converted pixel beats decoding each pixel.
-        Table16 table(plan.rows * plan.columns >= kTable16MinPixels ? 65536 : 0);
-        if (table.data != nullptr) {
+        if (layout.width * layout.height >= kTable16MinPixels) {
+            table16_.reset(static_cast<Pixel*>(iplAlignedAlloc(65536 * std::int64_t{4})));
+        }
+        if (table16_) {
+            const ReadFields16 reader = fields16Reader(layout);
             for (std::uint32_t word = 0; word < 65536; ++word) {
-                const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(word),
-                                               static_cast<std::uint8_t>(word >> 8)};
-                table.data[word] = applyOrder(order, reader.read(bytes, 0));
+                std::uint8_t bytes[2];
+                storeLe16(bytes, word);
+                table16_.get()[word] = applyOrder(order_, reader.read(bytes, 0));
             }
-            convertWith<ReadTable16, KeepOrder>({table.data}, writerKind, plan);
-        } else {
-            convertOrdered(reader, order, writerKind, plan);
         }
         break;
     }
+    default:
+        break;
+    }
+}
+
+bool DibRowConverter::ready() const {
+    return order_ != OrderKind::None && writer_ != WriterKind::None;
+}
+
+void DibRowConverter::convert(const std::uint8_t* rows, std::int64_t y0, std::int64_t y1,
+                              std::uint8_t* destination, std::int64_t destinationStep) const {
+    if (!ready() || y1 <= y0) {
+        return;
+    }
+    RowPlan plan{};
+    const std::int64_t step = layout_.rowBytes;
+    const std::int64_t stored = layout_.bottomUp ? layout_.height - 1 - y0 : y0;
+    plan.srcFirst = rows + stored * step;
+    plan.srcStep = layout_.bottomUp ? -step : step;
+    plan.dstFirst = destination;
+    plan.dstStep = destinationStep;
+    plan.rows = y1 - y0;
+    plan.columns = columns_;
+    plan.channelDistance = channelDistance_;
+    plan.pixelStep = pixelStep_;
+    switch (reader_) {
+    case ReaderKind::Palette1:
+        return convertWith<ReadPalette1, KeepOrder>({palette_.data()}, writer_, plan);
+    case ReaderKind::Palette4:
+        return convertWith<ReadPalette4, KeepOrder>({palette_.data()}, writer_, plan);
+    case ReaderKind::Palette8:
+        return convertWith<ReadPalette8, KeepOrder>({palette_.data()}, writer_, plan);
+    case ReaderKind::Fields16:
+        if (table16_) {
+            return convertWith<ReadTable16, KeepOrder>({table16_.get()}, writer_, plan);
+        }
+        return convertOrdered(fields16Reader(layout_), order_, writer_, plan);
     case ReaderKind::Bgr24:
-        convertOrdered(ReadBgr24{}, order, writerKind, plan);
-        break;
+        return convertOrdered(ReadBgr24{}, order_, writer_, plan);
     case ReaderKind::Bgra32:
-        convertOrdered(ReadBgra32{}, order, writerKind, plan);
-        break;
-    case ReaderKind::Fields32: {
-        const BitField red = BitField::of(masks.red);
-        const BitField green = BitField::of(masks.green);
-        const BitField blue = BitField::of(masks.blue);
-        const BitField alpha = BitField::of(alphaMaskAbove(red, green, blue));
-        convertOrdered(ReadFields32{red, green, blue, alpha}, order, writerKind, plan);
-        break;
-    }
+        return convertOrdered(ReadBgra32{}, order_, writer_, plan);
+    case ReaderKind::Fields32:
+        return convertOrdered(fields32Reader(layout_), order_, writer_, plan);
     case ReaderKind::None:
-        break;
+        return;
     }
+}
+
+void iplConvertFromDIB(const BITMAPINFOHEADER* dib, std::int64_t dibSize, ImageHeader* image) {
+    DibBlock block;
+    block.data = reinterpret_cast<const std::uint8_t*>(dib);
+    block.size = dibSize;
+    iplConvertDib(dib != nullptr ? &block : nullptr, image);
+}
+
+void iplConvertDib(const DibBlock* block, ImageHeader* image) {
+    if (block == nullptr || block->data == nullptr) {
+        report(IPL_StsBadArg, "dib==0", kLine.nullArgument);
+    }
+    if (image == nullptr) {
+        report(IPL_StsBadArg, "image==0", kLine.nullArgument);
+    }
+    if (iplGetStatus() < 0 || block == nullptr || block->data == nullptr || image == nullptr) {
+        return;
+    }
+    iplSetStatusReason("");
+    DibLayout layout;
+    if (!validate(*block, image, layout)) {
+        return;
+    }
+
+    // Describe: the routines for this bitmap and image, and where its parts lie.
+    if (orderFor(image->channelSeq) == OrderKind::None) {
+        iplSetStatusReason("the image's channel sequence is not supported");
+        report(-14, "image->channelSeq unsupport", kLine.channelSeq);
+        return;
+    }
+    if (writerFor(*image) == WriterKind::None) {
+        return reportNoRoutine();
+    }
+    if (const DibStatus extent = checkDibExtent(*block, layout); !extent.ok()) {
+        return reportFault(extent);
+    }
+    const DibRowConverter converter(*block, layout, *image);
+
+    // Convert.
+    if (image->imageData == nullptr) {
+        iplAllocateImage(image, 0, 0);
+        if (image->imageData == nullptr) {
+            iplSetStatusReason("not enough memory for the image");
+            report(IPL_StsNoMem, "Not enough memory to allocate data for destination image",
+                   kLine.noMemory);
+            return;
+        }
+    }
+    // The pixel area must hold every row and plane written.
+    const std::int64_t dstRowBytes = imageRowBytes(*image);
+    const std::int64_t planeRowBytes = dstRowBytes * (image->dataOrder == 1 ? image->nChannels : 1);
+    if (planeRowBytes > image->imageSize || image->height > image->imageSize / planeRowBytes) {
+        iplSetStatusReason("the image's pixel area is too small for its size");
+        report(IPL_StsBadArg, "image->imageSize is too small for the image geometry",
+               kLine.imageSizeTooSmall);
+        return;
+    }
+    DecodedBlock decoded;
+    const std::uint8_t* rows = block->data + layout.pixelOffset;
+    if (layout.runLength) {
+        decoded.data = decodeRleRows(*block, layout);
+        if (decoded.data == nullptr) {
+            report(IPL_StsInternal, "Impossible to decompress RLE DIB", kLine.rleFailed);
+            return;
+        }
+        rows = decoded.data;
+    }
+    auto* pixels = reinterpret_cast<std::uint8_t*>(image->imageData);
+    std::uint8_t* topRow =
+        image->origin == 0 ? pixels : pixels + (std::int64_t{image->height} - 1) * dstRowBytes;
+    const std::int64_t rowCount = std::min<std::int64_t>(image->height, layout.height);
+    converter.convert(rows, 0, rowCount, topRow, image->origin == 0 ? dstRowBytes : -dstRowBytes);
 }

@@ -88,6 +88,12 @@ constexpr int IPL_SIDE_LEFT = 4;
 constexpr int IPL_SIDE_RIGHT = 8;
 constexpr int IPL_SIDE_ALL = 15;
 
+// Bytes of row storage for rows of `rowBits` bits, each row padded to a multiple of `align`
+// bytes. Bitmap rows use an alignment of 4, image rows their header's `align`.
+constexpr std::int64_t rowStep(std::int64_t rowBits, std::int64_t align) {
+    return (rowBits + 8 * align - 1) / (8 * align) * align;
+}
+
 // Aligned allocator: 32-byte aligned blocks; null for a size of 0 or less or when memory runs
 // out. The heap block's address is kept in a pointer-sized slot just before the returned block.
 void* iplAlignedAlloc(std::int64_t size);
@@ -110,8 +116,12 @@ void iplCopy(const ImageHeader* source, ImageHeader* destination);
 
 // Converts a device-independent bitmap in memory into the image's pixels. `dibSize` is the
 // number of bytes readable from `dib` (the whole bitmap block); nothing is read beyond it.
+// BITMAPINFOHEADER names the block's start; its fields are read byte by byte.
 struct BITMAPINFOHEADER;
 void iplConvertFromDIB(const BITMAPINFOHEADER* dib, std::int64_t dibSize, ImageHeader* image);
+// The same for a bitmap block that also knows the file's pixel-data offset.
+struct DibBlock;
+void iplConvertDib(const DibBlock* block, ImageHeader* image);
 
 // Status and error reporting.
 int iplGetStatus();
@@ -123,8 +133,14 @@ void iplSetErrorMode(int mode);
 using IplErrorHandler = int (*)(int status, const char* functionName, const char* message,
                                 const char* file, int line);
 // Installs another error handler (null restores the default) and returns the previous one.
-// Test and fuzz harnesses only: it lets them observe the reports' messages and lines.
+// It lets test and fuzz harnesses observe the reports' messages and lines, and the tool say
+// why a bitmap was refused before the default handler ends the process.
 IplErrorHandler iplSetErrorHandler(IplErrorHandler handler);
+// The reason, in plain words, that goes with the refusal being reported: bitmap refusals set
+// it just before they report, so that an error handler can tell people why. Empty when the
+// reporting operation gave none.
+void iplSetStatusReason(const char* reason);
+const char* iplGetStatusReason();
 int iplReportStatus(int status, const char* functionName, const char* message, const char* file,
                     int line);
 int iplDefaultErrorHandler(int status, const char* functionName, const char* message,

@@ -13,9 +13,29 @@ namespace {
 constexpr const char* kFile = "iplalloc";
 constexpr const char* kBadHeader = "Incorrect data-ins";
 
+// The line numbers that this file's reports carry. They are fixed, not taken from this file:
+// callers and tests tell the reports apart by them, so they must not move with the code. The
+// allocation's memory failure is reported one line after its header check.
+struct ReportLines {
+    int createBadField = 118;
+    int createTooLarge = 123;
+    int allocateNullImage = 301;
+    int allocateHasData = 302;
+    int allocateTiled = 303;
+    int allocateDepth = 304;
+    int allocateBadHeader = 306;
+    int allocateFpNullImage = 331;
+    int allocateFpHasData = 332;
+    int allocateFpTiled = 333;
+    int allocateFpDepth = 334;
+    int allocateFpBadHeader = 336;
+};
+constexpr ReportLines kLine;
+
 // The process-wide error context: current status, error mode and handler.
 struct ImageErrorContext {
     int status = IPL_StsOk;
+    char reason[160] = {};
     int mode = IPL_ErrModeLeaf;
     IplErrorHandler handler = iplDefaultErrorHandler;
 };
@@ -114,8 +134,7 @@ bool rowGeometry(int nChannels, int depth, int dataOrder, int align, int width, 
         }
         bits *= nChannels;
     }
-    const std::int64_t unit = std::int64_t{align} * 8;
-    const std::int64_t widthStep = (bits + unit - 1) / unit * unit / 8;
+    const std::int64_t widthStep = rowStep(bits, align);
     if (widthStep > limit) {
         return false;
     }
@@ -266,12 +285,12 @@ ImageHeader* iplCreateImageHeader(int nChannels, int alphaChannel, int depth,
     const int status = checkFields(nChannels, alphaChannel, depth, colorModel, channelSeq,
                                    dataOrder, origin, align, width, height, mask);
     if (status != IPL_StsOk) {
-        iplReportStatus(status, "iplCreateImageHeader", kBadHeader, kFile, 118);
+        iplReportStatus(status, "iplCreateImageHeader", kBadHeader, kFile, kLine.createBadField);
         return nullptr;
     }
     RowGeometry geometry{};
     if (!rowGeometry(nChannels, depth, dataOrder, align, width, height, geometry)) {
-        iplReportStatus(-10, "iplCreateImageHeader", kBadHeader, kFile, 123);
+        iplReportStatus(-10, "iplCreateImageHeader", kBadHeader, kFile, kLine.createTooLarge);
         return nullptr;
     }
     auto* image = static_cast<ImageHeader*>(iplAlignedAlloc(sizeof(ImageHeader)));
@@ -393,22 +412,26 @@ int iplCheckImageHeader(const ImageHeader* image) {
 void iplAllocateImage(ImageHeader* image, int fill, int fillValue) {
     constexpr const char* function = "iplAllocateImage";
     if (image == nullptr) {
-        iplReportStatus(IPL_StsBadArg, function, "( image == ((void *)0) )", kFile, 301);
+        iplReportStatus(IPL_StsBadArg, function, "( image == ((void *)0) )", kFile,
+                        kLine.allocateNullImage);
         return;
     }
     if (image->imageData != nullptr) {
-        iplReportStatus(IPL_StsBadArg, function, "( image->imageData != ((void *)0) )", kFile, 302);
+        iplReportStatus(IPL_StsBadArg, function, "( image->imageData != ((void *)0) )", kFile,
+                        kLine.allocateHasData);
         return;
     }
     if (image->tileInfo != nullptr) {
-        iplReportStatus(IPL_StsBadArg, function, "( image->tileInfo != ((void *)0) )", kFile, 303);
+        iplReportStatus(IPL_StsBadArg, function, "( image->tileInfo != ((void *)0) )", kFile,
+                        kLine.allocateTiled);
         return;
     }
     if (image->depth == IPL_DEPTH_32F) {
-        iplReportStatus(IPL_StsBadArg, function, "( image->depth == 32 )", kFile, 304);
+        iplReportStatus(IPL_StsBadArg, function, "( image->depth == 32 )", kFile,
+                        kLine.allocateDepth);
         return;
     }
-    if (!allocatePixels(image, function, 306)) {
+    if (!allocatePixels(image, function, kLine.allocateBadHeader)) {
         return;
     }
     if (fill != 0) {
@@ -419,22 +442,26 @@ void iplAllocateImage(ImageHeader* image, int fill, int fillValue) {
 void iplAllocateImageFP(ImageHeader* image, int fill, float fillValue) {
     constexpr const char* function = "iplAllocateImageFP";
     if (image == nullptr) {
-        iplReportStatus(IPL_StsBadArg, function, "( image == ((void *)0) )", kFile, 331);
+        iplReportStatus(IPL_StsBadArg, function, "( image == ((void *)0) )", kFile,
+                        kLine.allocateFpNullImage);
         return;
     }
     if (image->imageData != nullptr) {
-        iplReportStatus(IPL_StsBadArg, function, "( image->imageData != ((void *)0) )", kFile, 332);
+        iplReportStatus(IPL_StsBadArg, function, "( image->imageData != ((void *)0) )", kFile,
+                        kLine.allocateFpHasData);
         return;
     }
     if (image->tileInfo != nullptr) {
-        iplReportStatus(IPL_StsBadArg, function, "( image->tileInfo != ((void *)0) )", kFile, 333);
+        iplReportStatus(IPL_StsBadArg, function, "( image->tileInfo != ((void *)0) )", kFile,
+                        kLine.allocateFpTiled);
         return;
     }
     if (image->depth != IPL_DEPTH_32F) {
-        iplReportStatus(IPL_StsBadArg, function, "( image->depth != 32 )", kFile, 334);
+        iplReportStatus(IPL_StsBadArg, function, "( image->depth != 32 )", kFile,
+                        kLine.allocateFpDepth);
         return;
     }
-    if (!allocatePixels(image, function, 336)) {
+    if (!allocatePixels(image, function, kLine.allocateFpBadHeader)) {
         return;
     }
     if (fill != 0) {
@@ -500,6 +527,22 @@ IplErrorHandler iplSetErrorHandler(IplErrorHandler handler) {
     const IplErrorHandler previous = context.handler;
     context.handler = handler != nullptr ? handler : iplDefaultErrorHandler;
     return previous;
+}
+
+void iplSetStatusReason(const char* reason) {
+    char* text = errorContext().reason;
+    if (reason == nullptr) {
+        reason = "";
+    }
+    const std::size_t length = std::strlen(reason);
+    const std::size_t kept =
+        length < sizeof errorContext().reason ? length : sizeof errorContext().reason - 1;
+    std::memcpy(text, reason, kept);
+    text[kept] = '\0';
+}
+
+const char* iplGetStatusReason() {
+    return errorContext().reason;
 }
 
 int iplReportStatus(int status, const char* functionName, const char* message, const char* file,

@@ -10,6 +10,19 @@ namespace {
 constexpr const char* kFunction = "iplCopy";
 constexpr const char* kFile = "iplsce";
 
+// The line numbers that this file's reports carry. They are fixed, not taken from this file:
+// callers and tests tell the reports apart by them, so they must not move with the code.
+struct ReportLines {
+    int badSource = 70;
+    int badDestination = 71;
+    int depths = 73;
+    int origins = 74;
+    int dataOrders = 76;
+    int tiled = 84;
+    int channels = 92;
+};
+constexpr ReportLines kLine;
+
 // Where and how one image's pixels are visited by the copy.
 struct CopyView {
     unsigned char* start;   // first byte of the first processed sample
@@ -90,31 +103,32 @@ void copyBits(const CopyView& src, const CopyView& dst, int width, int height) {
 
 void iplCopy(const ImageHeader* source, ImageHeader* destination) {
     if (iplCheckImageHeader(source) != IPL_StsOk) {
-        iplReportStatus(iplGetStatus(), kFunction, "Incorrect Image", kFile, 70);
+        iplReportStatus(iplGetStatus(), kFunction, "Incorrect Image", kFile, kLine.badSource);
         return;
     }
     if (iplCheckImageHeader(destination) != IPL_StsOk) {
-        iplReportStatus(iplGetStatus(), kFunction, "Incorrect Image", kFile, 71);
+        iplReportStatus(iplGetStatus(), kFunction, "Incorrect Image", kFile, kLine.badDestination);
         return;
     }
     if (source->depth != destination->depth) {
-        iplReportStatus(IPL_StsBadArg, kFunction, "srcImage->depth != dstImage->depth", kFile, 73);
+        iplReportStatus(IPL_StsBadArg, kFunction, "srcImage->depth != dstImage->depth", kFile,
+                        kLine.depths);
     }
     if (source->origin != destination->origin) {
         iplReportStatus(IPL_StsBadArg, kFunction, "srcImage->origin != dstImage->origin", kFile,
-                        74);
+                        kLine.origins);
     }
     if (source->dataOrder != destination->dataOrder && source->depth != IPL_DEPTH_1U &&
         !(source->nChannels == 1 && destination->nChannels == 1)) {
         iplReportStatus(IPL_StsBadArg, kFunction, "srcImage->dataOrder != dstImage->dataOrder",
-                        kFile, 76);
+                        kFile, kLine.dataOrders);
     }
     if (iplGetStatus() < 0 || source == destination) {
         return;
     }
     // Tiled and masked images are not copied.
     if (source->tileInfo != nullptr || destination->tileInfo != nullptr) {
-        iplReportStatus(-6, kFunction, "tiled images are not supported", kFile, 84);
+        iplReportStatus(-6, kFunction, "tiled images are not supported", kFile, kLine.tiled);
         return;
     }
 
@@ -124,7 +138,7 @@ void iplCopy(const ImageHeader* source, ImageHeader* destination) {
         iplReportStatus(IPL_StsBadArg, kFunction,
                         "Number of processed channels of srcImage != Number of processed "
                         "channels of dstImage",
-                        kFile, 92);
+                        kFile, kLine.channels);
         return;
     }
     const int width = std::min(src.width, dst.width);

@@ -4,6 +4,8 @@
 #include <cstdint>
 
 struct BITMAPINFOHEADER;
+struct DibBlock;
+struct DibLayout;
 
 // Expands the run-length data of the bitmap block `dib` (`dibSize` readable bytes) into a new
 // block laid out like the uncompressed pixel array: rows bottom-up, indices packed as in an
@@ -13,3 +15,7 @@ struct BITMAPINFOHEADER;
 // Returns the block (release it with iplAlignedFree), or null after reporting the refusal
 // through iplReportStatus.
 std::uint8_t* decodeRleDib(const BITMAPINFOHEADER* dib, std::int64_t dibSize);
+
+// The same for a bitmap already described by describeDib (bit count matching the form, rows
+// stored bottom-up, the table inside the block); the data starts at the layout's pixel offset.
+std::uint8_t* decodeRleRows(const DibBlock& dib, const DibLayout& layout);

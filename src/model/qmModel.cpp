@@ -21,7 +21,7 @@ bool fileCanHold(BinaryFile& reader, std::uint64_t bytes) {
     if (bytes <= reader.bytesRemaining()) {
         return true;
     }
-    setLastError(1, reader.fileName());
+    setLastError(kLastErrorRead, reader.fileName());
     reader.close();
     return false;
 }
@@ -237,7 +237,7 @@ bool loadQmFile(const std::string& fileName, QmModel& model) {
         // Out of memory (or of address space on 32-bit systems): storage is only sized for
         // data the file holds, but that can still exceed what the machine has. A failed load,
         // not an ended process.
-        setLastError(10, "Memory allocation error.");
+        setLastError(kLastErrorMemory, "Memory allocation error.");
         return false;
     }
 }

@@ -1,107 +1,93 @@
 #include "tool/bmpLoader.h"
 
-#include "image/bitmapInfoHeader.h"
+#include "image/dibLayout.h"
 #include "image/iplImage.h"
+#include "util/byteOrder.h"
 #include "util/lastError.h"
 #include "util/platformFile.h"
 
-#include <bit>
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <string>
 
 namespace {
 
-static_assert(std::endian::native == std::endian::little, "pixel words are read little-endian");
-
 constexpr std::int64_t kFileHeaderSize = 14;
-constexpr std::int64_t kInfoHeaderSize = 40;
 
 struct AlignedFree {
     void operator()(void* block) const { iplAlignedFree(block); }
 };
 using AlignedBlock = std::unique_ptr<void, AlignedFree>;
 
-std::int32_t readI32(const unsigned char* at) {
-    return static_cast<std::int32_t>(
-        static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
-        (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24));
-}
+// Records the failure: the last-error code and text, and the reason for people.
+class Failure {
+public:
+    explicit Failure(std::string* reason) : reason_(reason) {}
 
-bool fail(int code, const char* text) {
-    setLastError(code, text);
-    return false;
-}
-
-// Entries of 4 bytes between the info header and the pixel rows: the colour table, and for
-// bit-field bitmaps the three colour masks ahead of it.
-std::int64_t tableEntries(const BITMAPINFOHEADER& info) {
-    const std::int64_t used = info.biClrUsed;
-    switch (info.biBitCount) {
-    case 1:
-    case 4:
-    case 8:
-        return used != 0 ? used : std::int64_t{1} << info.biBitCount;
-    case 16:
-    case 32:
-        return info.biCompression == BI_BITFIELDS ? used + 3 : used;
-    default:
-        return used;
-    }
-}
-
-// Checks that the bitmap block holds everything the conversion will read and that its size
-// can be held by an image. Returns 0 or the last-error code to report.
-int checkBitmapBlock(const unsigned char* block, std::int64_t blockSize, BITMAPINFOHEADER& info) {
-    if (blockSize < kInfoHeaderSize) {
-        return kBmpErrorPastEnd;
-    }
-    std::memcpy(&info, block, sizeof info);
-    if (static_cast<std::int64_t>(info.biSize) > blockSize) {
-        return kBmpErrorPastEnd;
-    }
-    const std::int64_t width = info.biWidth;
-    const std::int64_t height =
-        info.biHeight < 0 ? -static_cast<std::int64_t>(info.biHeight) : info.biHeight;
-    if (width < 0 || width > kQimMaxDimension || height > kQimMaxDimension) {
-        return kBmpErrorDimensions;
-    }
-    if (width != 0 && height != 0 && !qimImageSizeSupported(Rgba8::kind, width, height)) {
-        return kBmpErrorDimensions;
-    }
-    const std::int64_t rowsStart = std::int64_t{info.biSize} + 4 * tableEntries(info);
-    if (rowsStart > blockSize) {
-        return kBmpErrorPastEnd;
-    }
-    if (info.biCompression == BI_RGB || info.biCompression == BI_BITFIELDS) {
-        // Rows are padded to 4 bytes; the last row needs only the bytes its pixels occupy.
-        const std::int64_t rowBits = width * info.biBitCount;
-        const std::int64_t rowBytes = (rowBits + 31) / 32 * 4;
-        const std::int64_t needed = height == 0 ? 0 : (height - 1) * rowBytes + (rowBits + 7) / 8;
-        if (needed > blockSize - rowsStart) {
-            return kBmpErrorPastEnd;
+    bool operator()(int code, const char* text, const std::string& reason) const {
+        setLastError(code, text);
+        if (reason_ != nullptr) {
+            *reason_ = reason;
         }
+        return false;
+    }
+
+private:
+    std::string* reason_;
+};
+
+std::string formatted(const char* format, long long a, long long b = 0) {
+    char text[128];
+    std::snprintf(text, sizeof text, format, a, b);
+    return text;
+}
+
+// Checks that the bitmap block holds everything its header promises and that its size can be
+// held by an image; faults of the bitmap's format are left to the conversion, which refuses
+// them with their reason. Returns 0 or the last-error code to report, and its reason.
+int checkBitmapBlock(const DibBlock& block, DibLayout& layout, std::string& reason) {
+    const DibStatus described = describeDib(block, layout);
+    if (described.fault == DibFault::HeaderPastEnd || layout.infoSize > block.size) {
+        reason = described.ok() ? "file ends inside the info header" : described.reason;
+        return kLastErrorPastEnd;
+    }
+    if (layout.width < 0) {
+        reason = formatted("negative width %lld", layout.width);
+        return kLastErrorDimensions;
+    }
+    if (layout.width > kQimMaxDimension || layout.height > kQimMaxDimension ||
+        (layout.width != 0 && layout.height != 0 &&
+         !qimImageSizeSupported(Rgba8::kind, layout.width, layout.height))) {
+        reason =
+            formatted("bitmap of %lld x %lld pixels is too large", layout.width, layout.height);
+        return kLastErrorDimensions;
+    }
+    const DibStatus extent = checkDibExtent(block, layout);
+    if (isTruncation(extent.fault)) {
+        // An unknown header's own parts say little: its size is the reason.
+        reason = described.fault == DibFault::InfoSize ? described.reason : extent.reason;
+        return kLastErrorPastEnd;
     }
     return 0;
 }
 
 void setAlpha(unsigned char* row, int width, bool opaque) {
-    // Pixels are handled as 32-bit words; the alpha byte (byte 3) is their top byte.
+    // Whole little-endian words, whose top byte is the alpha byte: this loop vectorises.
     for (int x = 0; x < width; ++x) {
-        std::uint32_t word;
-        std::memcpy(&word, row + 4 * x, sizeof word);
-        word = opaque ? (word | 0xFF000000u) : (word & 0x00FFFFFFu);
-        std::memcpy(row + 4 * x, &word, sizeof word);
+        const std::uint32_t word = loadLe32(row + 4 * x);
+        storeLe32(row + 4 * x, opaque ? (word | 0xFF000000u) : (word & 0x00FFFFFFu));
     }
 }
 
 bool rowHasAlpha(const unsigned char* row, int width) {
+    // Pixels are read as little-endian words, whose top byte is the alpha byte (byte 3).
     std::uint32_t any = 0;
     for (int x = 0; x < width; ++x) {
-        std::uint32_t word;
-        std::memcpy(&word, row + 4 * x, sizeof word);
-        any |= word;
+        any |= loadLe32(row + 4 * x);
     }
     return (any & 0xFF000000u) != 0;
 }
@@ -133,60 +119,76 @@ bool makeOpaqueWithoutAlpha(QimImgT<Rgba8>& image) {
 
 } // namespace
 
-bool loadBmpFile(const char* fileName, QimImgT<Rgba8>& image) {
+bool loadBmpFile(const char* fileName, QimImgT<Rgba8>& image, std::string* reason) {
+    const Failure fail(reason);
     std::ifstream in(platform::streamPath(fileName), std::ios::binary);
     if (!in) {
-        return fail(kBmpErrorCannotOpen, fileName);
+        return fail(kLastErrorOpen, fileName,
+                    std::string("cannot open the file (") + std::strerror(errno) + ")");
     }
     unsigned char fileHeader[kFileHeaderSize];
     in.read(reinterpret_cast<char*>(fileHeader), kFileHeaderSize);
     if (in.gcount() != kFileHeaderSize) {
-        return fail(kBmpErrorFileRead, "File read error.");
+        return fail(kLastErrorRead, "File read error.",
+                    formatted("file of %lld bytes is too short for a bitmap", in.gcount()));
     }
     if (fileHeader[0] != 'B' || fileHeader[1] != 'M') {
-        return fail(kBmpErrorNotDib, "Image file is not a DIB, or cannot be read.");
+        return fail(kLastErrorSignature, "Image file is not a DIB, or cannot be read.",
+                    "not a BMP file (it does not start with \"BM\")");
     }
-    const std::int64_t size = std::int64_t{readI32(fileHeader + 2)} - kFileHeaderSize;
+    const std::int64_t sizeField = loadLeI32(fileHeader + 2);
+    const std::int64_t size = sizeField - kFileHeaderSize;
     if (size <= 0) {
-        return fail(kBmpErrorMemory, "Memory allocation error.");
+        return fail(kLastErrorMemory, "Memory allocation error.",
+                    formatted("file size field %lld is too small for a bitmap", sizeField));
     }
     // The size field is not trusted with an allocation: the file must really hold that much.
     in.seekg(0, std::ios::end);
     const std::int64_t fileLength = static_cast<std::int64_t>(in.tellg());
     if (!in || fileLength < 0 || size > fileLength - kFileHeaderSize) {
-        return fail(kBmpErrorFileRead, "File read error.");
+        return fail(kLastErrorRead, "File read error.",
+                    formatted("file ends at byte %lld but its file header says %lld", fileLength,
+                              sizeField));
     }
     AlignedBlock block(iplAlignedAlloc(size));
     if (!block) {
-        return fail(kBmpErrorMemory, "Memory allocation error.");
+        return fail(kLastErrorMemory, "Memory allocation error.",
+                    formatted("not enough memory for %lld bytes", size));
     }
     in.seekg(kFileHeaderSize, std::ios::beg);
     in.read(static_cast<char*>(block.get()), size);
     if (!in || in.gcount() != size) {
-        return fail(kBmpErrorFileRead, "File read error.");
+        return fail(kLastErrorRead, "File read error.", "the file could not be read");
     }
 
-    const auto* dib = static_cast<const unsigned char*>(block.get());
-    BITMAPINFOHEADER info{};
-    switch (checkBitmapBlock(dib, size, info)) {
+    DibBlock dib;
+    dib.data = static_cast<const std::uint8_t*>(block.get());
+    dib.size = size;
+    dib.pixelOffset = std::int64_t{loadLeI32(fileHeader + 10)} - kFileHeaderSize;
+    dib.fileOffset = kFileHeaderSize;
+    DibLayout layout;
+    std::string problem;
+    switch (checkBitmapBlock(dib, layout, problem)) {
     case 0:
         break;
-    case kBmpErrorDimensions:
-        return fail(kBmpErrorDimensions, "Bitmap dimensions are not supported.");
+    case kLastErrorDimensions:
+        return fail(kLastErrorDimensions, "Bitmap dimensions are not supported.", problem);
     default:
-        return fail(kBmpErrorPastEnd, "Bitmap data extends past the end of the file.");
+        return fail(kLastErrorPastEnd, "Bitmap data extends past the end of the file.", problem);
     }
-    if (info.biWidth == 0 || info.biHeight == 0) {
-        const std::int64_t height =
-            info.biHeight < 0 ? -static_cast<std::int64_t>(info.biHeight) : info.biHeight;
-        image.create(info.biWidth, static_cast<int>(height), false, false, 0.0);
+    if (layout.width == 0 || layout.height == 0) {
+        image.create(static_cast<int>(layout.width), static_cast<int>(layout.height), false, false,
+                     0.0);
         return true;
     }
-    if (!image.fromDib(static_cast<const BITMAPINFOHEADER*>(block.get()), size)) {
-        return fail(kBmpErrorConversion, "Unable to convert DIB image to IPL image.");
+    if (!image.fromDib(dib)) {
+        const char* why = iplGetStatusReason();
+        return fail(kLastErrorConversion, "Unable to convert DIB image to IPL image.",
+                    *why != '\0' ? why : "the bitmap could not be converted");
     }
     if (image.nChannels() == 4 && !makeOpaqueWithoutAlpha(image)) {
-        return fail(kBmpErrorMemory, "Memory allocation error.");
+        return fail(kLastErrorMemory, "Memory allocation error.",
+                    "not enough memory for the image");
     }
     return true;
 }

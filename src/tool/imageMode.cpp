@@ -1,6 +1,7 @@
 // The -i mode: the shading-ratio image of a source and a final bitmap, written as a JPEG file.
 #include "tool/bmpLoader.h"
 #include "tool/jpegFileWriter.h"
+#include "tool/loadRefusal.h"
 #include "tool/modes.h"
 #include "tool/shadingRatio.h"
 #include "util/outputFile.h"
@@ -10,6 +11,21 @@
 
 namespace {
 constexpr int kJpegQuality = 95;
+
+// Loads the bitmap; when that fails, one standard-error line says why (written before the
+// image library ends the process for the refusals it reports itself).
+bool loadWithReason(const std::string& path, QimImgT<Rgba8>& image) {
+    const LibraryRefusalReporter reporter(path);
+    std::string reason;
+    if (loadBmpFile(path.c_str(), image, &reason)) {
+        return true;
+    }
+    if (!reporter.reported()) {
+        writeLoadRefusal(path, reason);
+    }
+    return false;
+}
+
 } // namespace
 
 void runImageMode(const std::string& sourceFile, const std::string& finalFile,
@@ -19,10 +35,10 @@ void runImageMode(const std::string& sourceFile, const std::string& finalFile,
     source.create(0, 0, false, false, 0.0);
     finalImage.create(0, 0, false, false, 0.0);
 
-    if (!loadBmpFile(sourceFile.c_str(), source)) {
+    if (!loadWithReason(sourceFile, source)) {
         throw std::runtime_error("Unable to load src image\n");
     }
-    if (!loadBmpFile(finalFile.c_str(), finalImage)) {
+    if (!loadWithReason(finalFile, finalImage)) {
         throw std::runtime_error("Unable to load final image\n");
     }
     if (source.width() != finalImage.width() || source.height() != finalImage.height()) {

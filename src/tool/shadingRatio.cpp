@@ -1,34 +1,22 @@
 #include "tool/shadingRatio.h"
 
-#include <bit>
+#include "util/byteOrder.h"
+
 #include <cmath>
-#include <cstring>
 
 namespace {
 
-static_assert(std::endian::native == std::endian::little, "pixel words are read little-endian");
-
-std::uint32_t loadWord(const std::uint8_t* at) {
-    std::uint32_t word;
-    std::memcpy(&word, at, sizeof word);
-    return word;
-}
-
-void storeWord(std::uint8_t* at, std::uint32_t word) {
-    std::memcpy(at, &word, sizeof word);
-}
-
-// One row of `width` pixels. Bytes are handled through 32-bit words in memory order, so byte
-// i of a pixel is bits 8i..8i+7 of its word on this little-endian target.
+// One row of `width` pixels. Pixels are handled as little-endian 32-bit words, so byte i of a
+// pixel is bits 8i..8i+7 of its word.
 void shadeRow(const std::uint8_t* table, const std::uint8_t* source, const std::uint8_t* final,
               std::uint8_t* result, int width) {
     for (int x = 0; x < width; ++x) {
-        const std::uint32_t s = loadWord(source + 4 * x);
-        const std::uint32_t f = loadWord(final + 4 * x);
+        const std::uint32_t s = loadLe32(source + 4 * x);
+        const std::uint32_t f = loadLe32(final + 4 * x);
         const std::uint32_t red = table[((f & 0xFF) << 8) | (s & 0xFF)];
         const std::uint32_t green = table[(f & 0xFF00) | ((s >> 8) & 0xFF)];
         const std::uint32_t blue = table[((f >> 8) & 0xFF00) | ((s >> 16) & 0xFF)];
-        storeWord(result + 4 * x, red | (green << 8) | (blue << 16));
+        storeLe32(result + 4 * x, red | (green << 8) | (blue << 16));
     }
 }
 

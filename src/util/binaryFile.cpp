@@ -49,7 +49,7 @@ bool BinaryFile::openRead(const std::string& name) {
     close();
     file_ = platform::openStream(name, "rb");
     if (file_ == nullptr) {
-        setLastError(4, name);
+        setLastError(kLastErrorOpen, name);
         return false;
     }
     platform::FileFacts facts;
@@ -65,18 +65,18 @@ bool BinaryFile::openRead(const std::string& name) {
     expected[kFormatDigit] = signature_[kFormatDigit];
     // Compared as a zero-terminated text: a zero byte outside the digit fails the match.
     if (signature_ != expected) {
-        setLastError(2, name);
+        setLastError(kLastErrorSignature, name);
         close();
         return false;
     }
     const auto digit = static_cast<signed char>(header[kFormatDigit]);
     if (digit > '0' && digit != signature_[kFormatDigit]) {
-        setLastError(4, name);
+        setLastError(kLastErrorOpen, name);
         close();
         return false;
     }
     if (!regular && !readStreamToEnd()) {
-        setLastError(1, name);
+        setLastError(kLastErrorRead, name);
         close();
         return false;
     }
@@ -129,11 +129,11 @@ bool BinaryFile::openWrite(const std::string& name) {
     close();
     file_ = platform::openStream(name, "wb");
     if (file_ == nullptr) {
-        setLastError(5, name);
+        setLastError(kLastErrorCreate, name);
         return false;
     }
     if (!write(signature_.data(), kSignatureLength, 1)) {
-        setLastError(5, name);
+        setLastError(kLastErrorCreate, name);
         close();
         return false;
     }
@@ -151,13 +151,13 @@ bool BinaryFile::read(void* destination, std::uint32_t elementSize, std::uint32_
     }
     if (inMemory_) {
         if (bytes > bytesRemaining()) {
-            return fail(1);
+            return fail(kLastErrorRead);
         }
         const auto offset = static_cast<std::size_t>(position_ - kSignatureLength);
         std::memcpy(destination, streamData_.data() + offset, static_cast<std::size_t>(bytes));
     } else if (bytes > std::numeric_limits<std::size_t>::max() ||
                std::fread(destination, elementSize, count, file_) != count) {
-        return fail(1);
+        return fail(kLastErrorRead);
     }
     position_ += bytes;
     return true;
@@ -170,7 +170,7 @@ bool BinaryFile::write(const void* source, std::uint32_t elementSize, std::uint3
     if (std::fwrite(source, elementSize, count, file_) == count) {
         return true;
     }
-    return fail(6);
+    return fail(kLastErrorWrite);
 }
 
 std::uint64_t BinaryFile::bytesRemaining() const {

@@ -1,5 +1,6 @@
 #include "vx2Image/QimImg.h"
 
+#include "util/byteOrder.h"
 #include "util/diagnostics.h"
 
 #include <cmath>
@@ -9,6 +10,22 @@
 namespace {
 
 constexpr int kRowAlign = 8;
+
+// The line numbers that this file's assertion and error reports carry. They are fixed, not
+// taken from this file: they identify each report to people and tests whatever the code's
+// layout.
+struct ReportLines {
+    int widthAbove0 = 331;
+    int heightAbove0 = 332;
+    int allocating = 348;
+    int noMemory = 350;
+    int nullDib = 549;
+    int greyHasPixels = 1707;
+    int copyHasPixels = 1708;
+    int sameWidth = 1709;
+    int sameHeight = 1710;
+};
+constexpr ReportLines kLine;
 
 int truncatedFillValue(double value) {
     if (!(value == value)) {
@@ -27,19 +44,10 @@ bool isFloatDepth(std::int32_t depth) {
     return depth == IPL_DEPTH_32F;
 }
 
-void putU32(std::uint8_t* at, std::uint32_t value) {
-    at[0] = static_cast<std::uint8_t>(value);
-    at[1] = static_cast<std::uint8_t>(value >> 8);
-    at[2] = static_cast<std::uint8_t>(value >> 16);
-    at[3] = static_cast<std::uint8_t>(value >> 24);
-}
-
 } // namespace
 
 std::int64_t qimWidthStep(const QimPixelKind& kind, std::int64_t width) {
-    const std::int64_t bits = width * (kind.depth & IPL_DEPTH_MASK) * kind.nChannels;
-    const std::int64_t alignBits = 8 * kRowAlign;
-    return (bits + alignBits - 1) / alignBits * kRowAlign;
+    return rowStep(width * (kind.depth & IPL_DEPTH_MASK) * kind.nChannels, kRowAlign);
 }
 
 bool qimImageSizeSupported(const QimPixelKind& kind, std::int64_t width, std::int64_t height) {
@@ -78,8 +86,15 @@ void QimImg::release() {
     body_ = nullptr;
 }
 
-bool QimImg::fromDib(const BITMAPINFOHEADER*, std::int64_t) {
+bool QimImg::fromDib(const DibBlock&) {
     return false;
+}
+
+bool QimImg::fromDib(const BITMAPINFOHEADER* dib, std::int64_t dibSize) {
+    DibBlock block;
+    block.data = reinterpret_cast<const std::uint8_t*>(dib);
+    block.size = dibSize;
+    return fromDib(block);
 }
 
 BITMAPINFOHEADER* QimImg::toDib() const {
@@ -146,17 +161,17 @@ void QimImg::setHeader(const QimPixelKind& kind, int width, int height) {
 
 void QimImg::allocatePixels(bool fill, double fillValue) {
     ImageHeader& h = body_->header;
-    VX2_ASSERT(h.width > 0, kQimImgFile, 331);
-    VX2_ASSERT(h.height > 0, kQimImgFile, 332);
+    VX2_ASSERT(h.width > 0, kQimImgFile, kLine.widthAbove0);
+    VX2_ASSERT(h.height > 0, kQimImgFile, kLine.heightAbove0);
     if (isFloatDepth(h.depth)) {
         iplAllocateImageFP(&h, fill ? 1 : 0, static_cast<float>(fillValue));
     } else {
         iplAllocateImage(&h, fill ? 1 : 0, truncatedFillValue(fillValue));
     }
     if (iplGetStatus() < 0) {
-        if (iplReportStatus(IPL_StsBackTrace, "QimImgT", "Allocating image", kQimImgFile, 348) !=
-            0) {
-            reportError(kQimImgFile, 350, "Couldn't allocate memory");
+        if (iplReportStatus(IPL_StsBackTrace, "QimImgT", "Allocating image", kQimImgFile,
+                            kLine.allocating) != 0) {
+            reportError(kQimImgFile, kLine.noMemory, "Couldn't allocate memory");
         }
     }
 }
@@ -164,7 +179,7 @@ void QimImg::allocatePixels(bool fill, double fillValue) {
 void QimImg::createAs(const QimPixelKind& kind, int width, int height, bool allocate, bool fill,
                       double fillValue) {
     if (!prepareBody()) {
-        reportError(kQimImgFile, 350, "Couldn't allocate memory");
+        reportError(kQimImgFile, kLine.noMemory, "Couldn't allocate memory");
     }
     setHeader(kind, width, height);
     if (allocate) {
@@ -172,23 +187,17 @@ void QimImg::createAs(const QimPixelKind& kind, int width, int height, bool allo
     }
 }
 
-bool QimImg::fromDibAs(const QimPixelKind& kind, const BITMAPINFOHEADER* dib,
-                       std::int64_t dibSize) {
-    VX2_ASSERT(dib != nullptr, kQimImgFile, 549);
-    if (dibSize < static_cast<std::int64_t>(sizeof(BITMAPINFOHEADER))) {
+bool QimImg::fromDibAs(const QimPixelKind& kind, const DibBlock& dib) {
+    VX2_ASSERT(dib.data != nullptr, kQimImgFile, kLine.nullDib);
+    // The size is taken from the header as far as it could be read; the conversion below
+    // refuses whatever else is wrong with the bitmap. Top-down bitmaps have as many rows.
+    DibLayout layout;
+    describeDib(dib, layout);
+    if (!qimImageSizeSupported(kind, layout.width, layout.height)) {
         return false;
     }
-    BITMAPINFOHEADER info;
-    std::memcpy(&info, dib, sizeof info);
-    // A negative height marks rows stored top-down; the image has |biHeight| rows either way.
-    const std::int64_t dibWidth = info.biWidth;
-    const std::int64_t dibHeight =
-        info.biHeight < 0 ? -static_cast<std::int64_t>(info.biHeight) : info.biHeight;
-    if (!qimImageSizeSupported(kind, dibWidth, dibHeight)) {
-        return false;
-    }
-    const int w = static_cast<int>(dibWidth);
-    const int h = static_cast<int>(dibHeight);
+    const int w = static_cast<int>(layout.width);
+    const int h = static_cast<int>(layout.height);
 
     if (body_ != nullptr && body_->header.depth == IPL_DEPTH_8U) {
         if (!prepareBody()) {
@@ -199,7 +208,7 @@ bool QimImg::fromDibAs(const QimPixelKind& kind, const BITMAPINFOHEADER* dib,
         if (!hasPixels()) {
             return false;
         }
-        iplConvertFromDIB(dib, dibSize, &body_->header);
+        iplConvertDib(&dib, &body_->header);
         return iplGetStatus() == 0 && hasPixels();
     }
 
@@ -212,15 +221,15 @@ bool QimImg::fromDibAs(const QimPixelKind& kind, const BITMAPINFOHEADER* dib,
     if (!grey.hasPixels()) {
         return false;
     }
-    iplConvertFromDIB(dib, dibSize, &grey.body_->header);
+    iplConvertDib(&dib, &grey.body_->header);
     if (iplGetStatus() != 0) {
         return false;
     }
     createAs(kind, w, h, true, false, 0.0);
-    VX2_ASSERT(hasPixels(), kQimImgFile, 1707);
-    VX2_ASSERT(grey.hasPixels(), kQimImgFile, 1708);
-    VX2_ASSERT(width() == grey.width(), kQimImgFile, 1709);
-    VX2_ASSERT(height() == grey.height(), kQimImgFile, 1710);
+    VX2_ASSERT(hasPixels(), kQimImgFile, kLine.greyHasPixels);
+    VX2_ASSERT(grey.hasPixels(), kQimImgFile, kLine.copyHasPixels);
+    VX2_ASSERT(width() == grey.width(), kQimImgFile, kLine.sameWidth);
+    VX2_ASSERT(height() == grey.height(), kQimImgFile, kLine.sameHeight);
     const ImageHeader& from = grey.body_->header;
     ImageHeader& to = body_->header;
     const int channels = to.nChannels;
@@ -246,27 +255,26 @@ BITMAPINFOHEADER* QimImg::toDibAs(const QimPixelKind& kind) const {
     const ImageHeader& h = body_->header;
     const bool grey = kind.nChannels == 1;
     const std::int64_t bitCount = grey ? 8 : 32;
-    const std::int64_t rowBytes = (h.width * bitCount + 31) / 32 * 4;
+    const std::int64_t rowBytes = rowStep(h.width * bitCount, 4);
     const std::int64_t tableBytes = grey ? 256 * 4 : 0;
-    const std::int64_t size = 40 + tableBytes + rowBytes * h.height;
+    const std::int64_t size = kInfoHeaderSize + tableBytes + rowBytes * h.height;
     auto* block = static_cast<std::uint8_t*>(iplAlignedAlloc(size));
     if (block == nullptr) {
         return nullptr;
     }
     std::memset(block, 0, static_cast<std::size_t>(size));
-    BITMAPINFOHEADER info{};
-    info.biSize = 40;
-    info.biWidth = h.width;
-    info.biHeight = h.height;
-    info.biPlanes = 1;
-    info.biBitCount = static_cast<std::uint16_t>(bitCount);
-    info.biCompression = BI_RGB;
-    info.biSizeImage = static_cast<std::uint32_t>(rowBytes * h.height);
-    info.biClrUsed = grey ? 256 : 0;
-    std::memcpy(block, &info, sizeof info);
-    std::uint8_t* table = block + 40;
+    // The 40-byte info header; the fields left out (resolutions, important colours) stay 0.
+    storeLe32(block, kInfoHeaderSize);
+    storeLe32(block + 4, static_cast<std::uint32_t>(h.width));
+    storeLe32(block + 8, static_cast<std::uint32_t>(h.height));
+    storeLe16(block + 12, 1);
+    storeLe16(block + 14, static_cast<std::uint32_t>(bitCount));
+    storeLe32(block + 16, BI_RGB);
+    storeLe32(block + 20, static_cast<std::uint32_t>(rowBytes * h.height));
+    storeLe32(block + 32, grey ? 256 : 0);
+    std::uint8_t* table = block + kInfoHeaderSize;
     for (std::uint32_t i = 0; grey && i < 256; ++i) {
-        putU32(table + 4 * i, i | (i << 8) | (i << 16));
+        storeLe32(table + 4 * i, i | (i << 8) | (i << 16));
     }
     std::uint8_t* rows = table + tableBytes;
     for (int y = 0; y < h.height; ++y) {

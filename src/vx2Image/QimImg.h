@@ -2,7 +2,7 @@
 // copied on write.
 #pragma once
 
-#include "image/bitmapInfoHeader.h"
+#include "image/dibLayout.h"
 #include "image/iplImage.h"
 #include "vx2Image/qimImgBase.h"
 
@@ -56,9 +56,11 @@ public:
     QimImg& operator=(const QimImg& other);
     virtual ~QimImg();
 
-    // Loads the image from a device-independent bitmap of `dibSize` readable bytes (the
-    // info header, colour table and pixel rows). The untyped handle cannot hold pixels.
-    virtual bool fromDib(const BITMAPINFOHEADER* dib, std::int64_t dibSize);
+    // Loads the image from a device-independent bitmap block (the info header, colour table
+    // and pixel rows). The untyped handle cannot hold pixels.
+    virtual bool fromDib(const DibBlock& dib);
+    // The same for a block of `dibSize` readable bytes whose pixels follow its table.
+    bool fromDib(const BITMAPINFOHEADER* dib, std::int64_t dibSize);
 
     // Exports the image as a newly allocated bottom-up device-independent bitmap (block from
     // iplAlignedAlloc, freed by the caller with iplAlignedFree); null when there are no pixels.
@@ -93,7 +95,7 @@ protected:
     // `allocate` is set, the pixels. A handle that cannot get a body reports the failure.
     void createAs(const QimPixelKind& kind, int width, int height, bool allocate, bool fill,
                   double fillValue);
-    bool fromDibAs(const QimPixelKind& kind, const BITMAPINFOHEADER* dib, std::int64_t dibSize);
+    bool fromDibAs(const QimPixelKind& kind, const DibBlock& dib);
     BITMAPINFOHEADER* toDibAs(const QimPixelKind& kind) const;
 
 private:
@@ -121,9 +123,8 @@ public:
     // Loads the bitmap into this image (an image of |biHeight| rows, top row first). False
     // when the bitmap's size cannot be held, when no body could be obtained, or when the
     // image library leaves a failure status or no pixels.
-    bool fromDib(const BITMAPINFOHEADER* dib, std::int64_t dibSize) override {
-        return fromDibAs(Kind::kind, dib, dibSize);
-    }
+    using QimImg::fromDib;
+    bool fromDib(const DibBlock& dib) override { return fromDibAs(Kind::kind, dib); }
 
     BITMAPINFOHEADER* toDib() const override { return toDibAs(Kind::kind); }
 };

@@ -37,6 +37,3 @@ public:
 // Body allocation that never throws: null when memory cannot be obtained.
 QimImgBase* newQimImgBody();
 QimImgBase* newQimImgBody(const QimImgBase& other, bool copyPixels);
-
-// Test hook: the next `count` body allocations fail as if memory had run out.
-void failNextQimImgBodyAllocations(int count);

@@ -1,9 +1,9 @@
 // Real bitmaps from the test corpus: renderings against the references, and every file of
 // the corpus (good, questionable, bad) converted without crashing or reading past its block.
-#include "dibBuilder.h"
 #include "image/iplImage.h"
 #include "reportCapture.h"
 #include "support/testFiles.h"
+#include "testImage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Conversion of uncompressed and bit-field bitmaps into images: formats, channel orders,
 // layouts, row orders, refusals and the limits of the bitmap block.
-#include "dibBuilder.h"
 #include "image/iplImage.h"
 #include "reportCapture.h"
+#include "testImage.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@ namespace {
 using image_test::addRow;
 using image_test::Bytes;
 using image_test::convert;
-using image_test::DibSpec;
+using image_test::DibFields;
 using image_test::entry;
 using image_test::ReportCapture;
 using image_test::Rgba;
@@ -27,7 +27,7 @@ using image_test::TestImage;
 // ---- Pixel formats into Rgba8 ----
 
 TEST(ConvertFromDib, TwentyFourBitPixelBecomesRedGreenBlueZero) {
-    DibSpec dib;
+    DibFields dib;
     addRow(dib.pixels, {10, 20, 30});
     TestImage image(1, 1);
     convert(dib.build(), image.get());
@@ -35,7 +35,7 @@ TEST(ConvertFromDib, TwentyFourBitPixelBecomesRedGreenBlueZero) {
 }
 
 TEST(ConvertFromDib, BottomUpAndTopDownRowOrder) {
-    DibSpec dib;
+    DibFields dib;
     dib.width = 2;
     dib.height = 2;
     addRow(dib.pixels, {1, 1, 1, 2, 2, 2}); // stored first
@@ -57,7 +57,7 @@ TEST(ConvertFromDib, BottomUpAndTopDownRowOrder) {
 }
 
 TEST(ConvertFromDib, OriginOnePutsTheTopRowLast) {
-    DibSpec dib;
+    DibFields dib;
     dib.height = 2;
     addRow(dib.pixels, {1, 1, 1}); // bottom row
     addRow(dib.pixels, {9, 9, 9}); // top row
@@ -82,7 +82,7 @@ class DirectFormats : public ::testing::TestWithParam<DirectCase> {};
 
 TEST_P(DirectFormats, OnePixel) {
     const DirectCase& c = GetParam();
-    DibSpec dib;
+    DibFields dib;
     dib.bitCount = c.bitCount;
     dib.compression = c.compression;
     dib.table = c.masks;
@@ -169,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<DirectCase>& info) { return info.param.name; });
 
 TEST(ConvertFromDib, EightBitPaletteSitsBeforeThePixelsAndCarriesItsReservedByte) {
-    DibSpec dib;
+    DibFields dib;
     dib.bitCount = 8;
     dib.width = 3;
     dib.table.assign(256, 0);
@@ -187,7 +187,7 @@ TEST(ConvertFromDib, EightBitPaletteSitsBeforeThePixelsAndCarriesItsReservedByte
 }
 
 TEST(ConvertFromDib, ShortPaletteFromClrUsed) {
-    DibSpec dib;
+    DibFields dib;
     dib.bitCount = 8;
     dib.clrUsed = 2;
     dib.width = 2;
@@ -200,7 +200,7 @@ TEST(ConvertFromDib, ShortPaletteFromClrUsed) {
 }
 
 TEST(ConvertFromDib, IndexPastTheTableReadsTheFollowingBytesOfTheBlock) {
-    DibSpec dib;
+    DibFields dib;
     dib.bitCount = 8;
     dib.clrUsed = 1;
     dib.width = 4;
@@ -214,7 +214,7 @@ TEST(ConvertFromDib, IndexPastTheTableReadsTheFollowingBytesOfTheBlock) {
 }
 
 TEST(ConvertFromDib, IndexWhoseEntryLiesPastTheBlockReadsZeros) {
-    DibSpec dib;
+    DibFields dib;
     dib.bitCount = 8;
     dib.clrUsed = 1;
     dib.width = 4;
@@ -230,7 +230,7 @@ TEST(ConvertFromDib, IndexWhoseEntryLiesPastTheBlockReadsZeros) {
 }
 
 TEST(ConvertFromDib, TwentyFourBitWithClrUsedSkipsTheTable) {
-    DibSpec dib;
+    DibFields dib;
     dib.clrUsed = 2;
     dib.table = {0xFFFFFFFFu, 0xFFFFFFFFu};
     addRow(dib.pixels, {1, 2, 3});
@@ -242,7 +242,7 @@ TEST(ConvertFromDib, TwentyFourBitWithClrUsedSkipsTheTable) {
 }
 
 TEST(ConvertFromDib, OneBitRowsArePaddedAndReadMostSignificantBitFirst) {
-    DibSpec dib;
+    DibFields dib;
     dib.bitCount = 1;
     dib.width = 9;
     dib.height = 2;
@@ -262,7 +262,7 @@ TEST(ConvertFromDib, OneBitRowsArePaddedAndReadMostSignificantBitFirst) {
 }
 
 TEST(ConvertFromDib, FourBitNibblesHighFirst) {
-    DibSpec dib;
+    DibFields dib;
     dib.bitCount = 4;
     dib.width = 3;
     dib.clrUsed = 16;
@@ -278,7 +278,7 @@ TEST(ConvertFromDib, FourBitNibblesHighFirst) {
 }
 
 TEST(ConvertFromDib, NarrowerBitmapLeavesTheOtherColumns) {
-    DibSpec dib;
+    DibFields dib;
     dib.width = 3;
     addRow(dib.pixels, {1, 1, 1, 2, 2, 2, 3, 3, 3});
     TestImage image(4, 1);
@@ -288,7 +288,7 @@ TEST(ConvertFromDib, NarrowerBitmapLeavesTheOtherColumns) {
 }
 
 TEST(ConvertFromDib, AllocatesPixelsWhenTheImageHasNone) {
-    DibSpec dib;
+    DibFields dib;
     addRow(dib.pixels, {1, 2, 3});
     TestImage image(1, 1, 4, 4, IPL_DEPTH_8U, "RGBA", 0, 0, 8, false);
     ASSERT_EQ(image->imageData, nullptr);
@@ -302,7 +302,7 @@ TEST(ConvertFromDib, LargeSixteenBitBitmapsMatchTheFieldRules) {
     constexpr int kWidth = 512;
     constexpr int kHeight = 600;
     for (const bool fields : {false, true}) {
-        DibSpec dib;
+        DibFields dib;
         dib.bitCount = 16;
         dib.width = kWidth;
         dib.height = -kHeight;
@@ -357,7 +357,7 @@ class ImageLayouts : public ::testing::TestWithParam<LayoutCase> {};
 // Two 32-bit pixels (blue, green, red, alpha): (10, 20, 30, 40) and (255, 255, 255, 200).
 TEST_P(ImageLayouts, TwoPixels) {
     const LayoutCase& c = GetParam();
-    DibSpec dib;
+    DibFields dib;
     dib.bitCount = 32;
     dib.width = 2;
     addRow(dib.pixels, {10, 20, 30, 40, 255, 255, 255, 200});
@@ -415,7 +415,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<LayoutCase>& info) { return info.param.name; });
 
 TEST(ConvertFromDib, GrayFromPaletteWhiteIs254) {
-    DibSpec dib;
+    DibFields dib;
     dib.bitCount = 8;
     dib.clrUsed = 1;
     dib.table = {entry(255, 255, 255)};
@@ -426,7 +426,7 @@ TEST(ConvertFromDib, GrayFromPaletteWhiteIs254) {
 }
 
 TEST(ConvertFromDib, OneBitImageKeepsTheBitsBeyondTheBitmap) {
-    DibSpec dib;
+    DibFields dib;
     dib.width = 3;
     addRow(dib.pixels, {255, 255, 255, 0, 0, 0, 200, 200, 200});
     TestImage image(10, 1, 1, 0, IPL_DEPTH_1U, "G\0\0\0", 0, 0, 4, true, 1);
@@ -439,7 +439,7 @@ TEST(ConvertFromDib, OneBitImageKeepsTheBitsBeyondTheBitmap) {
 
 struct RefusalCase {
     const char* name;
-    void (*changeDib)(DibSpec&);
+    void (*changeDib)(DibFields&);
     void (*changeImage)(ImageHeader*);
     int status;
     const char* message;
@@ -451,7 +451,7 @@ class ConvertRefusal : public ::testing::TestWithParam<RefusalCase> {};
 TEST_P(ConvertRefusal, ReportsAndLeavesTheImageUntouched) {
     const RefusalCase& c = GetParam();
     ReportCapture capture;
-    DibSpec dib;
+    DibFields dib;
     dib.width = 2;
     dib.height = 2;
     addRow(dib.pixels, {1, 2, 3, 4, 5, 6});
@@ -473,7 +473,7 @@ TEST_P(ConvertRefusal, ReportsAndLeavesTheImageUntouched) {
     EXPECT_EQ(image.bytes(), before);
 }
 
-void keepDib(DibSpec&) {}
+void keepDib(DibFields&) {}
 void keepImage(ImageHeader*) {}
 
 INSTANTIATE_TEST_SUITE_P(
@@ -499,20 +499,20 @@ INSTANTIATE_TEST_SUITE_P(
                     "(image->imageSize <= 0)", 668},
         RefusalCase{"widthStep", keepDib, [](ImageHeader* i) { i->widthStep = 0; }, -5,
                     "(image->widthStep <= 0)", 669},
-        RefusalCase{"biSize", [](DibSpec& d) { d.headerSize = 108; }, keepImage, -5,
+        RefusalCase{"biSize", [](DibFields& d) { d.infoSize = 16; }, keepImage, -5,
                     "(dib->biSize != sizeof(BITMAPINFOHEADER))", 672},
-        RefusalCase{"planes", [](DibSpec& d) { d.planes = 2; }, keepImage, -5,
+        RefusalCase{"planes", [](DibFields& d) { d.planes = 2; }, keepImage, -5,
                     "(dib->biPlanes != 1)", 674},
-        RefusalCase{"compression", [](DibSpec& d) { d.compression = 4; }, keepImage, -5,
+        RefusalCase{"compression", [](DibFields& d) { d.compression = 4; }, keepImage, -5,
                     "(dib->biCompression != 0) && (dib->biCompression != 1) && "
                     "(dib->biCompression != 2) && (dib->biCompression != 3)",
                     676},
-        RefusalCase{"rle8Not8Bit", [](DibSpec& d) { d.compression = BI_RLE8; }, keepImage, -5,
+        RefusalCase{"rle8Not8Bit", [](DibFields& d) { d.compression = BI_RLE8; }, keepImage, -5,
                     "(dib->biBitCount != 8) && (dib->biCompression == 1)", 681},
-        RefusalCase{"rle4Not4Bit", [](DibSpec& d) { d.compression = BI_RLE4; }, keepImage, -5,
+        RefusalCase{"rle4Not4Bit", [](DibFields& d) { d.compression = BI_RLE4; }, keepImage, -5,
                     "(dib->biBitCount != 4) && (dib->biCompression == 2)", 683},
         RefusalCase{"rleTopDown",
-                    [](DibSpec& d) {
+                    [](DibFields& d) {
                         d.compression = BI_RLE8;
                         d.bitCount = 8;
                         d.height = -2;
@@ -521,36 +521,36 @@ INSTANTIATE_TEST_SUITE_P(
                     "(dib->biHeight < 0) && ( (dib->biCompression == 1) || "
                     "(dib->biCompression == 2) )",
                     685},
-        RefusalCase{"clrUsedHuge", [](DibSpec& d) { d.clrUsed = 0x8001; }, keepImage, -5,
+        RefusalCase{"clrUsedHuge", [](DibFields& d) { d.clrUsed = 0x8001; }, keepImage, -5,
                     "(dib->biClrUsed > 0x8000)", 690},
         RefusalCase{"clrUsedHugeBeforeBitCount",
-                    [](DibSpec& d) {
+                    [](DibFields& d) {
                         d.clrUsed = 0xFFFFFFFFu;
                         d.bitCount = 8;
                     },
                     keepImage, -5, "(dib->biClrUsed > 0x8000)", 690},
-        RefusalCase{"clrUsed8", [](DibSpec& d) {
+        RefusalCase{"clrUsed8", [](DibFields& d) {
                         d.bitCount = 8;
                         d.clrUsed = 257;
                     },
                     keepImage, -5, "( dib->biBitCount==8 && dib->biClrUsed>256 )", 691},
-        RefusalCase{"clrUsed4", [](DibSpec& d) {
+        RefusalCase{"clrUsed4", [](DibFields& d) {
                         d.bitCount = 4;
                         d.clrUsed = 17;
                     },
                     keepImage, -5, "( dib->biBitCount==4 && dib->biClrUsed>16 )", 693},
-        RefusalCase{"negativeWidth", [](DibSpec& d) { d.width = -2; }, keepImage, -5,
+        RefusalCase{"negativeWidth", [](DibFields& d) { d.width = -2; }, keepImage, -5,
                     "(dib->biWidth < 0)", 695},
-        RefusalCase{"tooWide", [](DibSpec& d) { d.width = 3; }, keepImage, -10,
+        RefusalCase{"tooWide", [](DibFields& d) { d.width = 3; }, keepImage, -10,
                     "Image size is too small", 704},
-        RefusalCase{"tooTall", [](DibSpec& d) { d.height = 3; }, keepImage, -10,
+        RefusalCase{"tooTall", [](DibFields& d) { d.height = 3; }, keepImage, -10,
                     "Image size is too small", 704},
-        RefusalCase{"tooTallTopDown", [](DibSpec& d) { d.height = -3; }, keepImage, -10,
+        RefusalCase{"tooTallTopDown", [](DibFields& d) { d.height = -3; }, keepImage, -10,
                     "Image size is too small", 704},
-        RefusalCase{"heightIntMin", [](DibSpec& d) { d.height = INT_MIN; }, keepImage, -10,
+        RefusalCase{"heightIntMin", [](DibFields& d) { d.height = INT_MIN; }, keepImage, -10,
                     "Image size is too small", 704},
-        RefusalCase{"bitCount2", [](DibSpec& d) { d.bitCount = 2; }, keepImage, -3, "", 994},
-        RefusalCase{"bitCount0", [](DibSpec& d) { d.bitCount = 0; }, keepImage, -3, "", 994},
+        RefusalCase{"bitCount2", [](DibFields& d) { d.bitCount = 2; }, keepImage, -3, "", 994},
+        RefusalCase{"bitCount0", [](DibFields& d) { d.bitCount = 0; }, keepImage, -3, "", 994},
         RefusalCase{"channelSeq", keepDib,
                     [](ImageHeader* i) { std::memcpy(i->channelSeq, "ARGB", 4); }, -14,
                     "image->channelSeq unsupport", 790},
@@ -565,14 +565,14 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"writerSigned8", keepDib, [](ImageHeader* i) { i->depth = IPL_DEPTH_8S; },
                     -3, "", 994},
         RefusalCase{"colourTablePastBlock",
-                    [](DibSpec& d) {
+                    [](DibFields& d) {
                         d.bitCount = 8;
                         d.clrUsed = 200;
                     },
                     keepImage, -5, "Colour table or bit-field masks extend past the bitmap block",
                     712},
         RefusalCase{"masksPastBlock",
-                    [](DibSpec& d) {
+                    [](DibFields& d) {
                         d.bitCount = 16;
                         d.compression = BI_BITFIELDS;
                         d.pixels.resize(8);
@@ -580,31 +580,31 @@ INSTANTIATE_TEST_SUITE_P(
                     keepImage, -5, "Colour table or bit-field masks extend past the bitmap block",
                     712},
         RefusalCase{"zeroMask16",
-                    [](DibSpec& d) {
+                    [](DibFields& d) {
                         d.bitCount = 16;
                         d.compression = BI_BITFIELDS;
                         d.table = {0xF800, 0, 0x001F};
                     },
                     keepImage, -5, "Bit-field bitmap with a colour mask of 0", 716},
         RefusalCase{"maskOnlyInHighWord16",
-                    [](DibSpec& d) {
+                    [](DibFields& d) {
                         d.bitCount = 16;
                         d.compression = BI_BITFIELDS;
                         d.table = {0xF800, 0x07E0, 0x10000};
                     },
                     keepImage, -5, "Bit-field bitmap with a colour mask of 0", 716},
         RefusalCase{"zeroMask32",
-                    [](DibSpec& d) {
+                    [](DibFields& d) {
                         d.bitCount = 32;
                         d.compression = BI_BITFIELDS;
                         d.table = {0, 0xFF00, 0xFF};
                         d.pixels.assign(16, 0);
                     },
                     keepImage, -5, "Bit-field bitmap with a colour mask of 0", 716},
-        RefusalCase{"rowsPastBlock", [](DibSpec& d) { d.pixels.resize(8 + 5); }, keepImage, -5,
+        RefusalCase{"rowsPastBlock", [](DibFields& d) { d.pixels.resize(8 + 5); }, keepImage, -5,
                     "Pixel rows extend past the bitmap block", 720},
         RefusalCase{"rowsPastBlockTopDown",
-                    [](DibSpec& d) {
+                    [](DibFields& d) {
                         d.height = -2;
                         d.pixels.resize(8 + 5);
                     },
@@ -614,16 +614,26 @@ INSTANTIATE_TEST_SUITE_P(
                     "image->imageSize is too small for the image geometry", 730}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
 
-TEST(ConvertFromDib, LastRowNeedsNoPaddingInsideTheBlock) {
-    DibSpec dib;
+TEST(ConvertFromDib, LastRowNeedsItsPaddingInsideTheBlock) {
+    DibFields dib;
     dib.width = 1;
     dib.height = 2;
     addRow(dib.pixels, {1, 2, 3});
-    dib.pixels.insert(dib.pixels.end(), {4, 5, 6}); // the last row without its padding byte
+    addRow(dib.pixels, {4, 5, 6});
     TestImage image(1, 2);
     convert(dib.build(), image.get());
     EXPECT_EQ(image.rgba(0, 0), (Rgba{6, 5, 4, 0}));
     EXPECT_EQ(image.rgba(0, 1), (Rgba{3, 2, 1, 0}));
+
+    ReportCapture capture;
+    dib.pixels.pop_back(); // the last row without its padding byte
+    TestImage refused(1, 2);
+    const Bytes before = refused.bytes();
+    convert(dib.build(), refused.get());
+    ASSERT_EQ(capture.all().size(), 1u);
+    EXPECT_EQ(capture.last().status, -5);
+    EXPECT_EQ(capture.last().line, 720);
+    EXPECT_EQ(refused.bytes(), before);
 }
 
 TEST(ConvertFromDib, NullArgumentsAreBothReported) {
@@ -637,7 +647,7 @@ TEST(ConvertFromDib, NullArgumentsAreBothReported) {
     EXPECT_EQ(capture.all()[1].status, -5);
 
     capture.reset();
-    DibSpec dib;
+    DibFields dib;
     addRow(dib.pixels, {1, 2, 3});
     const Bytes block = dib.build();
     iplConvertFromDIB(reinterpret_cast<const BITMAPINFOHEADER*>(block.data()),
@@ -648,7 +658,7 @@ TEST(ConvertFromDib, NullArgumentsAreBothReported) {
 
 TEST(ConvertFromDib, BlockShorterThanTheInfoHeaderIsRefusedBeforeReadingIt) {
     ReportCapture capture;
-    DibSpec dib;
+    DibFields dib;
     addRow(dib.pixels, {1, 2, 3});
     Bytes block = dib.build();
     block.resize(39);
@@ -665,7 +675,7 @@ TEST(ConvertFromDib, BlockShorterThanTheInfoHeaderIsRefusedBeforeReadingIt) {
 
 TEST(ConvertFromDib, NegativeStatusMakesItReturnWithoutReport) {
     ReportCapture capture;
-    DibSpec dib;
+    DibFields dib;
     addRow(dib.pixels, {1, 2, 3});
     TestImage image(1, 1);
     iplSetStatus(-4);
@@ -676,7 +686,7 @@ TEST(ConvertFromDib, NegativeStatusMakesItReturnWithoutReport) {
 
 TEST(ConvertFromDib, FailedAllocationOfTheImageIsReported) {
     ReportCapture capture;
-    DibSpec dib;
+    DibFields dib;
     addRow(dib.pixels, {1, 2, 3});
     TestImage image(1, 1, 4, 4, IPL_DEPTH_8U, "RGBA", 0, 0, 8, false);
     // Fields the allocation cannot honour: the pixel area does not fit 32 bits.
@@ -694,7 +704,7 @@ TEST(ConvertFromDib, FailedAllocationOfTheImageIsReported) {
 }
 
 TEST(ConvertFromDib, RefusalEndsTheProcessSilentlyInModeZero) {
-    DibSpec dib;
+    DibFields dib;
     dib.bitCount = 2;
     dib.pixels.assign(4, 0);
     const Bytes block = dib.build();

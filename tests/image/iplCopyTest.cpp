@@ -1,7 +1,7 @@
 // Image copy: processed channels, layouts, sizes, regions and refusals.
-#include "dibBuilder.h"
 #include "image/iplImage.h"
 #include "reportCapture.h"
+#include "testImage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Run-length compressed bitmaps (BI_RLE8, BI_RLE4) through the DIB conversion: decoding,
 // pixels left unset, and every refusal of the decoder.
-#include "dibBuilder.h"
 #include "image/iplImage.h"
 #include "reportCapture.h"
+#include "testImage.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@ namespace {
 
 using image_test::Bytes;
 using image_test::convert;
-using image_test::DibSpec;
+using image_test::DibFields;
 using image_test::entry;
 using image_test::ReportCapture;
 using image_test::TestImage;
@@ -24,8 +24,8 @@ using Rows = std::vector<std::vector<int>>;
 
 // A run-length bitmap whose palette maps index i to red i, so the image's red bytes show the
 // decoded indices. Unused image pixels start as 0xAB.
-DibSpec rleBitmap(std::uint32_t compression, int width, int height, const Bytes& data) {
-    DibSpec dib;
+DibFields rleBitmap(std::uint32_t compression, int width, int height, const Bytes& data) {
+    DibFields dib;
     dib.compression = compression;
     dib.bitCount = compression == BI_RLE8 ? 8 : 4;
     dib.width = width;
@@ -40,7 +40,7 @@ DibSpec rleBitmap(std::uint32_t compression, int width, int height, const Bytes&
 
 // Image rows top first, as picture rows: data row y is image row height - 1 - y.
 Rows decode(std::uint32_t compression, int width, int height, const Bytes& data) {
-    const DibSpec dib = rleBitmap(compression, width, height, data);
+    const DibFields dib = rleBitmap(compression, width, height, data);
     TestImage image(width, height);
     convert(dib.build(), image.get());
     Rows rows;
@@ -53,6 +53,55 @@ Rows decode(std::uint32_t compression, int width, int height, const Bytes& data)
     }
     return rows;
 }
+
+// Rows may run on into their padding (up to the padded row of 4 bytes, the extra pixels being
+// dropped), and an end of line may close a row early (the rest stays index 0).
+struct RowEndCase {
+    std::string name;
+    std::uint32_t compression;
+    int width;
+    int height;
+    Bytes data;
+    Rows rows; // picture rows, top first
+};
+
+class RleRowEnds : public ::testing::TestWithParam<RowEndCase> {};
+
+TEST_P(RleRowEnds, DecodeAsThePaddedRowAllows) {
+    const RowEndCase& c = GetParam();
+    EXPECT_EQ(decode(c.compression, c.width, c.height, c.data), c.rows);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RowEnds, RleRowEnds,
+    ::testing::Values(
+        RowEndCase{"rle8RunIntoPadding", BI_RLE8, 3, 1, {0x04, 0x06, 0x00, 0x01}, {{6, 6, 6}}},
+        RowEndCase{"rle8LiteralIntoPadding",
+                   BI_RLE8,
+                   2,
+                   2,
+                   {0x00, 0x04, 0x01, 0x02, 0x03, 0x04, 0x00, 0x00, 0x02, 0x05, 0x00, 0x01},
+                   {{5, 5}, {1, 2}}},
+        RowEndCase{"rle8EarlyEndOfLine",
+                   BI_RLE8,
+                   3,
+                   2,
+                   {0x02, 0x05, 0x00, 0x00, 0x03, 0x07, 0x00, 0x01},
+                   {{7, 7, 7}, {5, 5, 0}}},
+        RowEndCase{"rle8DeltaIntoPadding",
+                   BI_RLE8,
+                   2,
+                   2,
+                   {0x01, 0x03, 0x00, 0x02, 0x03, 0x00, 0x00, 0x00, 0x02, 0x04, 0x00, 0x01},
+                   {{4, 4}, {3, 0}}},
+        RowEndCase{"rle4RunIntoPadding", BI_RLE4, 3, 1, {0x08, 0x12, 0x00, 0x01}, {{1, 2, 1}}},
+        RowEndCase{"rle4EarlyEndOfLine",
+                   BI_RLE4,
+                   5,
+                   2,
+                   {0x02, 0x34, 0x00, 0x00, 0x05, 0x56, 0x00, 0x01},
+                   {{5, 6, 5, 6, 5}, {3, 4, 0, 0, 0}}}),
+    [](const ::testing::TestParamInfo<RowEndCase>& info) { return info.param.name; });
 
 TEST(Rle8, RunsEndOfLineAndEndOfBitmap) {
     const Rows rows =
@@ -135,7 +184,7 @@ class RleRefusals : public ::testing::TestWithParam<RleRefusal> {};
 TEST_P(RleRefusals, DecoderReportsThenConversionGivesUp) {
     const RleRefusal& c = GetParam();
     ReportCapture capture;
-    const DibSpec dib = rleBitmap(c.compression, c.width, c.height, c.data);
+    const DibFields dib = rleBitmap(c.compression, c.width, c.height, c.data);
     TestImage image(std::max(c.width, 1), std::max(c.height, 1));
     const Bytes before = image.bytes();
     convert(dib.build(), image.get());
@@ -153,12 +202,10 @@ TEST_P(RleRefusals, DecoderReportsThenConversionGivesUp) {
     EXPECT_EQ(image.bytes(), before);
 }
 
-const char* const kWidth8 = "Incorrect format of BI_RLE8 DIB (mismatch biWidth)";
 const char* const kHeight8 = "Incorrect format of BI_RLE8 DIB (mismatch biHeight)";
 const char* const kDelta8 = "Incorrect format of BI_RLE8 DIB (bad Delta command)";
 const char* const kPosition8 = "Incorrect format of BI_RLE8 DIB (mismatch biHeight or biWidth)";
 const char* const kEnd8 = "Incorrect format of BI_RLE8 DIB (data ends without end of bitmap)";
-const char* const kWidth4 = "Incorrect format of BI_RLE4 DIB (mismatch biWidth)";
 const char* const kHeight4 = "Incorrect format of BI_RLE4 DIB (mismatch biHeight)";
 const char* const kDelta4 = "Incorrect format of BI_RLE4 DIB (bad Delta command)";
 const char* const kPosition4 = "Incorrect format of BI_RLE4 DIB (mismatch biHeight or biWidth)";
@@ -184,14 +231,13 @@ INSTANTIATE_TEST_SUITE_P(
                    "Not enough memory to decompress BI_RLE8 DIB at DIB",
                    606},
         RleRefusal{
-            "rle8ShortLine", BI_RLE8, 3, 2, {0x02, 0x05, 0x00, 0x00, 0x00, 0x01}, -5, kWidth8, 632},
-        RleRefusal{
             "rle8EndTwoRowsEarly", BI_RLE8, 1, 2, {0x01, 0x01, 0x00, 0x01}, -5, kHeight8, 652},
-        RleRefusal{"rle8DeltaPastWidth", BI_RLE8, 2, 2, {0x00, 0x02, 0x03, 0x00}, -5, kDelta8, 667},
+        RleRefusal{
+            "rle8DeltaPastPaddedRow", BI_RLE8, 2, 2, {0x00, 0x02, 0x05, 0x00}, -5, kDelta8, 667},
         RleRefusal{
             "rle8DeltaPastHeight", BI_RLE8, 2, 2, {0x00, 0x02, 0x00, 0x03}, -5, kDelta8, 667},
         RleRefusal{
-            "rle8RunPastWidth", BI_RLE8, 2, 1, {0x03, 0x01, 0x00, 0x01}, -5, kPosition8, 696},
+            "rle8RunPastPaddedRow", BI_RLE8, 2, 1, {0x05, 0x01, 0x00, 0x01}, -5, kPosition8, 696},
         RleRefusal{"rle8RunBelowLastRow",
                    BI_RLE8,
                    1,
@@ -200,11 +246,11 @@ INSTANTIATE_TEST_SUITE_P(
                    -5,
                    kPosition8,
                    696},
-        RleRefusal{"rle8LiteralPastWidth",
+        RleRefusal{"rle8LiteralPastPaddedRow",
                    BI_RLE8,
                    2,
                    1,
-                   {0x00, 0x03, 0x01, 0x02, 0x03, 0x00},
+                   {0x00, 0x05, 0x01, 0x02, 0x03, 0x04, 0x05, 0x00},
                    -5,
                    kPosition8,
                    696},
@@ -229,20 +275,26 @@ INSTANTIATE_TEST_SUITE_P(
                    -4,
                    "Not enough memory to decompress BI_RLE4 DIB at DIB",
                    715},
-        RleRefusal{"rle4ShortLine", BI_RLE4, 3, 1, {0x02, 0x11, 0x00, 0x00}, -5, kWidth4, 764},
         RleRefusal{"rle4EndEarly", BI_RLE4, 1, 3, {0x01, 0x10, 0x00, 0x01}, -5, kHeight4, 785},
-        RleRefusal{"rle4DeltaPastWidth", BI_RLE4, 2, 1, {0x00, 0x02, 0x03, 0x00}, -5, kDelta4, 805},
         RleRefusal{
-            "rle4RunPastWidth", BI_RLE4, 2, 1, {0x03, 0x11, 0x00, 0x01}, -5, kPosition4, 848},
+            "rle4DeltaPastPaddedRow", BI_RLE4, 2, 1, {0x00, 0x02, 0x09, 0x00}, -5, kDelta4, 805},
         RleRefusal{
-            "rle4LiteralPastWidth", BI_RLE4, 2, 1, {0x00, 0x03, 0x12, 0x30}, -5, kPosition4, 848},
+            "rle4RunPastPaddedRow", BI_RLE4, 2, 1, {0x09, 0x11, 0x00, 0x01}, -5, kPosition4, 848},
+        RleRefusal{"rle4LiteralPastPaddedRow",
+                   BI_RLE4,
+                   2,
+                   1,
+                   {0x00, 0x09, 0x12, 0x34, 0x56, 0x78, 0x90, 0x00},
+                   -5,
+                   kPosition4,
+                   848},
         RleRefusal{"rle4NoEndOfBitmap", BI_RLE4, 2, 1, {0x02, 0x12, 0x00, 0x00}, -5, kEnd4, 852},
         RleRefusal{"rle4CutLiteral", BI_RLE4, 6, 1, {0x00, 0x05, 0x12, 0x34}, -5, kEnd4, 852}),
     [](const ::testing::TestParamInfo<RleRefusal>& info) { return info.param.name; });
 
 TEST(Rle, ColourTablePastTheBlockIsRefusedBeforeDecoding) {
     ReportCapture capture;
-    DibSpec dib = rleBitmap(BI_RLE8, 1, 1, {0x01, 0x00, 0x00, 0x01});
+    DibFields dib = rleBitmap(BI_RLE8, 1, 1, {0x01, 0x00, 0x00, 0x01});
     dib.table.resize(200); // the default table of 256 entries does not fit
     dib.pixels.clear();
     TestImage image(1, 1);

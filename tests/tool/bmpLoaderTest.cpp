@@ -3,9 +3,9 @@
 // bitmap extends past their end or whose size the image cannot hold.
 #include "tool/bmpLoader.h"
 
+#include "support/dibBuilder.h"
 #include "support/testFiles.h"
 #include "util/lastError.h"
-#include "vx2Image/dibBuilder.h"
 
 #include <array>
 #include <cstring>
@@ -17,7 +17,7 @@ namespace {
 using dib_builder::buildBmpFile;
 using dib_builder::buildDib;
 using dib_builder::Bytes;
-using dib_builder::DibSpec;
+using dib_builder::DibFields;
 using dib_builder::rows24;
 using dib_builder::solid24;
 using testing_support::putU16;
@@ -44,7 +44,7 @@ protected:
         writeFile(path, file);
         return loadBmpFile(path.c_str(), image);
     }
-    bool load(const DibSpec& spec) { return load(buildBmpFile(spec)); }
+    bool load(const DibFields& spec) { return load(buildBmpFile(spec)); }
 
     void expectFailure(const Bytes& file, int code, const std::string& text) {
         clearLastError();
@@ -63,7 +63,7 @@ protected:
 TEST_F(BmpLoaderTest, MissingFileReportsItsName) {
     const std::string missing = dir.file("no such.bmp");
     EXPECT_FALSE(loadBmpFile(missing.c_str(), image));
-    EXPECT_EQ(lastError().code, kBmpErrorCannotOpen);
+    EXPECT_EQ(lastError().code, kLastErrorOpen);
     EXPECT_EQ(std::string(lastError().message), missing);
 }
 
@@ -71,25 +71,25 @@ TEST_F(BmpLoaderTest, FileHeaderFailures) {
     const Bytes good = buildBmpFile(solid24(2, 2, 0x112233));
     Bytes notBm = good;
     notBm[1] = 'A';
-    expectFailure(notBm, kBmpErrorNotDib, "Image file is not a DIB, or cannot be read.");
+    expectFailure(notBm, kLastErrorSignature, "Image file is not a DIB, or cannot be read.");
     Bytes lowerCase = good;
     lowerCase[0] = 'b';
-    expectFailure(lowerCase, kBmpErrorNotDib, "Image file is not a DIB, or cannot be read.");
+    expectFailure(lowerCase, kLastErrorSignature, "Image file is not a DIB, or cannot be read.");
 
     // Shorter than the file header: nothing beyond what was read is looked at.
-    expectFailure(Bytes{}, kBmpErrorFileRead, "File read error.");
-    expectFailure(Bytes{'B', 'M'}, kBmpErrorFileRead, "File read error.");
-    expectFailure(Bytes(good.begin(), good.begin() + 13), kBmpErrorFileRead, "File read error.");
+    expectFailure(Bytes{}, kLastErrorRead, "File read error.");
+    expectFailure(Bytes{'B', 'M'}, kLastErrorRead, "File read error.");
+    expectFailure(Bytes(good.begin(), good.begin() + 13), kLastErrorRead, "File read error.");
 
     // A size field of 14 or less leaves no bitmap to read.
     for (std::uint32_t field : {14u, 13u, 0u, 0x80000000u, 0xFFFFFFFFu}) {
-        expectFailure(buildBmpFile(buildDib(solid24(2, 2, 0)), field), kBmpErrorMemory,
+        expectFailure(buildBmpFile(buildDib(solid24(2, 2, 0)), field), kLastErrorMemory,
                       "Memory allocation error.");
     }
     // A size field beyond the real file, however large, fails before any allocation.
     const Bytes dib = buildDib(solid24(2, 2, 0));
     for (std::uint32_t field : {static_cast<std::uint32_t>(14 + dib.size() + 1), 0x7FFFFFFFu}) {
-        expectFailure(buildBmpFile(dib, field), kBmpErrorFileRead, "File read error.");
+        expectFailure(buildBmpFile(dib, field), kLastErrorRead, "File read error.");
     }
 }
 
@@ -98,13 +98,13 @@ TEST_F(BmpLoaderTest, OnlyTheFirstErrorOfARunIsKept) {
     Bytes notBm = buildBmpFile(solid24(1, 1, 0));
     notBm[0] = 'X';
     EXPECT_FALSE(load(notBm));
-    EXPECT_EQ(lastError().code, kBmpErrorFileRead);
+    EXPECT_EQ(lastError().code, kLastErrorRead);
 }
 
 TEST_F(BmpLoaderTest, BytesAfterTheSizeFieldAreNeverRead) {
     // The size field covers the header and table only; the rows lie after it in the file.
     const Bytes dib = buildDib(solid24(2, 2, 0x445566));
-    expectFailure(buildBmpFile(dib, 14 + 40 + 8), kBmpErrorPastEnd,
+    expectFailure(buildBmpFile(dib, 14 + 40 + 8), kLastErrorPastEnd,
                   "Bitmap data extends past the end of the file.");
     // Extra bytes after a complete bitmap change nothing.
     clearLastError();
@@ -115,7 +115,7 @@ TEST_F(BmpLoaderTest, BytesAfterTheSizeFieldAreNeverRead) {
 }
 
 TEST_F(BmpLoaderTest, PixelOffsetFieldIsIgnored) {
-    DibSpec spec = solid24(1, 1, 0x0A0B0C);
+    DibFields spec = solid24(1, 1, 0x0A0B0C);
     Bytes file = buildBmpFile(buildDib(spec), {}, 500);
     ASSERT_TRUE(load(file));
     EXPECT_EQ(at(image, 0, 0), (Pixel{0x0A, 0x0B, 0x0C, 255}));
@@ -124,7 +124,7 @@ TEST_F(BmpLoaderTest, PixelOffsetFieldIsIgnored) {
 // ---- pixel formats and row order ------------------------------------------------------------
 
 TEST_F(BmpLoaderTest, TwentyFourBitRowsAreBottomUpAndOpaque) {
-    DibSpec spec;
+    DibFields spec;
     spec.width = 3;
     spec.height = 2;
     spec.pixels = rows24(3, {0x010203, 0x040506, 0x070809, 0x102030, 0x405060, 0x708090});
@@ -138,7 +138,7 @@ TEST_F(BmpLoaderTest, TwentyFourBitRowsAreBottomUpAndOpaque) {
 }
 
 TEST_F(BmpLoaderTest, TopDownBitmapLoadsTopRowFirst) {
-    DibSpec spec;
+    DibFields spec;
     spec.width = 1;
     spec.height = -3;
     spec.pixels = rows24(1, {0x010000, 0x020000, 0x030000});
@@ -150,7 +150,7 @@ TEST_F(BmpLoaderTest, TopDownBitmapLoadsTopRowFirst) {
 }
 
 TEST_F(BmpLoaderTest, OneBitPaletteIsMostSignificantBitFirst) {
-    DibSpec spec;
+    DibFields spec;
     spec.width = 9;
     spec.height = 1;
     spec.bitCount = 1;
@@ -165,7 +165,7 @@ TEST_F(BmpLoaderTest, OneBitPaletteIsMostSignificantBitFirst) {
 }
 
 TEST_F(BmpLoaderTest, FourBitPaletteIsHighNibbleFirst) {
-    DibSpec spec;
+    DibFields spec;
     spec.width = 3;
     spec.height = 1;
     spec.bitCount = 4;
@@ -179,7 +179,7 @@ TEST_F(BmpLoaderTest, FourBitPaletteIsHighNibbleFirst) {
 }
 
 TEST_F(BmpLoaderTest, EightBitTableDefaultsTo256Entries) {
-    DibSpec spec;
+    DibFields spec;
     spec.width = 2;
     spec.height = 1;
     spec.bitCount = 8;
@@ -193,7 +193,7 @@ TEST_F(BmpLoaderTest, EightBitTableDefaultsTo256Entries) {
 }
 
 TEST_F(BmpLoaderTest, PaletteAlphaIsKeptWhenAnyIsSet) {
-    DibSpec spec;
+    DibFields spec;
     spec.width = 2;
     spec.height = 1;
     spec.bitCount = 8;
@@ -206,7 +206,7 @@ TEST_F(BmpLoaderTest, PaletteAlphaIsKeptWhenAnyIsSet) {
 }
 
 TEST_F(BmpLoaderTest, TwentyFourBitTableEntriesAreSkipped) {
-    DibSpec spec = solid24(1, 1, 0x778899);
+    DibFields spec = solid24(1, 1, 0x778899);
     spec.clrUsed = 2;
     spec.table = {0xFFFFFF, 0xFFFFFF};
     ASSERT_TRUE(load(spec));
@@ -214,7 +214,7 @@ TEST_F(BmpLoaderTest, TwentyFourBitTableEntriesAreSkipped) {
 }
 
 TEST_F(BmpLoaderTest, SixteenBitFieldsAreShiftedToEightBits) {
-    DibSpec plain;
+    DibFields plain;
     plain.width = 3;
     plain.height = 1;
     plain.bitCount = 16;
@@ -228,7 +228,7 @@ TEST_F(BmpLoaderTest, SixteenBitFieldsAreShiftedToEightBits) {
     EXPECT_EQ(at(image, 1, 0), (Pixel{8, 8, 8, 255}));
     EXPECT_EQ(at(image, 2, 0), (Pixel{248, 0, 0, 255}));
 
-    DibSpec fields;
+    DibFields fields;
     fields.width = 2;
     fields.height = 1;
     fields.bitCount = 16;
@@ -243,7 +243,7 @@ TEST_F(BmpLoaderTest, SixteenBitFieldsAreShiftedToEightBits) {
 }
 
 TEST_F(BmpLoaderTest, ThirtyTwoBitAlphaFixUp) {
-    DibSpec spec;
+    DibFields spec;
     spec.width = 2;
     spec.height = 2;
     spec.bitCount = 32;
@@ -262,7 +262,7 @@ TEST_F(BmpLoaderTest, ThirtyTwoBitAlphaFixUp) {
 }
 
 TEST_F(BmpLoaderTest, ThirtyTwoBitFieldsWithSwappedMasks) {
-    DibSpec spec;
+    DibFields spec;
     spec.width = 1;
     spec.height = 1;
     spec.bitCount = 32;
@@ -274,7 +274,7 @@ TEST_F(BmpLoaderTest, ThirtyTwoBitFieldsWithSwappedMasks) {
 }
 
 TEST_F(BmpLoaderTest, RunLengthBitmapLoads) {
-    DibSpec spec;
+    DibFields spec;
     spec.width = 3;
     spec.height = 2;
     spec.bitCount = 8;
@@ -306,36 +306,36 @@ TEST_F(BmpLoaderTest, LoadingIntoASharedHandleLeavesTheOtherImage) {
 
 TEST_F(BmpLoaderTest, InfoHeaderPastTheEnd) {
     const Bytes dib = buildDib(solid24(1, 1, 0));
-    expectFailure(buildBmpFile(Bytes(dib.begin(), dib.begin() + 39)), kBmpErrorPastEnd,
+    expectFailure(buildBmpFile(Bytes(dib.begin(), dib.begin() + 39)), kLastErrorPastEnd,
                   "Bitmap data extends past the end of the file.");
-    DibSpec bigHeader = solid24(1, 1, 0);
+    DibFields bigHeader = solid24(1, 1, 0);
     bigHeader.infoSize = 0xFFFFFFF0u;
-    expectFailure(buildBmpFile(bigHeader), kBmpErrorPastEnd,
+    expectFailure(buildBmpFile(bigHeader), kLastErrorPastEnd,
                   "Bitmap data extends past the end of the file.");
 }
 
 TEST_F(BmpLoaderTest, ColourTableOrMasksPastTheEnd) {
-    DibSpec palette;
+    DibFields palette;
     palette.width = 1;
     palette.height = 1;
     palette.bitCount = 8;
     palette.table.assign(100, 0); // 256 entries expected
     palette.pixels = {0, 0, 0, 0};
-    expectFailure(buildBmpFile(palette), kBmpErrorPastEnd,
+    expectFailure(buildBmpFile(palette), kLastErrorPastEnd,
                   "Bitmap data extends past the end of the file.");
 
-    DibSpec hugeTable = solid24(1, 1, 0);
+    DibFields hugeTable = solid24(1, 1, 0);
     hugeTable.clrUsed = 0xFFFFFFFFu;
-    expectFailure(buildBmpFile(hugeTable), kBmpErrorPastEnd,
+    expectFailure(buildBmpFile(hugeTable), kLastErrorPastEnd,
                   "Bitmap data extends past the end of the file.");
 
-    DibSpec masks;
+    DibFields masks;
     masks.width = 1;
     masks.height = 1;
     masks.bitCount = 16;
     masks.compression = 3;
     masks.table = {0xF800, 0x07E0}; // the blue mask is missing
-    expectFailure(buildBmpFile(masks), kBmpErrorPastEnd,
+    expectFailure(buildBmpFile(masks), kLastErrorPastEnd,
                   "Bitmap data extends past the end of the file.");
 }
 
@@ -347,7 +347,7 @@ TEST_F(BmpLoaderTest, PixelRowsPastTheEnd) {
     };
     for (const Case c : {Case{1, 9, 3}, Case{4, 5, 2}, Case{8, 3, 4}, Case{16, 3, 3},
                          Case{24, 5, 5}, Case{32, 2, 2}, Case{24, 5, -5}}) {
-        DibSpec spec;
+        DibFields spec;
         spec.width = c.width;
         spec.height = c.height;
         spec.bitCount = c.bitCount;
@@ -356,19 +356,18 @@ TEST_F(BmpLoaderTest, PixelRowsPastTheEnd) {
         }
         const int rows = c.height < 0 ? -c.height : c.height;
         const int rowBytes = (c.width * c.bitCount + 31) / 32 * 4;
-        const int lastRowBytes = (c.width * c.bitCount + 7) / 8;
-        // Exactly enough: every row but the last padded, the last one without its padding.
-        spec.pixels.assign(static_cast<std::size_t>((rows - 1) * rowBytes + lastRowBytes), 0);
+        // Exactly enough: every row padded to 4 bytes, the last one included.
+        spec.pixels.assign(static_cast<std::size_t>(rows * rowBytes), 0);
         clearLastError();
         EXPECT_TRUE(load(spec)) << c.bitCount << " bits";
         spec.pixels.pop_back();
-        expectFailure(buildBmpFile(spec), kBmpErrorPastEnd,
+        expectFailure(buildBmpFile(spec), kLastErrorPastEnd,
                       "Bitmap data extends past the end of the file.");
     }
 }
 
 TEST_F(BmpLoaderTest, PaletteIndexBeyondTheBlockReadsBlack) {
-    DibSpec spec;
+    DibFields spec;
     spec.width = 1;
     spec.height = 1;
     spec.bitCount = 8;
@@ -388,7 +387,7 @@ TEST_F(BmpLoaderTest, ZeroWidthOrHeightGivesAnEmptyImage) {
         int expectedHeight;
     };
     for (const Case c : {Case{0, 5, 5}, Case{4, 0, 0}, Case{0, -7, 7}, Case{0, 0, 0}}) {
-        DibSpec spec;
+        DibFields spec;
         spec.width = c.width;
         spec.height = c.height;
         clearLastError();
@@ -407,16 +406,16 @@ TEST_F(BmpLoaderTest, UnsupportedDimensionsAreRefused) {
     };
     for (const Case c : {Case{-1, 1}, Case{INT32_MIN, 1}, Case{65536, 1}, Case{1, 65536},
                          Case{1, -65536}, Case{1, INT32_MIN}, Case{65535, 65535}}) {
-        DibSpec spec = solid24(1, 1, 0);
+        DibFields spec = solid24(1, 1, 0);
         spec.width = c.width;
         spec.height = c.height;
-        expectFailure(buildBmpFile(spec), kBmpErrorDimensions,
+        expectFailure(buildBmpFile(spec), kLastErrorDimensions,
                       "Bitmap dimensions are not supported.");
     }
 }
 
 TEST_F(BmpLoaderTest, LargestDimensionLoads) {
-    DibSpec spec;
+    DibFields spec;
     spec.width = 65535;
     spec.height = 1;
     spec.bitCount = 1;
@@ -434,10 +433,10 @@ void toStderr() {
 }
 
 TEST_F(BmpLoaderTest, LibraryRefusalsEndTheProcessWithStatusOneAndNoText) {
-    DibSpec twoBit = solid24(1, 1, 0);
+    DibFields twoBit = solid24(1, 1, 0);
     twoBit.bitCount = 2;
     twoBit.table = {0, 0, 0, 0};
-    DibSpec runLengthTopDown;
+    DibFields runLengthTopDown;
     runLengthTopDown.width = 1;
     runLengthTopDown.height = -1;
     runLengthTopDown.bitCount = 8;
@@ -445,12 +444,12 @@ TEST_F(BmpLoaderTest, LibraryRefusalsEndTheProcessWithStatusOneAndNoText) {
     runLengthTopDown.clrUsed = 1;
     runLengthTopDown.table = {0};
     runLengthTopDown.pixels = {1, 0, 0, 1};
-    DibSpec runOverrun = runLengthTopDown;
+    DibFields runOverrun = runLengthTopDown;
     runOverrun.height = 1;
     runOverrun.pixels = {1, 0}; // no end-of-bitmap code before the block ends
-    DibSpec planes = solid24(1, 1, 0);
+    DibFields planes = solid24(1, 1, 0);
     planes.planes = 2;
-    for (const DibSpec& spec : {twoBit, runLengthTopDown, runOverrun, planes}) {
+    for (const DibFields& spec : {twoBit, runLengthTopDown, runOverrun, planes}) {
         writeFile(path, buildBmpFile(spec));
         EXPECT_EXIT(
             {

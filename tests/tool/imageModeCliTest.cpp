@@ -1,9 +1,9 @@
 // The -i mode through the real binary: the order of its checks and their messages, the
 // decided treatment of truncated, top-down, empty and oversized bitmaps, library refusals,
 // and what is left on disk when the output cannot be written.
+#include "support/dibBuilder.h"
 #include "support/runProcess.h"
 #include "support/testFiles.h"
-#include "vx2Image/dibBuilder.h"
 
 #include <csignal>
 #include <filesystem>
@@ -14,7 +14,7 @@ namespace {
 
 using dib_builder::buildBmpFile;
 using dib_builder::Bytes;
-using dib_builder::DibSpec;
+using dib_builder::DibFields;
 using dib_builder::rows24;
 using dib_builder::solid24;
 using testing_support::fileExists;
@@ -25,7 +25,7 @@ using testing_support::writeFile;
 
 class ImageModeCliTest : public ::testing::Test {
 protected:
-    std::string bitmap(const std::string& name, const DibSpec& spec) {
+    std::string bitmap(const std::string& name, const DibFields& spec) {
         return bitmap(name, buildBmpFile(spec));
     }
     std::string bitmap(const std::string& name, const Bytes& bytes) {
@@ -33,12 +33,21 @@ protected:
         writeFile(path, bytes);
         return path;
     }
+    // `refused`: the bitmap whose load fails, which standard error names in its one line;
+    // empty when no load fails and standard error stays empty.
     void expectRun(const std::string& source, const std::string& finalImage, int status,
-                   const std::string& text) {
+                   const std::string& text, const std::string& refused = "") {
         const auto result = runQmjpeg({"-i", source, finalImage, output});
         EXPECT_EQ(result.exitStatus, status) << source << " / " << finalImage;
         EXPECT_EQ(result.output, text) << source << " / " << finalImage;
-        EXPECT_EQ(result.errors, "");
+        if (refused.empty()) {
+            EXPECT_EQ(result.errors, "");
+            return;
+        }
+        const std::string prefix = "qmjpeg: " + refused + ": ";
+        EXPECT_EQ(result.errors.rfind(prefix, 0), 0u) << result.errors;
+        EXPECT_GT(result.errors.size(), prefix.size() + 1) << result.errors;
+        EXPECT_EQ(result.errors.find('\n'), result.errors.size() - 1) << result.errors;
     }
 
     ScratchDir dir;
@@ -46,7 +55,7 @@ protected:
 };
 
 // A picture with some structure, so that the JPEG has real content.
-DibSpec gradient(int width, int height) {
+DibFields gradient(int width, int height) {
     std::vector<std::uint32_t> pixels;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
@@ -54,7 +63,7 @@ DibSpec gradient(int width, int height) {
                                                         ((x * y) & 0xFF) << 8 | ((y * 53) & 0xFF)));
         }
     }
-    DibSpec spec;
+    DibFields spec;
     spec.width = width;
     spec.height = height;
     spec.pixels = rows24(width, pixels);
@@ -64,29 +73,33 @@ DibSpec gradient(int width, int height) {
 TEST_F(ImageModeCliTest, LoadFailuresNameTheImage) {
     const std::string good = bitmap("good.bmp", solid24(4, 4, 0x808080));
     const std::string missing = dir.file("missing.bmp");
-    expectRun(missing, dir.file("missing-too.bmp"), 1, "Unable to load src image\n");
-    expectRun(good, missing, 1, "Unable to load final image\n");
+    expectRun(missing, dir.file("missing-too.bmp"), 1, "Unable to load src image\n", missing);
+    expectRun(good, missing, 1, "Unable to load final image\n", missing);
     Bytes notBmp = buildBmpFile(solid24(4, 4, 0));
     notBmp[1] = 'A';
-    expectRun(bitmap("notbmp.bmp", notBmp), good, 1, "Unable to load src image\n");
-    expectRun(good, bitmap("short.bmp", Bytes{'B', 'M', 1}), 1, "Unable to load final image\n");
+    expectRun(bitmap("notbmp.bmp", notBmp), good, 1, "Unable to load src image\n",
+              dir.file("notbmp.bmp"));
+    expectRun(good, bitmap("short.bmp", Bytes{'B', 'M', 1}), 1, "Unable to load final image\n",
+              dir.file("short.bmp"));
     EXPECT_FALSE(fileExists(output));
 }
 
 TEST_F(ImageModeCliTest, BitmapsExtendingPastTheirFileFailTheLoad) {
     const std::string good = bitmap("good.bmp", solid24(4, 4, 0x808080));
-    DibSpec truncatedRows = solid24(4, 4, 0x808080);
+    DibFields truncatedRows = solid24(4, 4, 0x808080);
     truncatedRows.pixels.resize(truncatedRows.pixels.size() - 1);
-    expectRun(bitmap("rows.bmp", truncatedRows), good, 1, "Unable to load src image\n");
-    DibSpec truncatedTable;
+    expectRun(bitmap("rows.bmp", truncatedRows), good, 1, "Unable to load src image\n",
+              dir.file("rows.bmp"));
+    DibFields truncatedTable;
     truncatedTable.width = 4;
     truncatedTable.height = 4;
     truncatedTable.bitCount = 8;
     truncatedTable.table.assign(16, 0); // 256 entries promised
-    expectRun(good, bitmap("table.bmp", truncatedTable), 1, "Unable to load final image\n");
+    expectRun(good, bitmap("table.bmp", truncatedTable), 1, "Unable to load final image\n",
+              dir.file("table.bmp"));
     const Bytes full = buildBmpFile(solid24(4, 4, 0));
     expectRun(bitmap("header.bmp", Bytes(full.begin(), full.begin() + 30)), good, 1,
-              "Unable to load src image\n");
+              "Unable to load src image\n", dir.file("header.bmp"));
     EXPECT_FALSE(fileExists(output));
 }
 
@@ -107,20 +120,23 @@ TEST_F(ImageModeCliTest, SizeChecksComeInOrder) {
 
 TEST_F(ImageModeCliTest, UnsupportedDimensionsFailTheLoad) {
     const std::string good = bitmap("good.bmp", solid24(1, 1, 0));
-    DibSpec negativeWidth = solid24(1, 1, 0);
+    DibFields negativeWidth = solid24(1, 1, 0);
     negativeWidth.width = -1;
-    expectRun(bitmap("neg.bmp", negativeWidth), good, 1, "Unable to load src image\n");
-    DibSpec tooWide = solid24(1, 1, 0);
+    expectRun(bitmap("neg.bmp", negativeWidth), good, 1, "Unable to load src image\n",
+              dir.file("neg.bmp"));
+    DibFields tooWide = solid24(1, 1, 0);
     tooWide.width = 70000;
-    expectRun(good, bitmap("wide.bmp", tooWide), 1, "Unable to load final image\n");
-    DibSpec tooTall = solid24(1, 1, 0);
+    expectRun(good, bitmap("wide.bmp", tooWide), 1, "Unable to load final image\n",
+              dir.file("wide.bmp"));
+    DibFields tooTall = solid24(1, 1, 0);
     tooTall.height = -70000;
-    expectRun(bitmap("tall.bmp", tooTall), good, 1, "Unable to load src image\n");
+    expectRun(bitmap("tall.bmp", tooTall), good, 1, "Unable to load src image\n",
+              dir.file("tall.bmp"));
 }
 
 TEST_F(ImageModeCliTest, TopDownAndBottomUpBitmapsOfOnePictureMatch) {
-    DibSpec bottomUp = gradient(9, 5);
-    DibSpec topDown = bottomUp;
+    DibFields bottomUp = gradient(9, 5);
+    DibFields topDown = bottomUp;
     topDown.height = -5;
     topDown.pixels.clear();
     const std::size_t rowBytes = bottomUp.pixels.size() / 5;
@@ -139,20 +155,20 @@ TEST_F(ImageModeCliTest, TopDownAndBottomUpBitmapsOfOnePictureMatch) {
     EXPECT_EQ(mixed.output, "");
     EXPECT_EQ(readFile(mixedOutput), readFile(output));
     // Rows in the wrong order would not: the picture is not symmetric.
-    DibSpec flipped = topDown;
+    DibFields flipped = topDown;
     flipped.height = 5;
     const std::string flippedOutput = dir.file("flipped.jpg");
     runQmjpeg({"-i", bitmap("flip.bmp", flipped), bottomUpFile, flippedOutput});
     EXPECT_NE(readFile(flippedOutput), readFile(output));
 }
 
-TEST_F(ImageModeCliTest, LibraryRefusalEndsWithStatusOneAndNoText) {
+TEST_F(ImageModeCliTest, LibraryRefusalEndsWithStatusOneAndOnlyItsReason) {
     const std::string good = bitmap("good.bmp", solid24(1, 1, 0));
-    DibSpec twoBit = solid24(1, 1, 0);
+    DibFields twoBit = solid24(1, 1, 0);
     twoBit.bitCount = 2;
     twoBit.table = {0, 0, 0, 0};
-    expectRun(bitmap("twobit.bmp", twoBit), good, 1, "");
-    DibSpec runLengthTopDown;
+    expectRun(bitmap("twobit.bmp", twoBit), good, 1, "", dir.file("twobit.bmp"));
+    DibFields runLengthTopDown;
     runLengthTopDown.width = 1;
     runLengthTopDown.height = -1;
     runLengthTopDown.bitCount = 8;
@@ -160,7 +176,7 @@ TEST_F(ImageModeCliTest, LibraryRefusalEndsWithStatusOneAndNoText) {
     runLengthTopDown.clrUsed = 1;
     runLengthTopDown.table = {0};
     runLengthTopDown.pixels = {1, 0, 0, 1};
-    expectRun(good, bitmap("rletd.bmp", runLengthTopDown), 1, "");
+    expectRun(good, bitmap("rletd.bmp", runLengthTopDown), 1, "", dir.file("rletd.bmp"));
     EXPECT_FALSE(fileExists(output));
 }
 

@@ -1,10 +1,10 @@
 // Whole-program fault handling of the -i mode: unusable bitmaps (source or final) and unusable
 // outputs end with the documented message and status 1, leave nothing behind that the failed
 // run wrote, and leave an existing output file alone when the run fails before encoding.
+#include "support/dibBuilder.h"
 #include "support/faultInputs.h"
 #include "support/runProcess.h"
 #include "support/testFiles.h"
-#include "vx2Image/dibBuilder.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

@@ -3,10 +3,10 @@
 // does not load, an interruption), with no temporary file left behind; and the output may be
 // one of the run's own inputs.
 #include "model/qmFileBuilder.h"
+#include "support/dibBuilder.h"
 #include "support/faultInputs.h"
 #include "support/runProcess.h"
 #include "support/testFiles.h"
-#include "vx2Image/dibBuilder.h"
 
 #include <chrono>
 #include <csignal>
@@ -32,7 +32,7 @@ const Bytes kOldOutput{'o', 'l', 'd', ' ', 'o', 'u', 't', 'p', 'u', 't'};
 
 // A 24-bit bitmap of noise: it compresses badly, so its JPEG is large.
 Bytes noiseBitmap(int width, int height, std::uint32_t seed) {
-    dib_builder::DibSpec spec;
+    dib_builder::DibFields spec;
     spec.width = width;
     spec.height = height;
     const std::size_t rowBytes = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};

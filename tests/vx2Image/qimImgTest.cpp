@@ -3,8 +3,10 @@
 // wrapper's assertion reports.
 #include "vx2Image/QimImg.h"
 
+#include "failingAllocation.h"
 #include "image/iplImage.h"
-#include "vx2Image/dibBuilder.h"
+#include "support/dibBuilder.h"
+#include "util/byteOrder.h"
 
 #include <array>
 #include <cstring>
@@ -15,7 +17,7 @@ namespace {
 
 using dib_builder::buildDib;
 using dib_builder::Bytes;
-using dib_builder::DibSpec;
+using dib_builder::DibFields;
 using dib_builder::rows24;
 using dib_builder::solid24;
 
@@ -269,7 +271,7 @@ TEST(QimImgSharing, CreateOnSharedHandleLeavesTheOtherImage) {
 // ---- fromDib / toDib ---------------------------------------------------------------------------
 
 TEST(QimImgFromDib, BottomUpRowsLandTopRowFirst) {
-    DibSpec spec;
+    DibFields spec;
     spec.width = 2;
     spec.height = 2;
     // Stored bottom row first.
@@ -287,7 +289,7 @@ TEST(QimImgFromDib, BottomUpRowsLandTopRowFirst) {
 }
 
 TEST(QimImgFromDib, TopDownRowsLoadWithTheAbsoluteHeight) {
-    DibSpec spec;
+    DibFields spec;
     spec.width = 2;
     spec.height = -3;
     spec.pixels = rows24(2, {0x010101, 0x020202, 0x030303, 0x040404, 0x050505, 0x060606});
@@ -310,7 +312,7 @@ TEST(QimImgFromDib, SizesItCannotHoldAreRefusedWithoutAssertion) {
     for (const Case c :
          {Case{0, 1}, Case{1, 0}, Case{-1, 1}, Case{65536, 1}, Case{1, 65536}, Case{1, -65536},
           Case{1, INT32_MIN}, Case{INT32_MIN, 1}, Case{65535, 65535}}) {
-        DibSpec spec = solid24(1, 1, 0);
+        DibFields spec = solid24(1, 1, 0);
         spec.width = c.width;
         spec.height = c.height;
         const Bytes dib = buildDib(spec);
@@ -377,8 +379,9 @@ TEST(QimImgToDib, RgbaRoundTripKeepsEveryByte) {
     fillPattern(a, 9);
     BITMAPINFOHEADER* dib = a.toDib();
     ASSERT_NE(dib, nullptr);
-    EXPECT_EQ(dib->biBitCount, 32);
-    EXPECT_EQ(dib->biHeight, 2); // bottom-up
+    const auto* header = reinterpret_cast<const std::uint8_t*>(dib);
+    EXPECT_EQ(loadLe16(header + 14), 32u); // bit count
+    EXPECT_EQ(loadLeI32(header + 8), 2);   // height: bottom-up
     QimImgT<Rgba8> b;
     b.create(0, 0, false, false, 0.0);
     ASSERT_TRUE(b.fromDib(dib, 40 + 3 * 4 * 2));
@@ -392,9 +395,9 @@ TEST(QimImgToDib, GreyExportsAPaletteBitmap) {
     fillPattern(a, 20);
     BITMAPINFOHEADER* dib = a.toDib();
     ASSERT_NE(dib, nullptr);
-    EXPECT_EQ(dib->biBitCount, 8);
-    EXPECT_EQ(dib->biClrUsed, 256u);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(dib);
+    EXPECT_EQ(loadLe16(bytes + 14), 8u);              // bit count
+    EXPECT_EQ(loadLe32(bytes + 32), 256u);            // colours used
     EXPECT_EQ(bytes[40 + 4 * 200], 200);              // table entry 200 is grey 200
     EXPECT_EQ(bytes[40 + 1024 + 8], grayAt(a, 0, 0)); // second stored row is image row 0
     iplAlignedFree(dib);
@@ -405,7 +408,7 @@ TEST(QimImgToDib, GreyExportsAPaletteBitmap) {
 // ---- handles without a body ---------------------------------------------------------------------
 
 TEST(QimImgNoBody, HandleWithoutBodyReadsAsEmpty) {
-    failNextQimImgBodyAllocations(1);
+    failNextNoThrowAllocations(1);
     QimImgT<Rgba8> image;
     EXPECT_FALSE(image.hasBody());
     EXPECT_EQ(image.width(), 0);
@@ -426,11 +429,11 @@ TEST(QimImgNoBody, HandleWithoutBodyReadsAsEmpty) {
 
 TEST(QimImgNoBody, FromDibGetsABodyOrFails) {
     const Bytes dib = buildDib(solid24(2, 2, 0x808080));
-    failNextQimImgBodyAllocations(1);
+    failNextNoThrowAllocations(1);
     QimImgT<Rgba8> image;
-    failNextQimImgBodyAllocations(1);
+    failNextNoThrowAllocations(1);
     EXPECT_FALSE(image.fromDib(asDib(dib), sizeOf(dib)));
-    failNextQimImgBodyAllocations(0);
+    failNextNoThrowAllocations(0);
     EXPECT_TRUE(image.fromDib(asDib(dib), sizeOf(dib)));
     EXPECT_EQ(image.width(), 2);
 }
@@ -439,7 +442,7 @@ TEST(QimImgNoBody, FailedUnshareLeavesTheOtherHandleIntact) {
     QimImgT<Rgba8> a;
     a.create(2, 2, true, true, 12.0);
     QimImgT<Rgba8> b(a);
-    failNextQimImgBodyAllocations(1);
+    failNextNoThrowAllocations(1);
     EXPECT_EQ(b.unshare(), nullptr);
     EXPECT_FALSE(b.hasBody());
     EXPECT_EQ(a.useCount(), 1);
@@ -452,7 +455,7 @@ TEST(QimImgNoBody, FailedResetOfSharedBodyLeavesHandleWithoutBody) {
     QimImgT<Rgba8> a;
     a.create(2, 2, true, false, 0.0);
     QimImgT<Rgba8> b(a);
-    failNextQimImgBodyAllocations(1);
+    failNextNoThrowAllocations(1);
     b.resetBody();
     EXPECT_FALSE(b.hasBody());
     EXPECT_TRUE(a.hasPixels());
@@ -499,7 +502,7 @@ TEST(QimImgDeathTest, CreateWithoutAnyBodyReportsAllocationError) {
     EXPECT_EXIT(
         {
             toStderr();
-            failNextQimImgBodyAllocations(2);
+            failNextNoThrowAllocations(2);
             QimImgT<Rgba8> image;
             image.create(4, 4, true, false, 0.0);
         },
