@@ -5,10 +5,12 @@ BENCH_BUILD ?= build-bench
 FUZZ_BUILD  ?= build-fuzz
 JOBS        ?= 2
 FUZZ_SECONDS ?= 60
+WIN32_BUILD ?= build-win32
+WIN64_BUILD ?= build-win64
 
 PREFIX      ?= /usr/local
 
-.PHONY: all build tool run test test-asan install package bench fuzz format clean
+.PHONY: all build tool run test test-asan install package bench fuzz windows cross-check format clean
 
 all: build
 
@@ -62,8 +64,25 @@ fuzz:
 	@tools/ensure-deps.sh build fuzz
 	FUZZ_BUILD=$(FUZZ_BUILD) JOBS=$(JOBS) tools/run-fuzzers.sh $(FUZZ_SECONDS)
 
+# The Windows executables, 32-bit and 64-bit, cross-built with mingw-w64 and statically linked.
+windows:
+	@tools/ensure-deps.sh build windows
+	cmake -S . -B $(WIN32_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMJPEG_TESTS=OFF \
+		-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+	cmake --build $(WIN32_BUILD) -j $(JOBS) --target qmjpeg
+	cmake -S . -B $(WIN64_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQMJPEG_TESTS=OFF \
+		-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+	cmake --build $(WIN64_BUILD) -j $(JOBS) --target qmjpeg
+	@ls -l $(WIN32_BUILD)/qmjpeg.exe $(WIN64_BUILD)/qmjpeg.exe
+
+# Windows under Wine, aarch64, s390x and i686 Linux under qemu, against the native build.
+cross-check:
+	@tools/ensure-deps.sh build windows wine cross
+	BUILD=$(BUILD) JOBS=$(JOBS) tools/cross-check.sh
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) out
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) out $(WIN32_BUILD) $(WIN64_BUILD) \
+		build-aarch64 build-s390x build-i686

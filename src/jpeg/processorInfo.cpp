@@ -3,6 +3,10 @@
 
 #include <cstdlib>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #if defined(__i386__) || defined(__x86_64__)
 #include <cpuid.h>
 #endif
@@ -99,12 +103,84 @@ std::optional<int> parseProcessorClassOverride(const char* text) {
     return value;
 }
 
-int decideProcessorClass(const CpuidLeaves& leaves, const char* overrideText) {
-    if (const std::optional<int> forced = parseProcessorClassOverride(overrideText)) {
+std::optional<int> processorClassFromRegistryValue(std::uint32_t value) {
+    const auto number = static_cast<std::int32_t>(value);
+    if (number < 0 || number > 6) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+int decideProcessorClass(const CpuidLeaves& leaves, std::optional<int> forced) {
+    if (forced) {
         return *forced;
     }
     return processorClassFromInfo(processorInfoFromCpuid(leaves));
 }
+
+int decideProcessorClass(const CpuidLeaves& leaves, const char* overrideText) {
+    return decideProcessorClass(leaves, parseProcessorClassOverride(overrideText));
+}
+
+#if defined(_WIN32)
+
+namespace {
+
+// GetProcAddress gives a generic function pointer; the detour through void* keeps GCC's
+// function-cast warning quiet for this intended conversion.
+template <typename Function> Function lookUp(HMODULE library, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+}
+
+} // namespace
+
+// The registry library is loaded at run time and its three functions resolved; a missing
+// library or function skips the override. Both builds read the 32-bit view of the key, where a
+// 32-bit installer and the 32-bit build see it, so one setting serves both executables.
+std::optional<int> platformProcessorClassOverride() {
+    using OpenKey = LONG(WINAPI*)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY);
+    using QueryValue = LONG(WINAPI*)(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
+    using CloseKey = LONG(WINAPI*)(HKEY);
+    struct Library {
+        HMODULE handle = LoadLibraryA("advapi32");
+        ~Library() {
+            if (handle != nullptr) {
+                FreeLibrary(handle);
+            }
+        }
+    } library;
+    if (library.handle == nullptr) {
+        return std::nullopt;
+    }
+    const auto openKey = lookUp<OpenKey>(library.handle, "RegOpenKeyExA");
+    const auto queryValue = lookUp<QueryValue>(library.handle, "RegQueryValueExA");
+    const auto closeKey = lookUp<CloseKey>(library.handle, "RegCloseKey");
+    if (openKey == nullptr || queryValue == nullptr || closeKey == nullptr) {
+        return std::nullopt;
+    }
+    HKEY key = nullptr;
+    if (openKey(HKEY_LOCAL_MACHINE, kProcessorClassRegistryKey, 0,
+                KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    const LONG status = queryValue(key, kProcessorClassRegistryValue, nullptr, nullptr,
+                                   reinterpret_cast<LPBYTE>(&value), &size);
+    closeKey(key);
+    if (status != ERROR_SUCCESS || size != sizeof value) {
+        return std::nullopt;
+    }
+    return processorClassFromRegistryValue(value);
+}
+
+#else
+
+std::optional<int> platformProcessorClassOverride() {
+    return parseProcessorClassOverride(std::getenv(kProcessorClassVariable));
+}
+
+#endif
 
 const ProcessorInfo& processorInfo() {
     return gProcessorInfo;
@@ -113,5 +189,5 @@ const ProcessorInfo& processorInfo() {
 int detectProcessorClass() {
     const CpuidLeaves leaves = readCpuidLeaves();
     gProcessorInfo = processorInfoFromCpuid(leaves);
-    return decideProcessorClass(leaves, std::getenv(kProcessorClassVariable));
+    return decideProcessorClass(leaves, platformProcessorClassOverride());
 }

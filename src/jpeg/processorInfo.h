@@ -31,8 +31,13 @@ constexpr std::uint32_t kFeatureMmx = 1u << 23;
 constexpr std::uint32_t kFeatureSse = 1u << 25;
 constexpr std::uint32_t kFeatureSse2 = 1u << 26;
 
-// Environment variable that forces the processor class (an integer 0 to 6).
+// Environment variable that forces the processor class (an integer 0 to 6) off Windows.
 constexpr const char* kProcessorClassVariable = "QMJPEG_USECPU";
+
+// Registry key (under the local-machine root) and 32-bit value that force the processor class
+// on Windows.
+constexpr const char* kProcessorClassRegistryKey = "Software\\Dodov Corporation\\VIDidur\\RADuz";
+constexpr const char* kProcessorClassRegistryValue = "USECPU";
 
 // Runs CPUID leaves 0 and 1 (leaf 1 only when leaf 0 reports it); not available off x86.
 CpuidLeaves readCpuidLeaves();
@@ -47,12 +52,21 @@ int processorClassFromInfo(const ProcessorInfo& info);
 // (empty, signs, blanks, other characters, larger values) gives nothing.
 std::optional<int> parseProcessorClassOverride(const char* text);
 
+// The registry value as a class: 0 to 6 as they are; anything else (read as a signed 32-bit
+// number, so 0xFFFFFFFF is -1) gives nothing.
+std::optional<int> processorClassFromRegistryValue(std::uint32_t value);
+
 // The class decision: the override when it is valid, otherwise the class of the processor.
+int decideProcessorClass(const CpuidLeaves& leaves, std::optional<int> forced);
 int decideProcessorClass(const CpuidLeaves& leaves, const char* overrideText);
+
+// This platform's override: the registry value on Windows (the environment is not read
+// there), the environment variable elsewhere. Nothing when absent or out of range.
+std::optional<int> platformProcessorClassOverride();
 
 // The process-wide processor information, refreshed by detectProcessorClass.
 const ProcessorInfo& processorInfo();
 
 // Refreshes the processor information and decides the class for this machine, with the
-// override taken from the environment.
+// platform's override.
 int detectProcessorClass();

@@ -4,6 +4,7 @@
 #include "image/iplImage.h"
 #include "util/byteOrder.h"
 #include "util/lastError.h"
+#include "util/platformFile.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -163,7 +164,7 @@ bool makeOpaqueWithoutAlpha(QimImgT<Rgba8>& image) {
 
 bool loadBmpFile(const char* fileName, QimImgT<Rgba8>& image, std::string* reason) {
     const Failure fail(reason);
-    std::ifstream in(fileName, std::ios::binary);
+    std::ifstream in(platform::streamPath(fileName), std::ios::binary);
     if (!in) {
         return fail(kLastErrorOpen, fileName,
                     std::string("cannot open the file (") + std::strerror(errno) + ")");

@@ -1,12 +1,14 @@
 // Entry point: chooses the mode from the command line and turns every failure that reaches it
 // into its message on standard output and exit status 1.
 #include "tool/modes.h"
+#include "util/commandLine.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -15,10 +17,10 @@ void writeText(const std::string& text) {
     std::fflush(stdout);
 }
 
-void run(int argc, char** argv) {
-    const std::string usage = std::string(argc > 0 && argv[0] != nullptr ? argv[0] : "") +
+void run(const std::vector<std::string>& argv) {
+    const std::string usage = (argv.empty() ? std::string() : argv[0]) +
                               " <-f <qmFile>.qm | -i <srcImg>.bmp <finalImg>.bmp> <output>.jpg\n";
-    const int arguments = argc - 1;
+    const int arguments = static_cast<int>(argv.size()) - 1;
     if (arguments < 3) {
         throw std::runtime_error(usage);
     }
@@ -39,7 +41,7 @@ void run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     try {
-        run(argc, argv);
+        run(utf8Arguments(argc, argv));
     } catch (const std::exception& error) {
         writeText(error.what());
         std::exit(1);

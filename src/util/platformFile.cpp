@@ -171,6 +171,10 @@ void installCleanup() {
 
 } // namespace
 
+std::filesystem::path streamPath(const std::string& path) {
+    return std::filesystem::path(toWide(path));
+}
+
 std::FILE* openStream(const std::string& path, const char* mode) {
     const std::wstring wide = toWide(path);
     std::wstring wideMode;
@@ -395,6 +399,10 @@ bool startsWith(const std::string& text, const char* prefix) {
 }
 
 } // namespace
+
+std::filesystem::path streamPath(const std::string& path) {
+    return std::filesystem::path(path);
+}
 
 std::FILE* openStream(const std::string& path, const char* mode) {
     return std::fopen(path.c_str(), mode);

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace platform {
@@ -34,6 +35,9 @@ struct FileFacts {
 
 // A buffered standard stream; `mode` is "rb" or "wb" (binary everywhere). Null on failure.
 std::FILE* openStream(const std::string& path, const char* mode);
+// The path as the standard library's file streams take it (wide characters on Windows), so
+// that std::ifstream opens UTF-8 names too.
+std::filesystem::path streamPath(const std::string& path);
 // Facts about an open stream (kind and size); false when they cannot be had.
 bool streamFacts(std::FILE* stream, FileFacts& facts);
 

@@ -117,6 +117,30 @@ TEST(ProcessorClassOverride, WinsOverTheProcessorWhenValid) {
     EXPECT_EQ(decideProcessorClass(leavesFor(5, 0), "1x"), 1);
 }
 
+TEST(ProcessorClassOverride, RegistryValuesOutsideZeroToSixAreIgnored) {
+    struct RegistryCase {
+        std::uint32_t value;
+        std::optional<int> forced;
+    };
+    const RegistryCase cases[] = {
+        {0, 0},
+        {3, 3},
+        {6, 6},
+        {7, std::nullopt},
+        {0xFFFFFFFFu, std::nullopt},
+        {0x80000000u, std::nullopt},
+        {0x100u, std::nullopt},
+        {0x00000103u, std::nullopt},
+    };
+    const CpuidLeaves modern = leavesFor(15, kMmx | kSse | kSse2);
+    for (const RegistryCase& c : cases) {
+        EXPECT_EQ(processorClassFromRegistryValue(c.value), c.forced) << c.value;
+        EXPECT_EQ(decideProcessorClass(modern, processorClassFromRegistryValue(c.value)),
+                  c.forced.value_or(6))
+            << c.value;
+    }
+}
+
 TEST(ProcessorClassOverride, EnvironmentVariableReachesJpegInitialize) {
     const int natural = decideProcessorClass(readCpuidLeaves(), nullptr);
     for (const char* value : {"0", "2", "3", "6"}) {

@@ -1,7 +1,9 @@
 // Runs a program as a child process and collects its standard output and exit status.
 #pragma once
 
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +16,47 @@ struct ProcessResult {
     std::string output;  // everything the child wrote to standard output
     std::string errors;  // everything it wrote to standard error
 };
+
+// Cross builds run the target's executable through their emulator, QMJPEG_EMULATOR (words
+// joined by '|', empty natively). These are its words.
+inline std::vector<std::string> emulatorWords() {
+    std::vector<std::string> words;
+    const std::string emulator = QMJPEG_EMULATOR;
+    for (std::size_t start = 0; start < emulator.size();) {
+        const std::size_t end = std::min(emulator.find('|', start), emulator.size());
+        words.push_back(emulator.substr(start, end - start));
+        start = end + 1;
+    }
+    return words;
+}
+
+// Replaces the (child) process with `program`, argv[0] exactly as given. The built qmjpeg runs
+// through the emulator of a cross build; qemu's -0 option keeps the given argv[0] for it.
+[[noreturn]] inline void execTarget(const std::string& program,
+                                    const std::vector<std::string>& argv) {
+    std::vector<std::string> command;
+    if (program == QMJPEG_BINARY) {
+        command = emulatorWords();
+    }
+    std::string path = program;
+    if (!command.empty()) {
+        path = command.front();
+        if (command.front().find("qemu-") != std::string::npos && !argv.empty()) {
+            command.insert(command.end(), {"-0", argv.front()});
+        }
+        command.push_back(program);
+        command.insert(command.end(), argv.begin() + (argv.empty() ? 0 : 1), argv.end());
+    } else {
+        command = argv;
+    }
+    std::vector<char*> raw;
+    for (auto& a : command) {
+        raw.push_back(a.data());
+    }
+    raw.push_back(nullptr);
+    ::execv(path.c_str(), raw.data());
+    ::_exit(127);
+}
 
 inline std::string drain(int fd) {
     std::string text;
@@ -47,13 +90,7 @@ inline ProcessResult runProcess(const std::string& program, const std::vector<st
         ::close(outPipe[1]);
         ::close(errPipe[0]);
         ::close(errPipe[1]);
-        std::vector<char*> args;
-        for (const auto& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        ::execv(program.c_str(), args.data());
-        ::_exit(127);
+        execTarget(program, argv);
     }
     ::close(outPipe[1]);
     ::close(errPipe[1]);
@@ -105,13 +142,7 @@ inline ProcessResult runQmjpegAsUser(uid_t uid, gid_t gid, const std::vector<std
         }
         std::vector<std::string> argv{QMJPEG_BINARY};
         argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<char*> raw;
-        for (const auto& a : argv) {
-            raw.push_back(const_cast<char*>(a.c_str()));
-        }
-        raw.push_back(nullptr);
-        ::execv(QMJPEG_BINARY, raw.data());
-        ::_exit(127);
+        execTarget(QMJPEG_BINARY, argv);
     }
     ::close(outPipe[1]);
     result.output = drain(outPipe[0]);

@@ -65,9 +65,13 @@ TEST(ModelInputStreamTest, ModelThroughStandardInputLoads) {
     const std::string model = dir.file("model.qm");
     const std::string output = dir.file("out.jpg");
     writeFile(model, modelWithImage());
+    std::string emulator; // the cross build's emulator, if any, runs the binary in the pipe
+    for (const std::string& word : testing_support::emulatorWords()) {
+        emulator += "'" + word + "' ";
+    }
     const auto result = testing_support::runProcess(
-        "/bin/sh", {"sh", "-c", "cat \"$1\" | \"$2\" -f /dev/stdin \"$3\"", "sh", model,
-                    QMJPEG_BINARY, output});
+        "/bin/sh", {"sh", "-c", "cat \"$1\" | " + emulator + "\"$2\" -f /dev/stdin \"$3\"", "sh",
+                    model, QMJPEG_BINARY, output});
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.output, "");
     EXPECT_EQ(readFile(output), Bytes(3000, 0x5A));

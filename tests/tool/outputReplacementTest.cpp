@@ -348,9 +348,8 @@ TEST_P(OutputInterruptTest, RemovesTheTemporaryFileAndEndsByTheSignal) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         ::setenv("QMJPEG_USECPU", "0", 1); // the slower plain set widens the window
-        ::execl(QMJPEG_BINARY, QMJPEG_BINARY, "-i", source.c_str(), finalImage.c_str(),
-                output.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
+        testing_support::execTarget(QMJPEG_BINARY,
+                                    {QMJPEG_BINARY, "-i", source, finalImage, output});
     }
     bool sent = false;
     int status = 0;

@@ -1,0 +1,16 @@
+# Shared part of the mingw-w64 toolchains: the -posix compilers (std::thread), a statically
+# linked executable that needs no runtime DLLs, and Wine to run it on the build machine.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_C_COMPILER ${QMJPEG_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QMJPEG_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${QMJPEG_MINGW_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${QMJPEG_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+find_program(QMJPEG_WINE wine)
+if(QMJPEG_WINE)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${QMJPEG_WINE})
+endif()
