@@ -689,7 +689,7 @@ void iplConvertFromDIB(const BITMAPINFOHEADER* dib, std::int64_t dibSize, ImageH
     iplConvertDib(dib != nullptr ? &block : nullptr, image);
 }
 
-void iplConvertDib(const DibBlock* block, ImageHeader* image) {
+bool iplCheckDib(const DibBlock* block, ImageHeader* image, DibLayout& layout) {
     if (block == nullptr || block->data == nullptr) {
         report(IPL_StsBadArg, "dib==0", kLine.nullArgument);
     }
@@ -697,25 +697,34 @@ void iplConvertDib(const DibBlock* block, ImageHeader* image) {
         report(IPL_StsBadArg, "image==0", kLine.nullArgument);
     }
     if (iplGetStatus() < 0 || block == nullptr || block->data == nullptr || image == nullptr) {
-        return;
+        return false;
     }
     iplSetStatusReason("");
-    DibLayout layout;
     if (!validate(*block, image, layout)) {
-        return;
+        return false;
     }
 
     // Describe: the routines for this bitmap and image, and where its parts lie.
     if (orderFor(image->channelSeq) == OrderKind::None) {
         iplSetStatusReason("the image's channel sequence is not supported");
         report(-14, "image->channelSeq unsupport", kLine.channelSeq);
-        return;
+        return false;
     }
     if (writerFor(*image) == WriterKind::None) {
-        return reportNoRoutine();
+        reportNoRoutine();
+        return false;
     }
     if (const DibStatus extent = checkDibExtent(*block, layout); !extent.ok()) {
-        return reportFault(extent);
+        reportFault(extent);
+        return false;
+    }
+    return true;
+}
+
+void iplConvertDib(const DibBlock* block, ImageHeader* image) {
+    DibLayout layout;
+    if (!iplCheckDib(block, image, layout)) {
+        return;
     }
     const DibRowConverter converter(*block, layout, *image);
 

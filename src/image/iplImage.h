@@ -122,6 +122,11 @@ void iplConvertFromDIB(const BITMAPINFOHEADER* dib, std::int64_t dibSize, ImageH
 // The same for a bitmap block that also knows the file's pixel-data offset.
 struct DibBlock;
 void iplConvertDib(const DibBlock* block, ImageHeader* image);
+// Runs every check that iplConvertDib makes before it converts (arguments, the image's fields,
+// the bitmap's form and the extent of its parts), reporting the first refusal as it does, and
+// fills `layout`. True when all pass. Nothing but the header, table and masks is read.
+struct DibLayout;
+bool iplCheckDib(const DibBlock* block, ImageHeader* image, DibLayout& layout);
 
 // Status and error reporting.
 int iplGetStatus();

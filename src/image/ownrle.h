@@ -6,6 +6,9 @@
 struct BITMAPINFOHEADER;
 struct DibBlock;
 struct DibLayout;
+namespace rle {
+struct Form;
+}
 
 // Expands the run-length data of the bitmap block `dib` (`dibSize` readable bytes) into a new
 // block laid out like the uncompressed pixel array: rows bottom-up, indices packed as in an
@@ -19,3 +22,10 @@ std::uint8_t* decodeRleDib(const BITMAPINFOHEADER* dib, std::int64_t dibSize);
 // The same for a bitmap already described by describeDib (bit count matching the form, rows
 // stored bottom-up, the table inside the block); the data starts at the layout's pixel offset.
 std::uint8_t* decodeRleRows(const DibBlock& dib, const DibLayout& layout);
+
+// The run-length form (RLE8 or RLE4) of a described run-length bitmap.
+const rle::Form& rleForm(const DibLayout& layout);
+
+// Reports (as the decoder does) and returns false when the run-length data of a described
+// bitmap does not start inside the block.
+bool rleDataInBlock(const DibBlock& dib, const DibLayout& layout);

@@ -195,6 +195,7 @@ int writeRequest(JPEG_PROPERTIES& p, int request) {
     if (!suspended) {
         s.stream.byteCount = 0;
         s.sourceOrigin = s.fields.inputPixels;
+        s.sourceFirstRow = 0;
         // Only image requests read the source, and only their sizes have been checked.
         if (isImageRequest(request) && s.fields.inputHeight < 0 &&
             s.fields.inputPixels != nullptr) {

@@ -71,6 +71,8 @@ struct JpegPublicFields {
     std::int32_t quality;
 };
 
+class JpegRowSource;
+
 // The encoder's working state. Owned by the encoder; filled by jpegInitialize and jpegWrite.
 struct JpegEncoderState {
     std::int32_t requestCode;
@@ -131,7 +133,10 @@ struct JpegEncoderState {
     std::uint16_t commentLength;
 
     // Image row 0 of the source: inputPixels, or its last stored row for bottom-up sources.
+    // With a row source: the first row of the current band, image row sourceFirstRow.
     const std::uint8_t* sourceOrigin;
+    std::int32_t sourceFirstRow;
+    JpegRowSource* rowSource; // null: the whole source is at inputPixels
 
     // MCU block buffer: the blocks of one MCU, 64 values each, natural order.
     alignas(32) std::int16_t mcuBlocks[kJpegMaxBlocksPerMcu * 64];

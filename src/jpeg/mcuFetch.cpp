@@ -37,9 +37,10 @@ McuExtent mcuExtent(const JpegEncoderState& state, std::int32_t column, std::int
     if (row == state.mcuRows - 1 && height % kMcuSize != 0) {
         extent.validRows = height % kMcuSize;
     }
-    extent.first = state.sourceOrigin +
-                   static_cast<std::ptrdiff_t>(row) * kMcuSize * state.rowStride +
-                   static_cast<std::ptrdiff_t>(column) * kMcuSize * state.fields.inputChannels;
+    extent.first =
+        state.sourceOrigin +
+        (static_cast<std::ptrdiff_t>(row) * kMcuSize - state.sourceFirstRow) * state.rowStride +
+        static_cast<std::ptrdiff_t>(column) * kMcuSize * state.fields.inputChannels;
     return extent;
 }
 

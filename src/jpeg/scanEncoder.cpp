@@ -1,7 +1,11 @@
 // The MCU loop of a baseline scan.
 #include "jpeg/scanEncoder.h"
 
+#include "jpeg/jpegRowSource.h"
 #include "jpeg/jpegStatus.h"
+
+#include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -52,6 +56,20 @@ int planBlocks(JpegEncoderState& state, JpegScanRecord& scan, bool resumed, Bloc
     return blockCount;
 }
 
+// Asks the row source for the rows of MCU row `row`.
+bool fetchBand(JpegEncoderState& state, std::int32_t row) {
+    const std::int32_t mcuHeight = state.frameHeader.mcuHeight;
+    const std::int32_t first = row * mcuHeight;
+    const std::int32_t count = std::min(mcuHeight, std::abs(state.fields.inputHeight) - first);
+    const std::uint8_t* band = state.rowSource->rows(first, count);
+    if (band == nullptr) {
+        return false;
+    }
+    state.sourceOrigin = band;
+    state.sourceFirstRow = first;
+    return true;
+}
+
 template <bool kWithRestarts>
 int runScan(JpegEncoderState& state, JpegScanRecord& scan, bool resumed) {
     BlockJob jobs[kJpegMaxBlocksPerMcu];
@@ -67,6 +85,9 @@ int runScan(JpegEncoderState& state, JpegScanRecord& scan, bool resumed) {
     std::int32_t firstColumn = scan.nextMcuColumn;
 
     for (std::int32_t row = scan.nextMcuRow; row < mcuRows; ++row) {
+        if (state.rowSource != nullptr && !fetchBand(state, row)) {
+            return JPEG_ERR_FILE;
+        }
         for (std::int32_t column = firstColumn; column < mcusPerRow; ++column) {
             routines.fetchMcu(&state, column, row);
             for (int b = 0; b < blockCount; ++b) {

@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr std::int64_t kFileHeaderSize = 14;
-
 struct AlignedFree {
     void operator()(void* block) const { iplAlignedFree(block); }
 };
@@ -46,9 +44,52 @@ std::string formatted(const char* format, long long a, long long b = 0) {
     return text;
 }
 
-// Checks that the bitmap block holds everything its header promises and that its size can be
-// held by an image; faults of the bitmap's format are left to the conversion, which refuses
-// them with their reason. Returns 0 or the last-error code to report, and its reason.
+} // namespace
+
+int checkBmpFileHeader(const unsigned char* fileHeader, std::int64_t headerBytes,
+                       std::int64_t fileLength, std::int64_t& blockSize, std::string& reason) {
+    if (headerBytes != kFileHeaderSize) {
+        reason = formatted("file of %lld bytes is too short for a bitmap", headerBytes);
+        return kLastErrorRead;
+    }
+    if (fileHeader[0] != 'B' || fileHeader[1] != 'M') {
+        reason = "not a BMP file (it does not start with \"BM\")";
+        return kLastErrorSignature;
+    }
+    const std::int64_t sizeField = loadLeI32(fileHeader + 2);
+    blockSize = sizeField - kFileHeaderSize;
+    if (blockSize <= 0) {
+        reason = formatted("file size field %lld is too small for a bitmap", sizeField);
+        return kLastErrorMemory;
+    }
+    // The size field is not trusted with an allocation: the file must really hold that much.
+    if (fileLength < 0 || blockSize > fileLength - kFileHeaderSize) {
+        reason = formatted("file ends at byte %lld but its file header says %lld", fileLength,
+                           sizeField);
+        return kLastErrorRead;
+    }
+    return 0;
+}
+
+const char* lastErrorText(int code) {
+    switch (code) {
+    case kLastErrorRead:
+        return "File read error.";
+    case kLastErrorSignature:
+        return "Image file is not a DIB, or cannot be read.";
+    case kLastErrorMemory:
+        return "Memory allocation error.";
+    case kLastErrorConversion:
+        return "Unable to convert DIB image to IPL image.";
+    case kLastErrorPastEnd:
+        return "Bitmap data extends past the end of the file.";
+    case kLastErrorDimensions:
+        return "Bitmap dimensions are not supported.";
+    default:
+        return "";
+    }
+}
+
 int checkBitmapBlock(const DibBlock& block, DibLayout& layout, std::string& reason) {
     const DibStatus described = describeDib(block, layout);
     if (described.fault == DibFault::HeaderPastEnd || layout.infoSize > block.size) {
@@ -74,6 +115,8 @@ int checkBitmapBlock(const DibBlock& block, DibLayout& layout, std::string& reas
     }
     return 0;
 }
+
+namespace {
 
 void setAlpha(unsigned char* row, int width, bool opaque) {
     // Whole little-endian words, whose top byte is the alpha byte: this loop vectorises.
@@ -128,27 +171,17 @@ bool loadBmpFile(const char* fileName, QimImgT<Rgba8>& image, std::string* reaso
     }
     unsigned char fileHeader[kFileHeaderSize];
     in.read(reinterpret_cast<char*>(fileHeader), kFileHeaderSize);
-    if (in.gcount() != kFileHeaderSize) {
-        return fail(kLastErrorRead, "File read error.",
-                    formatted("file of %lld bytes is too short for a bitmap", in.gcount()));
+    const std::int64_t headerBytes = in.gcount();
+    std::int64_t fileLength = -1;
+    if (headerBytes == kFileHeaderSize && fileHeader[0] == 'B' && fileHeader[1] == 'M') {
+        in.seekg(0, std::ios::end);
+        fileLength = in ? static_cast<std::int64_t>(in.tellg()) : -1;
     }
-    if (fileHeader[0] != 'B' || fileHeader[1] != 'M') {
-        return fail(kLastErrorSignature, "Image file is not a DIB, or cannot be read.",
-                    "not a BMP file (it does not start with \"BM\")");
-    }
-    const std::int64_t sizeField = loadLeI32(fileHeader + 2);
-    const std::int64_t size = sizeField - kFileHeaderSize;
-    if (size <= 0) {
-        return fail(kLastErrorMemory, "Memory allocation error.",
-                    formatted("file size field %lld is too small for a bitmap", sizeField));
-    }
-    // The size field is not trusted with an allocation: the file must really hold that much.
-    in.seekg(0, std::ios::end);
-    const std::int64_t fileLength = static_cast<std::int64_t>(in.tellg());
-    if (!in || fileLength < 0 || size > fileLength - kFileHeaderSize) {
-        return fail(kLastErrorRead, "File read error.",
-                    formatted("file ends at byte %lld but its file header says %lld", fileLength,
-                              sizeField));
+    std::int64_t size = 0;
+    std::string problem;
+    if (const int code = checkBmpFileHeader(fileHeader, headerBytes, fileLength, size, problem);
+        code != 0) {
+        return fail(code, lastErrorText(code), problem);
     }
     AlignedBlock block(iplAlignedAlloc(size));
     if (!block) {
@@ -167,14 +200,8 @@ bool loadBmpFile(const char* fileName, QimImgT<Rgba8>& image, std::string* reaso
     dib.pixelOffset = std::int64_t{loadLeI32(fileHeader + 10)} - kFileHeaderSize;
     dib.fileOffset = kFileHeaderSize;
     DibLayout layout;
-    std::string problem;
-    switch (checkBitmapBlock(dib, layout, problem)) {
-    case 0:
-        break;
-    case kLastErrorDimensions:
-        return fail(kLastErrorDimensions, "Bitmap dimensions are not supported.", problem);
-    default:
-        return fail(kLastErrorPastEnd, "Bitmap data extends past the end of the file.", problem);
+    if (const int code = checkBitmapBlock(dib, layout, problem); code != 0) {
+        return fail(code, lastErrorText(code), problem);
     }
     if (layout.width == 0 || layout.height == 0) {
         image.create(static_cast<int>(layout.width), static_cast<int>(layout.height), false, false,

@@ -1,23 +1,24 @@
 // The -i mode: the shading-ratio image of a source and a final bitmap, written as a JPEG file.
-#include "tool/bmpLoader.h"
+// The bitmaps are read, converted and turned into ratio rows one band at a time while the
+// encoder codes them, so memory does not grow with the height of the picture.
+#include "tool/bmpBandReader.h"
 #include "tool/jpegFileWriter.h"
 #include "tool/loadRefusal.h"
 #include "tool/modes.h"
-#include "tool/shadingRatio.h"
+#include "tool/ratioBands.h"
 #include "util/outputFile.h"
-#include "vx2Image/QimImg.h"
 
 #include <stdexcept>
 
 namespace {
 constexpr int kJpegQuality = 95;
 
-// Loads the bitmap; when that fails, one standard-error line says why (written before the
-// image library ends the process for the refusals it reports itself).
-bool loadWithReason(const std::string& path, QimImgT<Rgba8>& image) {
+// Opens and checks the bitmap; when that fails, one standard-error line says why (written
+// before the image library ends the process for the refusals it reports itself).
+bool openWithReason(const std::string& path, BmpBandReader& bitmap) {
     const LibraryRefusalReporter reporter(path);
     std::string reason;
-    if (loadBmpFile(path.c_str(), image, &reason)) {
+    if (bitmap.open(path, &reason)) {
         return true;
     }
     if (!reporter.reported()) {
@@ -30,15 +31,13 @@ bool loadWithReason(const std::string& path, QimImgT<Rgba8>& image) {
 
 void runImageMode(const std::string& sourceFile, const std::string& finalFile,
                   const std::string& outputFile) {
-    QimImgT<Rgba8> source;
-    QimImgT<Rgba8> finalImage;
-    source.create(0, 0, false, false, 0.0);
-    finalImage.create(0, 0, false, false, 0.0);
-
-    if (!loadWithReason(sourceFile, source)) {
+    // Every check of both bitmaps runs here, before the output is touched.
+    BmpBandReader source;
+    BmpBandReader finalImage;
+    if (!openWithReason(sourceFile, source)) {
         throw std::runtime_error("Unable to load src image\n");
     }
-    if (!loadWithReason(finalFile, finalImage)) {
+    if (!openWithReason(finalFile, finalImage)) {
         throw std::runtime_error("Unable to load final image\n");
     }
     if (source.width() != finalImage.width() || source.height() != finalImage.height()) {
@@ -48,17 +47,27 @@ void runImageMode(const std::string& sourceFile, const std::string& finalFile,
         throw std::runtime_error("Image dimensions cannot be zero\n");
     }
 
-    QimImgT<Rgba8> result;
-    result.create(source.width(), source.height(), true, false, 0.0);
-    if (!computeShadingRatio(source, finalImage, result)) {
+    RatioBandSource ratio(source, finalImage, pipelineThreads());
+    if (!ratio.valid()) {
         throw std::runtime_error("Memory allocation error.\n");
     }
 
-    // Both bitmaps are wholly in memory by now, so the output may even be one of them. The
-    // encoder writes a temporary file that replaces the output only once it is complete.
+    // The encoder writes a temporary file that replaces the output only once it is complete,
+    // so the inputs it reads meanwhile stay as they were even when the output is one of them.
     OutputFile output(outputFile);
-    if (!output.prepare() || !writeJpegFile(output.writePath(), result, kJpegQuality) ||
+    if (!output.prepare() ||
+        !writeJpegRows(output.writePath(), source.width(), source.height(), ratio.rowStep(),
+                       ratio.anyRow(), kJpegQuality, ratio) ||
         !output.commit()) {
+        // An input that changed under the run is reported as the input it is.
+        switch (ratio.failedInput()) {
+        case RatioBandSource::FailedInput::Source:
+            throw std::runtime_error("Unable to load src image\n");
+        case RatioBandSource::FailedInput::Final:
+            throw std::runtime_error("Unable to load final image\n");
+        case RatioBandSource::FailedInput::None:
+            break;
+        }
         throw std::runtime_error("Unable to create output file.\n");
     }
 }

@@ -62,12 +62,17 @@ bool computeShadingRatio(QimImgT<Rgba8>& source, QimImgT<Rgba8>& finalImage,
         static_cast<std::int64_t>(width) * 4 > rowStep) {
         return false;
     }
-    const std::uint8_t* table = shadingRatioTable().data();
-    for (int y = 0; y < height; ++y) {
-        shadeRow(table, s, f, r, width);
-        s += rowStep;
-        f += rowStep;
-        r += rowStep;
-    }
+    shadingRatioRows(s, f, r, width, height, rowStep);
     return true;
+}
+
+void shadingRatioRows(const std::uint8_t* source, const std::uint8_t* finalRows,
+                      std::uint8_t* result, int width, int rows, std::int64_t rowStep) {
+    const std::uint8_t* table = shadingRatioTable().data();
+    for (int y = 0; y < rows; ++y) {
+        shadeRow(table, source, finalRows, result, width);
+        source += rowStep;
+        finalRows += rowStep;
+        result += rowStep;
+    }
 }

@@ -22,3 +22,8 @@ const std::array<std::uint8_t, 65536>& shadingRatioTable();
 // three images differ in width, height or row size, or when one of them has no pixels.
 bool computeShadingRatio(QimImgT<Rgba8>& source, QimImgT<Rgba8>& finalImage,
                          QimImgT<Rgba8>& result);
+
+// The same for `rows` rows of RGBA pixels, all three `rowStep` bytes apart: the step that
+// computeShadingRatio applies to whole images, applied to a band of rows.
+void shadingRatioRows(const std::uint8_t* source, const std::uint8_t* finalRows,
+                      std::uint8_t* result, int width, int rows, std::int64_t rowStep);

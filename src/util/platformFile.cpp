@@ -39,6 +39,28 @@ const char* volatile pendingPath = nullptr;
 char* pendingStorage = nullptr;
 bool cleanupInstalled = false;
 
+// Repeats `readSome(bytes, count, done)` (a read(2)-like call for `count` bytes after `done`
+// bytes) until `size` bytes are in, the input ends, or a read fails (-1).
+template <class ReadSome>
+std::int64_t readRepeatedly(void* buffer, std::size_t size, ReadSome readSome) {
+    auto* bytes = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        const std::int64_t n = readSome(bytes + done, size - done, done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return -1;
+        }
+        if (n == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
 void removePendingAtExit() {
     if (const char* path = pendingPath) {
         removeFile(path);
@@ -166,14 +188,50 @@ std::FILE* openStream(const std::string& path, const char* mode) {
 }
 
 bool streamFacts(std::FILE* stream, FileFacts& facts) {
+    return stream != nullptr && fileFacts(::_fileno(stream), facts);
+}
+
+FileHandle openForReading(const std::string& path) {
+    const std::wstring wide = toWide(path);
+    if (wide.empty()) {
+        return kNoFile;
+    }
+    const int fd = ::_wopen(wide.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    return fd < 0 ? kNoFile : fd;
+}
+
+bool fileFacts(FileHandle file, FileFacts& facts) {
     struct _stat64 info {};
-    if (stream == nullptr || ::_fstat64(::_fileno(stream), &info) != 0) {
+    if (file < 0 || ::_fstat64(file, &info) != 0) {
         return false;
     }
     facts = FileFacts{};
     facts.kind = kindOf(info.st_mode);
     facts.size = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
     return true;
+}
+
+std::int64_t readAt(FileHandle file, std::int64_t offset, void* buffer, std::size_t size) {
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(file));
+    return readRepeatedly(buffer, size, [&](char* into, std::size_t count, std::size_t done) {
+        const auto position = static_cast<std::uint64_t>(offset) + done;
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(position);
+        at.OffsetHigh = static_cast<DWORD>(position >> 32);
+        DWORD got = 0;
+        const auto want = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
+        if (!::ReadFile(handle, into, want, &got, &at)) {
+            return ::GetLastError() == ERROR_HANDLE_EOF ? std::int64_t{0} : std::int64_t{-1};
+        }
+        return static_cast<std::int64_t>(got);
+    });
+}
+
+std::int64_t readNext(FileHandle file, void* buffer, std::size_t size) {
+    return readRepeatedly(buffer, size, [&](char* into, std::size_t count, std::size_t) {
+        const auto chunk = static_cast<unsigned int>(std::min<std::size_t>(count, 1u << 30));
+        return static_cast<std::int64_t>(::_read(file, into, chunk));
+    });
 }
 
 FileHandle openForWriting(const std::string& path) {
@@ -351,14 +409,36 @@ std::FILE* openStream(const std::string& path, const char* mode) {
 }
 
 bool streamFacts(std::FILE* stream, FileFacts& facts) {
+    return stream != nullptr && fileFacts(::fileno(stream), facts);
+}
+
+FileHandle openForReading(const std::string& path) {
+    const int fd = retryOpen(path.c_str(), O_RDONLY, 0);
+    return fd < 0 ? kNoFile : fd;
+}
+
+bool fileFacts(FileHandle file, FileFacts& facts) {
     struct stat info {};
-    if (stream == nullptr || ::fstat(::fileno(stream), &info) != 0) {
+    if (file < 0 || ::fstat(file, &info) != 0) {
         return false;
     }
     facts = FileFacts{};
     facts.kind = kindOf(info.st_mode);
     facts.size = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
     return true;
+}
+
+std::int64_t readAt(FileHandle file, std::int64_t offset, void* buffer, std::size_t size) {
+    return readRepeatedly(buffer, size, [&](char* into, std::size_t count, std::size_t done) {
+        return static_cast<std::int64_t>(::pread(
+            file, into, count, static_cast<off_t>(offset + static_cast<std::int64_t>(done))));
+    });
+}
+
+std::int64_t readNext(FileHandle file, void* buffer, std::size_t size) {
+    return readRepeatedly(buffer, size, [&](char* into, std::size_t count, std::size_t) {
+        return static_cast<std::int64_t>(::read(file, into, count));
+    });
 }
 
 FileHandle openForWriting(const std::string& path) {

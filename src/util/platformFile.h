@@ -41,6 +41,19 @@ std::filesystem::path streamPath(const std::string& path);
 // Facts about an open stream (kind and size); false when they cannot be had.
 bool streamFacts(std::FILE* stream, FileFacts& facts);
 
+// Opens the existing file `path` for reading only, in binary mode. Not inherited by child
+// processes. kNoFile on failure.
+FileHandle openForReading(const std::string& path);
+// Facts about an open file (kind and size); false when they cannot be had.
+bool fileFacts(FileHandle file, FileFacts& facts);
+// Reads up to `size` bytes at `offset` without using or moving the file position (positional
+// read), repeating short reads. The number of bytes read, fewer than `size` only at the end of
+// the file, or -1 on a read error.
+std::int64_t readAt(FileHandle file, std::int64_t offset, void* buffer, std::size_t size);
+// Reads the next bytes of a file or stream front to back, repeating short reads: the number
+// read, fewer than `size` only at its end, or -1 on a read error.
+std::int64_t readNext(FileHandle file, void* buffer, std::size_t size);
+
 // Opens `path` for reading and writing, creating it or cutting it to length 0. Not inherited
 // by child processes. kNoFile on failure.
 FileHandle openForWriting(const std::string& path);

@@ -4,6 +4,7 @@
 
 #include "jpeg/jpegEncoder.h"
 #include "jpeg/processorInfo.h"
+#include "support/scopedEnv.h"
 
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
@@ -34,30 +35,9 @@ inline std::string routineSetName(const ::testing::TestParamInfo<RoutineSetCase>
 }
 
 // Sets the override for the lifetime of the object and restores the previous value.
-class ScopedProcessorClass {
+class ScopedProcessorClass : public testing_support::ScopedEnv {
 public:
-    explicit ScopedProcessorClass(const char* value) {
-        if (const char* old = std::getenv(kProcessorClassVariable)) {
-            previous_ = old;
-        }
-        if (value != nullptr) {
-            setenv(kProcessorClassVariable, value, 1);
-        } else {
-            unsetenv(kProcessorClassVariable);
-        }
-    }
-    ~ScopedProcessorClass() {
-        if (previous_) {
-            setenv(kProcessorClassVariable, previous_->c_str(), 1);
-        } else {
-            unsetenv(kProcessorClassVariable);
-        }
-    }
-    ScopedProcessorClass(const ScopedProcessorClass&) = delete;
-    ScopedProcessorClass& operator=(const ScopedProcessorClass&) = delete;
-
-private:
-    std::optional<std::string> previous_;
+    explicit ScopedProcessorClass(const char* value) : ScopedEnv(kProcessorClassVariable, value) {}
 };
 
 // An interleaved 4-byte-per-pixel image, rows top-down, `padding` bytes after each row. The

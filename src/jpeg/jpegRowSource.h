@@ -1,0 +1,25 @@
+// Source rows delivered band by band during an image write, instead of one whole buffer.
+// Internal to the program: the public interface stays jpegWrite on a whole buffer.
+#pragma once
+
+#include "jpeg/jpegEncoder.h"
+
+#include <cstdint>
+
+class JpegRowSource {
+public:
+    // Makes image rows [firstRow, firstRow + count) readable (one MCU row, top row first)
+    // and returns the first of them; the others follow at the record's row stride (row
+    // padding included). The rows stay readable until the next call. Null when they cannot be
+    // produced: the write then ends with -23.
+    virtual const std::uint8_t* rows(std::int32_t firstRow, std::int32_t count) = 0;
+
+protected:
+    ~JpegRowSource() = default;
+};
+
+// jpegWrite for an image request whose pixels come from `source`, one MCU row at a time, in
+// the layout the record's input fields describe (positive inputHeight: top row first).
+// inputPixels must be non-null and is not read. The bytes written are those that jpegWrite
+// writes for the same pixels in one buffer.
+int jpegWriteRows(JPEG_PROPERTIES* properties, int requestCode, JpegRowSource* source);

@@ -1,0 +1,337 @@
+#include "tool/bmpBandReader.h"
+
+#include "image/dibRows.h"
+#include "image/ownrle.h"
+#include "image/rleDecoder.h"
+#include "tool/bmpLoader.h"
+#include "util/byteOrder.h"
+#include "util/lastError.h"
+#include "util/platformFile.h"
+#include "vx2Image/QimImg.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// Bytes read from the block's start before its header is described; every header form fits.
+constexpr std::int64_t kHeadBytes = 4096;
+// Most bytes read for the header, masks and table: a table the conversion accepts (at most
+// 32768 entries) fits; a larger one is refused before anything beyond this is read.
+constexpr std::int64_t kLargestPrefix = 1 << 20;
+// Run-length codes are read through a window of this many bytes.
+constexpr std::int64_t kCodeWindow = 64 * 1024;
+
+} // namespace
+
+BandImage::BandImage(int width, int rows, bool allocate) {
+    const QimPixelKind& kind = Rgba8::kind;
+    header_ = iplCreateImageHeader(kind.nChannels, kind.alphaChannel, kind.depth, kind.colorModel,
+                                   kind.channelSeq, 0, 0, 8, width, rows, nullptr, nullptr, nullptr,
+                                   nullptr);
+    if (header_ != nullptr && allocate) {
+        iplAllocateImage(header_, 0, 0);
+    }
+}
+
+BandImage::~BandImage() {
+    if (header_ != nullptr) {
+        iplFreeImageParts(header_, IPL_IMAGE_ALL);
+    }
+}
+
+// The bytes of the file: read at any offset from a regular file, or from memory for inputs
+// that can only be read once.
+class BmpBandReader::Bytes {
+public:
+    ~Bytes() {
+        if (file_ != platform::kNoFile) {
+            platform::closeFile(file_);
+        }
+    }
+
+    bool open(const std::string& fileName) {
+        file_ = platform::openForReading(fileName);
+        platform::FileFacts facts;
+        if (file_ == platform::kNoFile || !platform::fileFacts(file_, facts)) {
+            return false;
+        }
+        seekable_ = facts.kind == platform::FileKind::Regular;
+        length_ = seekable_ ? static_cast<std::int64_t>(facts.size) : 0;
+        return true;
+    }
+
+    // A stream is read into memory up to `length` bytes from its start (fewer when it ends
+    // before). False on a read error.
+    bool loadStream(std::int64_t length) {
+        if (seekable_ || length <= length_) {
+            return true;
+        }
+        constexpr std::int64_t kChunk = 1 << 20;
+        while (length_ < length) {
+            const std::int64_t want = std::min(kChunk, length - length_);
+            memory_.resize(static_cast<std::size_t>(length_ + want));
+            const std::int64_t got =
+                platform::readNext(file_, memory_.data() + length_, static_cast<std::size_t>(want));
+            if (got < 0) {
+                return false;
+            }
+            length_ += got;
+            if (got < want) {
+                break;
+            }
+        }
+        memory_.resize(static_cast<std::size_t>(length_));
+        memory_.shrink_to_fit();
+        return true;
+    }
+
+    // Bytes available from the start (for a stream: those loaded so far).
+    std::int64_t length() const { return length_; }
+
+    // Reads `size` bytes at `offset`; the number read, fewer at the end, or -1.
+    std::int64_t read(std::int64_t offset, void* buffer, std::int64_t size) const {
+        if (seekable_) {
+            return platform::readAt(file_, offset, buffer, static_cast<std::size_t>(size));
+        }
+        const std::int64_t n = std::clamp<std::int64_t>(length_ - offset, 0, size);
+        if (n > 0) {
+            std::memcpy(buffer, memory_.data() + offset, static_cast<std::size_t>(n));
+        }
+        return n;
+    }
+
+private:
+    platform::FileHandle file_ = platform::kNoFile;
+    bool seekable_ = false;
+    std::int64_t length_ = 0;
+    std::vector<std::uint8_t> memory_;
+};
+
+// The run-length data of the file, read through a small window.
+class BmpBandReader::FileCodes {
+public:
+    FileCodes(const Bytes& bytes, std::int64_t start, std::int64_t size)
+        : bytes_(bytes), start_(start), size_(size) {}
+
+    std::int64_t size() const { return size_; }
+
+    const std::uint8_t* at(std::int64_t offset, std::int64_t n) {
+        if (offset < windowStart_ || offset + n > windowStart_ + windowLength_) {
+            const std::int64_t length = std::min(kCodeWindow, size_ - offset);
+            window_.resize(static_cast<std::size_t>(kCodeWindow));
+            if (length < n || bytes_.read(start_ + offset, window_.data(), length) != length) {
+                windowLength_ = 0;
+                return nullptr;
+            }
+            windowStart_ = offset;
+            windowLength_ = length;
+        }
+        return window_.data() + (offset - windowStart_);
+    }
+
+private:
+    const Bytes& bytes_;
+    std::int64_t start_;
+    std::int64_t size_;
+    std::vector<std::uint8_t> window_;
+    std::int64_t windowStart_ = 0;
+    std::int64_t windowLength_ = 0;
+};
+
+// Where decoded rows go: the first walk records where each row is entered and writes nothing;
+// a band's walk writes the band's rows only.
+struct BmpBandReader::BandRows {
+    std::vector<RowEntry>* entries = nullptr;
+    std::uint8_t* rows = nullptr;
+    std::int64_t firstRow = 0;
+    std::int64_t rowCount = 0;
+    std::int64_t rowBytes = 0;
+
+    std::uint8_t* row(std::int64_t y) const {
+        return y >= firstRow && y < firstRow + rowCount ? rows + (y - firstRow) * rowBytes
+                                                        : nullptr;
+    }
+    void entered(const rle::Position& at) const {
+        if (entries != nullptr) {
+            (*entries)[static_cast<std::size_t>(at.y)] = {at.offset, at.x};
+        }
+    }
+};
+
+BmpBandReader::BmpBandReader() = default;
+BmpBandReader::~BmpBandReader() = default;
+
+bool BmpBandReader::fail(int code, const std::string& why, std::string* reason) {
+    setLastError(code, lastErrorText(code));
+    if (reason != nullptr) {
+        *reason = why;
+    }
+    return false;
+}
+
+bool BmpBandReader::open(const std::string& fileName, std::string* reason) {
+    bytes_ = std::make_unique<Bytes>();
+    if (!bytes_->open(fileName)) {
+        setLastError(kLastErrorOpen, fileName);
+        if (reason != nullptr) {
+            *reason = std::string("cannot open the file (") + std::strerror(errno) + ")";
+        }
+        return false;
+    }
+    const std::string unreadable = "the file could not be read";
+    unsigned char fileHeader[kFileHeaderSize] = {};
+    if (!bytes_->loadStream(kFileHeaderSize)) {
+        return fail(kLastErrorRead, unreadable, reason);
+    }
+    const std::int64_t headerBytes = bytes_->read(0, fileHeader, kFileHeaderSize);
+    std::string why;
+    // First the header alone, then (a stream read in up to its declared size) its length.
+    if (const int code = checkBmpFileHeader(fileHeader, headerBytes, INT64_MAX, blockSize_, why);
+        code != 0) {
+        return fail(code, why, reason);
+    }
+    if (!bytes_->loadStream(kFileHeaderSize + blockSize_)) {
+        return fail(kLastErrorRead, unreadable, reason);
+    }
+    if (const int code =
+            checkBmpFileHeader(fileHeader, headerBytes, bytes_->length(), blockSize_, why);
+        code != 0) {
+        return fail(code, why, reason);
+    }
+
+    prefix_.assign(static_cast<std::size_t>(std::min(blockSize_, kHeadBytes)), 0);
+    if (bytes_->read(kFileHeaderSize, prefix_.data(), static_cast<std::int64_t>(prefix_.size())) !=
+        static_cast<std::int64_t>(prefix_.size())) {
+        return fail(kLastErrorRead, unreadable, reason);
+    }
+    DibBlock block;
+    block.data = prefix_.data();
+    block.size = blockSize_;
+    block.pixelOffset = std::int64_t{loadLeI32(fileHeader + 10)} - kFileHeaderSize;
+    block.fileOffset = kFileHeaderSize;
+    if (const int code = checkBitmapBlock(block, layout_, why); code != 0) {
+        return fail(code, why, reason);
+    }
+    width_ = static_cast<int>(layout_.width);
+    height_ = static_cast<int>(layout_.height);
+    if (width_ == 0 || height_ == 0) {
+        return true; // an empty image: no rows to read
+    }
+
+    // Everything the conversion reads ahead of the rows: masks, table and the palette entries
+    // an index can reach (beyond the table they are the bytes that follow it).
+    const std::int64_t tableEnd = layout_.tableOffset + layout_.entryBytes * layout_.tableEntries;
+    const std::int64_t paletteEnd = layout_.tableOffset + layout_.entryBytes * 256;
+    const std::int64_t prefixBytes =
+        std::min({blockSize_, kLargestPrefix, std::max({tableEnd, paletteEnd, kHeadBytes})});
+    if (prefixBytes > static_cast<std::int64_t>(prefix_.size())) {
+        const std::int64_t have = static_cast<std::int64_t>(prefix_.size());
+        prefix_.resize(static_cast<std::size_t>(prefixBytes), 0);
+        if (bytes_->read(kFileHeaderSize + have, prefix_.data() + have, prefixBytes - have) !=
+            prefixBytes - have) {
+            return fail(kLastErrorRead, unreadable, reason);
+        }
+    }
+    block.data = prefix_.data();
+    prefixBlock_ = block;
+
+    // The image library's own checks, as the conversion of the whole bitmap makes them.
+    BandImage whole(width_, height_, false);
+    if (!iplCheckDib(&prefixBlock_, &whole.header(), layout_)) {
+        const char* libraryReason = iplGetStatusReason();
+        return fail(kLastErrorConversion,
+                    *libraryReason != '\0' ? libraryReason : "the bitmap could not be converted",
+                    reason);
+    }
+    if (layout_.runLength && !indexRunLengthRows(reason)) {
+        return false;
+    }
+    return true;
+}
+
+bool BmpBandReader::indexRunLengthRows(std::string* reason) {
+    const rle::Form& form = rleForm(layout_);
+    if (!rleDataInBlock(prefixBlock_, layout_)) {
+        return fail(kLastErrorConversion, iplGetStatusReason(), reason);
+    }
+    codes_ = std::make_unique<FileCodes>(*bytes_, kFileHeaderSize + layout_.pixelOffset,
+                                         blockSize_ - layout_.pixelOffset);
+    rowEntries_.assign(static_cast<std::size_t>(height_), RowEntry{});
+    BandRows recorder;
+    recorder.entries = &rowEntries_;
+    const std::int64_t rowBytes = rowStep(layout_.width * (form.fourBit ? 4 : 8), 4);
+    rle::Decoder decoder(form, *codes_, recorder, rowBytes, height_);
+    if (decoder.decode()) {
+        return true;
+    }
+    if (decoder.readFailedFlag()) {
+        return fail(kLastErrorRead, "the file could not be read", reason);
+    }
+    return fail(kLastErrorConversion, iplGetStatusReason(), reason);
+}
+
+bool BmpBandReader::readStoredRows(int firstRow, int rows) {
+    const std::int64_t firstStored =
+        layout_.bottomUp ? std::int64_t{height_} - firstRow - rows : firstRow;
+    const std::int64_t offset = layout_.pixelOffset + firstStored * layout_.rowBytes;
+    const std::int64_t length = std::min(rows * layout_.rowBytes, blockSize_ - offset);
+    bandRows_.resize(static_cast<std::size_t>(8 * layout_.rowBytes));
+    if (length < 0 || bytes_->read(kFileHeaderSize + offset, bandRows_.data(), length) != length) {
+        return false;
+    }
+    std::memset(bandRows_.data() + length, 0,
+                static_cast<std::size_t>(rows * layout_.rowBytes - length));
+    return true;
+}
+
+bool BmpBandReader::decodeRunLengthRows(int firstRow, int rows) {
+    const rle::Form& form = rleForm(layout_);
+    const std::int64_t rowBytes = rowStep(layout_.width * (form.fourBit ? 4 : 8), 4);
+    bandRows_.assign(static_cast<std::size_t>(8 * rowBytes), 0);
+    // Rows of the data run bottom-up: image row firstRow + rows - 1 is data row firstStored.
+    const std::int64_t firstStored = std::int64_t{height_} - firstRow - rows;
+    for (std::int64_t y = firstStored; y < firstStored + rows; ++y) {
+        const RowEntry& entry = rowEntries_[static_cast<std::size_t>(y)];
+        if (entry.offset < 0) {
+            continue; // no code reaches this row: its pixels stay 0
+        }
+        BandRows band{nullptr, bandRows_.data(), firstStored, rows, rowBytes};
+        rle::Decoder decoder(form, *codes_, band, rowBytes, height_);
+        decoder.resume({entry.offset, entry.x, y}, firstStored + rows);
+        return decoder.decode();
+    }
+    return true;
+}
+
+const DibRowConverter& BmpBandReader::converterFor(int rows, BandImage& band) {
+    std::unique_ptr<DibRowConverter>& converter = rows == 8 ? fullBand_ : lastBand_;
+    if (!converter) {
+        // The layout of one band's rows as they lie in bandRows_.
+        DibLayout bandLayout = layout_;
+        bandLayout.height = rows;
+        if (layout_.runLength) {
+            bandLayout.bottomUp = true;
+            bandLayout.rowBytes = rowStep(layout_.width * layout_.bitCount, 4);
+        }
+        converter = std::make_unique<DibRowConverter>(prefixBlock_, bandLayout, band.header());
+    }
+    return *converter;
+}
+
+bool BmpBandReader::readBand(int firstRow, int rows, BandImage& band) {
+    if (rows < 1 || rows > 8 || firstRow < 0 || firstRow > height_ - rows) {
+        return false;
+    }
+    if (!(layout_.runLength ? decodeRunLengthRows(firstRow, rows)
+                            : readStoredRows(firstRow, rows))) {
+        return false;
+    }
+    const DibRowConverter& converter = converterFor(rows, band);
+    if (!converter.ready()) {
+        return false;
+    }
+    converter.convert(bandRows_.data(), 0, rows, band.row(0), band.rowStep());
+    return true;
+}

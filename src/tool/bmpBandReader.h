@@ -1,0 +1,92 @@
+// Reads a bitmap file band by band: rows come from the file when they are asked for, so the
+// memory needed grows with the width of the bitmap only, never with its height.
+#pragma once
+
+#include "image/dibLayout.h"
+#include "image/iplImage.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class DibRowConverter;
+
+// An RGBA image of `width` x `rows` pixels in the layout of an Rgba8 image (rows 8-byte
+// aligned), whose pixels the bitmap conversion writes a band at a time.
+class BandImage {
+public:
+    BandImage(int width, int rows, bool allocate = true);
+    ~BandImage();
+    BandImage(const BandImage&) = delete;
+    BandImage& operator=(const BandImage&) = delete;
+
+    bool valid() const { return header_ != nullptr && header_->imageData != nullptr; }
+    ImageHeader& header() { return *header_; }
+    std::uint8_t* row(int y) const {
+        return reinterpret_cast<std::uint8_t*>(header_->imageData) +
+               std::int64_t{y} * header_->widthStep;
+    }
+    std::int64_t rowStep() const { return header_->widthStep; }
+
+private:
+    ImageHeader* header_ = nullptr;
+};
+
+class BmpBandReader {
+public:
+    BmpBandReader();
+    ~BmpBandReader();
+    BmpBandReader(const BmpBandReader&) = delete;
+    BmpBandReader& operator=(const BmpBandReader&) = delete;
+
+    // Opens the bitmap file and runs every check that loadBmpFile runs, in the same order and
+    // with the same outcome: false with the same last-error code and reason (when `reason` is
+    // given), or the same refusal of the image library, which ends the process in its default
+    // error mode. Run-length data is walked and checked whole here, without decoding any
+    // pixel. Inputs that cannot be read at any offset (pipes) are first read into memory, up
+    // to the size their header declares.
+    bool open(const std::string& fileName, std::string* reason = nullptr);
+
+    // The bitmap's size, as loadBmpFile gives it to its image (0 x 0 before open).
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+    // Converts image rows [firstRow, firstRow + rows) (row 0 at the top, at most 8 rows) into
+    // rows 0 .. rows - 1 of `band`, exactly as loadBmpFile converts them, alpha aside (the
+    // alpha bytes are those of the conversion, before loadBmpFile's fix-up of alpha-less
+    // bitmaps). False when the file can no longer be read as it was checked.
+    bool readBand(int firstRow, int rows, BandImage& band);
+
+private:
+    class Bytes;
+    class FileCodes;
+    struct BandRows;
+
+    bool fail(int code, const std::string& why, std::string* reason);
+    bool indexRunLengthRows(std::string* reason);
+    bool readStoredRows(int firstRow, int rows);
+    bool decodeRunLengthRows(int firstRow, int rows);
+    const DibRowConverter& converterFor(int rows, BandImage& band);
+
+    std::unique_ptr<Bytes> bytes_;
+    DibLayout layout_;
+    int width_ = 0;
+    int height_ = 0;
+    std::int64_t blockSize_ = 0; // bitmap bytes after the file header
+    // The block's first bytes: header, masks, table and whatever the palette can reach.
+    std::vector<std::uint8_t> prefix_;
+    DibBlock prefixBlock_;
+    // Stored (or decoded run-length) rows of one band, in the layout's row order.
+    std::vector<std::uint8_t> bandRows_;
+    // Converters for bands of 8 rows and for the last, shorter band.
+    std::unique_ptr<DibRowConverter> fullBand_;
+    std::unique_ptr<DibRowConverter> lastBand_;
+    // Run-length data: where decoding enters each row (rows counted from the bottom).
+    struct RowEntry {
+        std::int64_t offset = -1; // -1: no code of this row
+        std::int64_t x = 0;
+    };
+    std::vector<RowEntry> rowEntries_;
+    std::unique_ptr<FileCodes> codes_;
+};
