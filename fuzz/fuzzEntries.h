@@ -9,7 +9,8 @@
 
 namespace fuzz_entry {
 
-// The bitmap path: BMP file checks, DIB conversion, run-length decoding, shading ratio.
+// The bitmap path: BMP file checks, DIB conversion, run-length decoding (whole and band by
+// band, which must agree), shading ratio.
 const char* runBmpLoad(const std::uint8_t* data, std::size_t size);
 // The JPEG encoder with both routine sets on a properties record built from the input.
 const char* runJpegEncode(const std::uint8_t* data, std::size_t size);
