@@ -48,8 +48,7 @@ struct CursorAndResult {
 emitWordNearEnd(OutputStream* stream, std::uint8_t* cursor, std::uint32_t word) {
     stream->byteCount += static_cast<std::int32_t>(cursor - stream->cursor);
     stream->cursor = cursor;
-    int result =
-        stream->file != kNoJpegFile ? output_bytes::writeOutFileBuffer(stream) : JPEG_SUCCESS;
+    int result = spillsBuffer(stream) ? output_bytes::writeOutFileBuffer(stream) : JPEG_SUCCESS;
     for (int shift = 24; result == JPEG_SUCCESS && shift >= 0; shift -= 8) {
         result = output_bytes::appendCodedByte(stream, static_cast<std::uint8_t>(word >> shift));
     }
@@ -197,6 +196,11 @@ int writeBytesVector(const std::uint8_t* bytes, std::int32_t count, OutputStream
     return result;
 }
 
+PendingBits pendingBitsVector(const OutputStream* stream) {
+    const int count = stream->bitCount;
+    return {count == 0 ? 0 : stream->accumulator >> (64 - count), count};
+}
+
 namespace {
 
 // A block in zig-zag order with the mask of its non-zero AC positions and, for blocks with
@@ -211,6 +215,15 @@ struct PreparedBlock {
 
 // From this many non-zero AC coefficients on, computing all 64 categories at once is cheaper.
 constexpr int kDenseBlock = 16;
+
+// Bits set in `mask`, inline: without a population-count instruction in the target, the
+// library call std::popcount makes costs more than this.
+inline int bitsSet(std::uint64_t mask) {
+    mask -= (mask >> 1) & 0x5555555555555555u;
+    mask = (mask & 0x3333333333333333u) + ((mask >> 2) & 0x3333333333333333u);
+    mask = (mask + (mask >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return static_cast<int>((mask * 0x0101010101010101u) >> 56);
+}
 
 inline int categoryOfNonZero(std::int32_t v) {
     const auto magnitude = static_cast<std::uint32_t>(v < 0 ? -v : v);
@@ -343,7 +356,7 @@ inline bool prepareBlock(const std::int16_t* block, PreparedBlock& out) {
     }
 #endif
     out.nonZero &= ~std::uint64_t{1}; // the DC is coded on its own
-    if (std::popcount(out.nonZero) < kDenseBlock) {
+    if (bitsSet(out.nonZero) < kDenseBlock) {
         return false;
     }
 #if defined(__SSE2__)
@@ -411,7 +424,7 @@ int encodeBlockVector(OutputStream* stream, const HuffmanCodeTable* dcTable,
     const bool dense = prepareBlock(block, prepared);
 
     if (stream->end - stream->cursor < kBlockRoom) [[unlikely]] {
-        if (stream->file == kNoJpegFile) {
+        if (!spillsBuffer(stream)) {
             // The caller's memory may end within this block.
             return dense ? codeBlock<true, true>(stream, dcTable, acTable, diff, prepared)
                          : codeBlock<true, false>(stream, dcTable, acTable, diff, prepared);

@@ -43,3 +43,20 @@ inline void storeLe16(std::uint8_t* at, std::uint32_t value) {
     }
     std::memcpy(at, &half, sizeof half);
 }
+
+// Big-endian 64-bit words: eight bytes of a bit stream, first byte highest.
+inline std::uint64_t loadBe64(const std::uint8_t* at) {
+    std::uint64_t value;
+    std::memcpy(&value, at, sizeof value);
+    if constexpr (std::endian::native == std::endian::little) {
+        value = __builtin_bswap64(value);
+    }
+    return value;
+}
+
+inline void storeBe64(std::uint8_t* at, std::uint64_t value) {
+    if constexpr (std::endian::native == std::endian::little) {
+        value = __builtin_bswap64(value);
+    }
+    std::memcpy(at, &value, sizeof value);
+}
