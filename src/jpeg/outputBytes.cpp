@@ -63,6 +63,23 @@ int appendPendingAndMarkerBytes(OutputStream* stream, const std::uint8_t* pendin
     return result;
 }
 
+int appendBlock(OutputStream* stream, WriteBytesFn writeBytes, const std::uint8_t* bytes,
+                std::int32_t count) {
+    if (stream->file == kNoJpegFile || count < kFileBufferSize) {
+        return writeBytes(bytes, count, stream);
+    }
+    if (const int result = writeOutFileBuffer(stream); result != 0) {
+        return result;
+    }
+    std::uint32_t written = 0;
+    const auto size = static_cast<std::uint32_t>(count);
+    if (!jpegFileWrite(stream->file, bytes, size, &written) || written != size) {
+        return JPEG_ERR_FILE;
+    }
+    stream->byteCount += count;
+    return 0;
+}
+
 void startBuffer(OutputStream* stream, std::uint8_t* memory, std::int32_t size) {
     if (spillsBuffer(stream)) {
         stream->start = stream->fileBuffer;

@@ -43,6 +43,11 @@ inline int appendCodedByte(OutputStream* stream, std::uint8_t byte) {
 int appendPendingAndMarkerBytes(OutputStream* stream, const std::uint8_t* pending, int pendingCount,
                                 const std::uint8_t* bytes, std::int32_t count);
 
+// Appends bytes as `writeBytes` does (the stream has no pending bits); with a file, a block of
+// a file buffer or more is written straight to it, after what the buffer holds.
+int appendBlock(OutputStream* stream, WriteBytesFn writeBytes, const std::uint8_t* bytes,
+                std::int32_t count);
+
 // Points the stream at its file buffer (with a file or a sink) or at the caller's memory.
 void startBuffer(OutputStream* stream, std::uint8_t* memory, std::int32_t size);
 

@@ -1,5 +1,6 @@
 #include "jpeg/scanJoin.h"
 
+#include "jpeg/outputBytes.h"
 #include "util/byteOrder.h"
 
 #include <cstring>
@@ -24,7 +25,8 @@ ScanJoiner::ScanJoiner(OutputStream* out, WriteBytesFn writeBytes)
 
 void ScanJoiner::flushBuffer() {
     if (used_ > 0 && status_.ok()) {
-        status_.record(writeBytes_(buffer_.data(), static_cast<std::int32_t>(used_), out_));
+        status_.record(output_bytes::appendBlock(out_, writeBytes_, buffer_.data(),
+                                                 static_cast<std::int32_t>(used_)));
     }
     used_ = 0;
 }
@@ -91,7 +93,8 @@ void ScanJoiner::appendPart(const std::uint8_t* bytes, std::size_t size, Pending
         flushBuffer();
         while (i < size && status_.ok()) {
             const std::size_t chunk = std::min<std::size_t>(size - i, 1 << 30);
-            status_.record(writeBytes_(bytes + i, static_cast<std::int32_t>(chunk), out_));
+            status_.record(output_bytes::appendBlock(out_, writeBytes_, bytes + i,
+                                                     static_cast<std::int32_t>(chunk)));
             i += chunk;
         }
         i = size;
