@@ -16,6 +16,15 @@ inline std::uint32_t loadLe32(const std::uint8_t* at) {
     return value;
 }
 
+inline std::uint64_t loadLe64(const std::uint8_t* at) {
+    std::uint64_t value;
+    std::memcpy(&value, at, sizeof value);
+    if constexpr (std::endian::native == std::endian::big) {
+        value = __builtin_bswap64(value);
+    }
+    return value;
+}
+
 inline std::uint16_t loadLe16(const std::uint8_t* at) {
     std::uint16_t value;
     std::memcpy(&value, at, sizeof value);
@@ -32,6 +41,13 @@ inline std::int32_t loadLeI32(const std::uint8_t* at) {
 inline void storeLe32(std::uint8_t* at, std::uint32_t value) {
     if constexpr (std::endian::native == std::endian::big) {
         value = __builtin_bswap32(value);
+    }
+    std::memcpy(at, &value, sizeof value);
+}
+
+inline void storeLe64(std::uint8_t* at, std::uint64_t value) {
+    if constexpr (std::endian::native == std::endian::big) {
+        value = __builtin_bswap64(value);
     }
     std::memcpy(at, &value, sizeof value);
 }
