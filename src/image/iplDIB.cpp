@@ -404,8 +404,8 @@ inline void unpackBgr24x4(const std::uint8_t* p, Pixel (&pixels)[4]) {
 }
 
 #if defined(__SSE2__)
-// Red and blue exchanged in every 32-bit lane whose fourth byte is kept as it is.
-inline __m128i swapRedBlue(__m128i pixels) {
+// Bytes 0 and 2 of every 32-bit lane exchanged; bytes 1 and 3 stay.
+inline __m128i swapRedBlueLanes(__m128i pixels) {
     const __m128i redBlue = _mm_and_si128(pixels, _mm_set1_epi32(0x00FF00FF));
     const __m128i greenAlpha = _mm_andnot_si128(_mm_set1_epi32(0x00FF00FF), pixels);
     const __m128i swapped =
@@ -425,7 +425,7 @@ inline __m128i widenBgr24x4(__m128i bytes) {
 
 template <class Order> inline __m128i orderPixels(__m128i pixels) {
     if constexpr (std::is_same_v<Order, SwapRedBlue>) {
-        return swapRedBlue(pixels);
+        return swapRedBlueLanes(pixels);
     } else {
         return pixels;
     }
@@ -468,7 +468,7 @@ std::int64_t packBgra32(const std::uint8_t* src, std::uint8_t* dst, std::int64_t
 #if defined(__SSE2__)
         for (; x + 4 <= columns; x += 4) {
             const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * x));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * x), swapRedBlue(pixels));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * x), swapRedBlueLanes(pixels));
         }
 #endif
         // Two pixels per 64-bit word: bytes 0 and 2 of each exchanged.
