@@ -18,6 +18,12 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QMJPEG_AVX512_PREPARE 1
+#include "jpeg/processorInfo.h"
+
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -207,7 +213,7 @@ namespace {
 // many of them, the category and value bits (already cut to the category) of every position,
 // computed eight at a time. Sparse blocks compute these only where needed.
 struct PreparedBlock {
-    alignas(16) std::int16_t zigzag[64];
+    alignas(64) std::int16_t zigzag[64];
     alignas(16) std::uint16_t category[64];
     alignas(16) std::uint16_t bits[64];
     std::uint64_t nonZero;
@@ -342,19 +348,9 @@ template <int k> inline std::uint64_t gatherPair(const std::int16_t* block, Prep
 }
 #endif
 
-// Reads the block in zig-zag order into `out`; returns true for a dense block, whose
-// categories and value bits are then filled in too.
-inline bool prepareBlock(const std::int16_t* block, PreparedBlock& out) {
-#if defined(__SSE2__)
-    out.nonZero = ~(gatherPair<0>(block, out) | gatherPair<16>(block, out) |
-                    gatherPair<32>(block, out) | gatherPair<48>(block, out));
-#else
-    out.nonZero = 0;
-    for (int k = 0; k < 64; ++k) {
-        out.zigzag[k] = block[kZigzagNatural[k]];
-        out.nonZero |= std::uint64_t{out.zigzag[k] != 0} << k;
-    }
-#endif
+// Fills in the categories and value bits of a block read in zig-zag order; true when it is
+// dense enough for that to pay, false (nothing filled in) otherwise.
+inline bool categorizeIfDense(PreparedBlock& out) {
     out.nonZero &= ~std::uint64_t{1}; // the DC is coded on its own
     if (bitsSet(out.nonZero) < kDenseBlock) {
         return false;
@@ -373,6 +369,59 @@ inline bool prepareBlock(const std::int16_t* block, PreparedBlock& out) {
 #endif
     return true;
 }
+
+// Reads the block in zig-zag order into `out`; returns true for a dense block, whose
+// categories and value bits are then filled in too.
+inline bool prepareBlock(const std::int16_t* block, PreparedBlock& out) {
+#if defined(__SSE2__)
+    out.nonZero = ~(gatherPair<0>(block, out) | gatherPair<16>(block, out) |
+                    gatherPair<32>(block, out) | gatherPair<48>(block, out));
+#else
+    out.nonZero = 0;
+    for (int k = 0; k < 64; ++k) {
+        out.zigzag[k] = block[kZigzagNatural[k]];
+        out.nonZero |= std::uint64_t{out.zigzag[k] != 0} << k;
+    }
+#endif
+    return categorizeIfDense(out);
+}
+
+#if defined(QMJPEG_AVX512_PREPARE)
+// The zig-zag map as word indices into the two halves of a block (32 words each).
+struct ZigzagIndices {
+    alignas(64) std::int16_t half[2][32];
+};
+
+constexpr ZigzagIndices makeZigzagIndices() {
+    ZigzagIndices indices{};
+    for (int k = 0; k < 64; ++k) {
+        indices.half[k / 32][k % 32] = static_cast<std::int16_t>(kZigzagNatural[k]);
+    }
+    return indices;
+}
+
+constexpr ZigzagIndices kZigzagIndices = makeZigzagIndices();
+
+// prepareBlock with AVX-512BW: each half of the zig-zag order is one two-table word
+// permutation of the block, and the non-zero mask comes from one test per half.
+[[gnu::target("avx512bw")]] bool prepareBlockAvx512(const std::int16_t* block, PreparedBlock& out) {
+    const __m512i low = _mm512_loadu_si512(block);
+    const __m512i high = _mm512_loadu_si512(block + 32);
+    const __m512i first =
+        _mm512_permutex2var_epi16(low, _mm512_load_si512(kZigzagIndices.half[0]), high);
+    const __m512i second =
+        _mm512_permutex2var_epi16(low, _mm512_load_si512(kZigzagIndices.half[1]), high);
+    _mm512_store_si512(out.zigzag, first);
+    _mm512_store_si512(out.zigzag + 32, second);
+    out.nonZero = std::uint64_t{_mm512_test_epi16_mask(first, first)} |
+                  (std::uint64_t{_mm512_test_epi16_mask(second, second)} << 32);
+    return categorizeIfDense(out);
+}
+
+const bool kHaveAvx512Prepare = processorHasAvx512Bw();
+#else
+constexpr bool kHaveAvx512Prepare = false;
+#endif
 
 // Inserts a 0x00 after every 0xFF among the bytes that an unchecked block coding wrote
 // from `from` to the cursor (there is room: the block had kBlockRoom bytes).
@@ -414,14 +463,33 @@ inline void stuffUnchecked(OutputStream* stream, std::uint8_t* from) {
 
 } // namespace
 
+bool haveAvx512BlockPreparation() {
+    return kHaveAvx512Prepare;
+}
+
 int encodeBlockVector(OutputStream* stream, const HuffmanCodeTable* dcTable,
                       const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
                       const std::int16_t* block) {
+    return encodeBlockVectorWith(kHaveAvx512Prepare ? BlockPreparation::Avx512
+                                                    : BlockPreparation::Sse2,
+                                 stream, dcTable, acTable, dcPredictor, block);
+}
+
+int encodeBlockVectorWith(BlockPreparation preparation, OutputStream* stream,
+                          const HuffmanCodeTable* dcTable, const HuffmanCodeTable* acTable,
+                          std::int16_t* dcPredictor, const std::int16_t* block) {
     const std::int32_t diff = std::int32_t{block[0]} - *dcPredictor;
     *dcPredictor = block[0];
 
     PreparedBlock prepared;
+#if defined(QMJPEG_AVX512_PREPARE)
+    const bool dense = preparation == BlockPreparation::Avx512 && kHaveAvx512Prepare
+                           ? prepareBlockAvx512(block, prepared)
+                           : prepareBlock(block, prepared);
+#else
+    (void)preparation;
     const bool dense = prepareBlock(block, prepared);
+#endif
 
     if (stream->end - stream->cursor < kBlockRoom) [[unlikely]] {
         if (!spillsBuffer(stream)) {
