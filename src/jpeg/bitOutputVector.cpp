@@ -402,11 +402,24 @@ constexpr ZigzagIndices makeZigzagIndices() {
 
 constexpr ZigzagIndices kZigzagIndices = makeZigzagIndices();
 
+[[gnu::target("avx512bw")]] inline __m512i loadFourPieces(const std::int16_t* words) {
+    const auto* pieces = reinterpret_cast<const __m128i*>(words);
+    const __m256i first = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(pieces)), _mm_loadu_si128(pieces + 1), 1);
+    const __m256i second = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(pieces + 2)), _mm_loadu_si128(pieces + 3), 1);
+    // The masked form: GCC 12's plain insert reads an uninitialised vector.
+    const __m512i base = _mm512_castsi256_si512(first);
+    return _mm512_mask_inserti64x4(base, 0xFF, base, second, 1);
+}
+
 // prepareBlock with AVX-512BW: each half of the zig-zag order is one two-table word
 // permutation of the block, and the non-zero mask comes from one test per half.
 [[gnu::target("avx512bw")]] bool prepareBlockAvx512(const std::int16_t* block, PreparedBlock& out) {
-    const __m512i low = _mm512_loadu_si512(block);
-    const __m512i high = _mm512_loadu_si512(block + 32);
+    // Loaded in 16-byte pieces, as the quantiser has just stored them: a wider load would
+    // wait for those stores to complete instead of taking their data on the way.
+    const __m512i low = loadFourPieces(block);
+    const __m512i high = loadFourPieces(block + 32);
     const __m512i first =
         _mm512_permutex2var_epi16(low, _mm512_load_si512(kZigzagIndices.half[0]), high);
     const __m512i second =
