@@ -431,7 +431,7 @@ constexpr ZigzagIndices kZigzagIndices = makeZigzagIndices();
     return categorizeIfDense(out);
 }
 
-const bool kHaveAvx512Prepare = processorHasAvx512Bw();
+const bool kHaveAvx512Prepare = processorHasAvx512();
 #else
 constexpr bool kHaveAvx512Prepare = false;
 #endif

@@ -23,11 +23,11 @@ void putRegister(char* destination, std::uint32_t value) {
 
 } // namespace
 
-bool processorHasAvx512Bw() {
+bool processorHasAvx512() {
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
     // The compiler's check covers the system's support for the register state too.
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512bw") != 0;
+    return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0;
 #else
     return false;
 #endif
