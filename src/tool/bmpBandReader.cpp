@@ -214,6 +214,16 @@ bool BmpBandReader::open(const std::string& fileName, std::string* reason) {
     block.size = blockSize_;
     block.pixelOffset = std::int64_t{loadLeI32(fileHeader + 10)} - kFileHeaderSize;
     block.fileOffset = kFileHeaderSize;
+    // Bit-field masks that follow an info header of any size: the checks read them, and an
+    // unknown header may put them beyond the bytes read so far.
+    const std::int64_t infoSize = prefix_.size() >= 4 ? loadLe32(prefix_.data()) : 0;
+    if (infoSize + 16 > static_cast<std::int64_t>(prefix_.size()) && infoSize < blockSize_) {
+        const std::int64_t count = std::min<std::int64_t>(16, blockSize_ - infoSize);
+        if (bytes_->read(kFileHeaderSize + infoSize, afterHeader_.data(), count) != count) {
+            return fail(kLastErrorRead, unreadable, reason);
+        }
+        block.bytesAfterHeader = afterHeader_.data();
+    }
     if (const int code = checkBitmapBlock(block, layout_, why); code != 0) {
         return fail(code, why, reason);
     }

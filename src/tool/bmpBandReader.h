@@ -5,6 +5,7 @@
 #include "image/dibLayout.h"
 #include "image/iplImage.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -100,6 +101,8 @@ private:
     // The block's first bytes: header, masks, table and whatever the palette can reach.
     std::vector<std::uint8_t> prefix_;
     DibBlock prefixBlock_;
+    std::array<std::uint8_t, 16> afterHeader_{}; // the bytes after a large info header
+
     Scratch ownScratch_;
     // Converters for bands of 8 rows and for the last, shorter band, made once the bitmap is
     // checked.
