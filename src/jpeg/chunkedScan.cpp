@@ -80,14 +80,9 @@ private:
                     }
                     continue;
                 }
-                for (int b = 0; b < blockCount_; ++b) {
-                    const BlockJob& job = jobs_[b];
-                    routines.quantizeBlock(job.block, job.reciprocals);
-                    const int result = routines.encodeBlock(stream, job.dcTable, job.acTable,
-                                                            job.dcPredictor, job.block);
-                    if (result != JPEG_SUCCESS) {
-                        return result;
-                    }
+                if (const int result = quantizeAndCode(routines, stream, jobs_, blockCount_);
+                    result != JPEG_SUCCESS) {
+                    return result;
                 }
             }
         }

@@ -23,3 +23,18 @@ int planBlocks(JpegEncoderState& state, JpegScanRecord& scan, bool resumed, Bloc
 // Asks the state's row source, for `lane`, for the rows of MCU row `row` and points the
 // state's source at them. False when the source cannot produce them.
 bool fetchBand(JpegEncoderState& state, std::int32_t row, int lane);
+
+// Quantises and codes the blocks of one MCU into `stream`: 0 or the first failure.
+inline int quantizeAndCode(const RoutineTable& routines, OutputStream* stream, const BlockJob* jobs,
+                           int blockCount) {
+    for (int b = 0; b < blockCount; ++b) {
+        const BlockJob& job = jobs[b];
+        routines.quantizeBlock(job.block, job.reciprocals);
+        const int result =
+            routines.encodeBlock(stream, job.dcTable, job.acTable, job.dcPredictor, job.block);
+        if (result != 0) {
+            return result;
+        }
+    }
+    return 0;
+}

@@ -30,14 +30,9 @@ int runScan(JpegEncoderState& state, JpegScanRecord& scan, bool resumed) {
             for (int b = 0; b < blockCount; ++b) {
                 routines.forwardDct(jobs[b].block);
             }
-            for (int b = 0; b < blockCount; ++b) {
-                const BlockJob& job = jobs[b];
-                routines.quantizeBlock(job.block, job.reciprocals);
-                const int result = routines.encodeBlock(stream, job.dcTable, job.acTable,
-                                                        job.dcPredictor, job.block);
-                if (result != JPEG_SUCCESS) {
-                    return result;
-                }
+            if (const int result = quantizeAndCode(routines, stream, jobs, blockCount);
+                result != JPEG_SUCCESS) {
+                return result;
             }
             if constexpr (kWithRestarts) {
                 ++scan.mcuCounter;
