@@ -4,8 +4,9 @@
 #   - the previous whole-image qmjpeg (built from BASELINE_REF into the work folder),
 #   - libjpeg-turbo's cjpeg encoding the same ratio image from a PPM file
 #     (cjpeg -quality 95 -sample 1x1).
-# Medians over RUNS runs, the jobs alternating within each run; peak memory from
-# /usr/bin/time -f %M. Prints one Markdown table per size.
+# Medians over RUNS runs, the jobs alternating within each run; wall time from the shell's
+# clock, CPU time (%U + %S, 10 ms steps) and peak memory (%M) from /usr/bin/time. Prints one
+# Markdown table per size.
 #
 #   bench/wholeRun.sh                 # sizes 4096 and 8192, 5 runs
 #   SIZES="4096 8192 16384" RUNS=3 bench/wholeRun.sh
@@ -70,7 +71,12 @@ for size in $SIZES; do
             old) cmd=("$OLD" -i "$dir/s.bmp" "$dir/f.bmp" "$dir/old.jpg") ;;
             cjpeg) cmd=(cjpeg -quality 95 -sample 1x1 -outfile "$dir/cjpeg.jpg" "$dir/r.ppm") ;;
             esac
-            /usr/bin/time -f "$job %e %U %S %M" -a -o "$dir/times" "${cmd[@]}"
+            # Wall time from the shell's microsecond clock (time's %e has 10 ms steps).
+            start=$EPOCHREALTIME
+            /usr/bin/time -f "%U %S %M" -o "$dir/one" "${cmd[@]}"
+            end=$EPOCHREALTIME
+            echo "$job $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.6f", b - a }') \
+$(cat "$dir/one")" >>"$dir/times"
         done
     done
     cmp -s "$dir/new.jpg" "$dir/new1.jpg" || { echo "thread counts differ at $size" >&2; exit 1; }
@@ -100,6 +106,7 @@ for job in ("new", "new1", "old", "cjpeg"):
     wall = statistics.median(w for w, _, _ in rows[job])
     cpu = statistics.median(c for _, c, _ in rows[job])
     rss = max(r for _, _, r in rows[job]) / 1024
-    print(f"| {names[job]} | {wall:.2f} s | {cpu:.2f} s | {wall / cjpeg:.2f} | {rss:.1f} MiB |")
+    print(f"| {names[job]} | {wall * 1000:.0f} ms | {cpu * 1000:.0f} ms | {wall / cjpeg:.2f} | "
+          f"{rss:.1f} MiB |")
 PY
 done

@@ -95,8 +95,11 @@ void placeParts(HeaderForm form, DibLayout& layout) {
     layout.rowBytes = rowStep(layout.width * bits, 4);
 }
 
-void readMasks(const std::uint8_t* data, DibLayout& layout) {
-    const std::uint8_t* p = data + layout.maskOffset;
+void readMasks(const DibBlock& block, DibLayout& layout) {
+    const std::uint8_t* p =
+        block.bytesAfterHeader != nullptr && layout.maskOffset == layout.infoSize
+            ? block.bytesAfterHeader
+            : block.data + layout.maskOffset;
     layout.masks = {loadLe32(p), loadLe32(p + 4), loadLe32(p + 8)};
     if (layout.bitCount == 16) {
         layout.masks.red &= 0xFFFFu;
@@ -259,7 +262,7 @@ DibStatus checkDibExtent(const DibBlock& block, DibLayout& layout) {
                       fileByte(block, block.size), fileByte(block, layout.pixelOffset));
     }
     if (layout.bitFields) {
-        readMasks(block.data, layout);
+        readMasks(block, layout);
         const char* zero = layout.masks.red == 0     ? "red"
                            : layout.masks.green == 0 ? "green"
                            : layout.masks.blue == 0  ? "blue"

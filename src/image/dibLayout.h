@@ -29,6 +29,9 @@ struct DibBlock {
     std::int64_t size = 0;
     std::int64_t pixelOffset = 0;
     std::int64_t fileOffset = 0;
+    // When set, the 16 bytes at the info header's end (where bit-field masks follow a header
+    // without masks of its own), for a `data` that holds only the block's first bytes.
+    const std::uint8_t* bytesAfterHeader = nullptr;
 };
 
 struct DibMasks {

@@ -86,6 +86,11 @@ void startOutputPlain(OutputStream* stream, std::uint8_t* memory, std::int32_t s
     stream->bitCount = 8;
 }
 
+PendingBits pendingBitsPlain(const OutputStream* stream) {
+    const int free = stream->bitCount;
+    return {(stream->accumulator & 0xFF) >> free, 8 - free};
+}
+
 int writeBytesPlain(const std::uint8_t* bytes, std::int32_t count, OutputStream* stream) {
     std::uint8_t pending[1];
     int pendingCount = 0;

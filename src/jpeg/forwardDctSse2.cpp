@@ -10,6 +10,13 @@
 
 #include <cstdint>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QMJPEG_AVX512_DCT 1
+#include "jpeg/processorInfo.h"
+
+#include <immintrin.h>
+#endif
+
 namespace {
 
 using namespace sse2_dct;
@@ -62,9 +69,88 @@ inline __m128i mulh(__m128i a, std::int16_t c) {
     return _mm_mulhi_epi16(a, _mm_set1_epi16(c));
 }
 
+#if defined(QMJPEG_AVX512_DCT)
+// The row pass on four rows at once, one row per 128-bit lane: every step of rowPass works
+// within its lane, so each lane computes exactly what rowPass computes for its row. Rows 0 to
+// 3 take weight tables 0, 1, 2, 3 and rows 4 to 7 tables 0, 3, 2, 1. The zero-masked forms
+// are used because GCC 12's plain ones read an uninitialised vector.
+struct WideRowWeights {
+    alignas(64) std::int16_t v[2][4][32]; // [rows 0-3, rows 4-7][weight vector][lane * 8 + i]
+};
+
+constexpr WideRowWeights makeWideRowWeights() {
+    constexpr int kTables[2][4] = {{0, 1, 2, 3}, {0, 3, 2, 1}};
+    WideRowWeights w{};
+    for (int half = 0; half < 2; ++half) {
+        for (int part = 0; part < 4; ++part) {
+            for (int lane = 0; lane < 4; ++lane) {
+                for (int i = 0; i < 8; ++i) {
+                    w.v[half][part][8 * lane + i] = kRowWeights.v[kTables[half][lane]][part][i];
+                }
+            }
+        }
+    }
+    return w;
+}
+
+constexpr WideRowWeights kWideRowWeights = makeWideRowWeights();
+
+[[gnu::target("avx512bw")]] inline __m512i fourRows(__m128i a, __m128i b, __m128i c, __m128i d) {
+    __m512i x = _mm512_castsi128_si512(a);
+    x = _mm512_mask_inserti32x4(x, 0xFFFF, x, b, 1);
+    x = _mm512_mask_inserti32x4(x, 0xFFFF, x, c, 2);
+    return _mm512_mask_inserti32x4(x, 0xFFFF, x, d, 3);
+}
+
+[[gnu::target("avx512bw")]] inline __m512i rowPassFour(__m512i x, const std::int16_t (&w)[4][32]) {
+    constexpr __mmask32 kWords = 0xFFFFFFFF;
+    constexpr __mmask16 kDwords = 0xFFFF;
+    constexpr __mmask8 kQwords = 0xFF;
+    const __m512i reversed = _mm512_maskz_shufflehi_epi16(kWords, x, _MM_SHUFFLE(0, 1, 2, 3));
+    const __m512i mirrored = _mm512_maskz_unpackhi_epi64(kQwords, reversed, reversed);
+    const __m512i s = _mm512_maskz_adds_epi16(kWords, x, mirrored);
+    const __m512i d = _mm512_maskz_subs_epi16(kWords, x, mirrored);
+    const __m512i sd = _mm512_maskz_unpacklo_epi32(kDwords, s, d);
+    const __m512i sd01 = _mm512_maskz_shuffle_epi32(kDwords, sd, _MM_PERM_BABA);
+    const __m512i sd23 = _mm512_maskz_shuffle_epi32(kDwords, sd, _MM_PERM_DCDC);
+    const __m512i w0 = _mm512_load_si512(w[0]);
+    const __m512i w1 = _mm512_load_si512(w[1]);
+    const __m512i w2 = _mm512_load_si512(w[2]);
+    const __m512i w3 = _mm512_load_si512(w[3]);
+    const __m512i rounding = _mm512_set1_epi32(kRowRounding);
+    __m512i low = _mm512_add_epi32(_mm512_maskz_madd_epi16(kDwords, sd01, w0),
+                                   _mm512_maskz_madd_epi16(kDwords, sd23, w1));
+    __m512i high = _mm512_add_epi32(_mm512_maskz_madd_epi16(kDwords, sd01, w2),
+                                    _mm512_maskz_madd_epi16(kDwords, sd23, w3));
+    low = _mm512_maskz_srai_epi32(kDwords, _mm512_add_epi32(low, rounding), kRowShift);
+    high = _mm512_maskz_srai_epi32(kDwords, _mm512_add_epi32(high, rounding), kRowShift);
+    return _mm512_maskz_packs_epi32(kWords, low, high);
+}
+
+[[gnu::target("avx512bw")]] void rowPassAvx512(const __m128i (&y)[8], std::int16_t* block) {
+    _mm512_storeu_si512(block, rowPassFour(fourRows(y[0], y[1], y[2], y[3]), kWideRowWeights.v[0]));
+    _mm512_storeu_si512(block + 32,
+                        rowPassFour(fourRows(y[4], y[5], y[6], y[7]), kWideRowWeights.v[1]));
+}
+
+const bool kHaveAvx512RowPass = processorHasAvx512();
+#endif
+
+template <bool kMayWiden> void forwardDct(std::int16_t* block);
+
 } // namespace
 
 void forwardDctSse2(std::int16_t* block) {
+    forwardDct<true>(block);
+}
+
+void forwardDctSse2Only(std::int16_t* block) {
+    forwardDct<false>(block);
+}
+
+namespace {
+
+template <bool kMayWiden> void forwardDct(std::int16_t* block) {
     __m128i* rows = reinterpret_cast<__m128i*>(block);
     const __m128i x0 = _mm_loadu_si128(rows + 0), x1 = _mm_loadu_si128(rows + 1),
                   x2 = _mm_loadu_si128(rows + 2), x3 = _mm_loadu_si128(rows + 3),
@@ -98,6 +184,13 @@ void forwardDctSse2(std::int16_t* block) {
     const __m128i y3 = _mm_subs_epi16(tm765, _mm_adds_epi16(mulh(tm465, kTg3), tm465));
     const __m128i y5 = _mm_adds_epi16(_mm_adds_epi16(mulh(tm765, kTg3), tm765), tm465);
 
+#if defined(QMJPEG_AVX512_DCT)
+    if (kMayWiden && kHaveAvx512RowPass) {
+        const __m128i y[8] = {y0, y1, y2, y3, y4, y5, y6, y7};
+        rowPassAvx512(y, block);
+        return;
+    }
+#endif
     // Row pass, one row per step with the weight table of that row.
     _mm_storeu_si128(rows + 0, rowPass(y0, kRowWeights.v[0]));
     _mm_storeu_si128(rows + 1, rowPass(y1, kRowWeights.v[1]));
@@ -108,5 +201,7 @@ void forwardDctSse2(std::int16_t* block) {
     _mm_storeu_si128(rows + 6, rowPass(y6, kRowWeights.v[2]));
     _mm_storeu_si128(rows + 7, rowPass(y7, kRowWeights.v[1]));
 }
+
+} // namespace
 
 #endif

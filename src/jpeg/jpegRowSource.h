@@ -8,11 +8,16 @@
 
 class JpegRowSource {
 public:
-    // Makes image rows [firstRow, firstRow + count) readable (one MCU row, top row first)
+    // Makes image rows [firstRow, firstRow + count) readable (one MCU row) for lane `lane`
     // and returns the first of them; the others follow at the record's row stride (row
-    // padding included). The rows stay readable until the next call. Null when they cannot be
-    // produced: the write then ends with -23.
-    virtual const std::uint8_t* rows(std::int32_t firstRow, std::int32_t count) = 0;
+    // padding included). The rows stay readable until the lane's next call. Null when they
+    // cannot be produced: the write then ends with -23. With one lane, bands are asked for in
+    // order, top first; with several, each lane asks from its own thread, in any order.
+    virtual const std::uint8_t* rows(int lane, std::int32_t firstRow, std::int32_t count) = 0;
+
+    // How many lanes may ask for rows at once: the scan is then coded in parts on as many
+    // threads.
+    virtual int lanes() const { return 1; }
 
 protected:
     ~JpegRowSource() = default;
@@ -21,5 +26,5 @@ protected:
 // jpegWrite for an image request whose pixels come from `source`, one MCU row at a time, in
 // the layout the record's input fields describe (positive inputHeight: top row first).
 // inputPixels must be non-null and is not read. The bytes written are those that jpegWrite
-// writes for the same pixels in one buffer.
+// writes for the same pixels in one buffer, whatever the number of lanes.
 int jpegWriteRows(JPEG_PROPERTIES* properties, int requestCode, JpegRowSource* source);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 namespace output_bytes {
 
@@ -10,6 +11,14 @@ int writeOutFileBuffer(OutputStream* stream) {
     const auto size = static_cast<std::uint32_t>(stream->cursor - stream->start);
     stream->cursor = stream->start;
     if (size == 0) {
+        return 0;
+    }
+    if (stream->sink != nullptr) {
+        try {
+            stream->sink->insert(stream->sink->end(), stream->start, stream->start + size);
+        } catch (const std::bad_alloc&) {
+            return JPEG_ERR_MEMORY;
+        }
         return 0;
     }
     std::uint32_t written = 0;
@@ -24,7 +33,7 @@ int appendPendingAndMarkerBytes(OutputStream* stream, const std::uint8_t* pendin
     if (count < 0) {
         count = 0;
     }
-    if (stream->file == kNoJpegFile) {
+    if (!spillsBuffer(stream)) {
         std::int64_t needed = count;
         for (int i = 0; i < pendingCount; ++i) {
             needed += pending[i] == 0xFF ? 2 : 1;
@@ -40,8 +49,7 @@ int appendPendingAndMarkerBytes(OutputStream* stream, const std::uint8_t* pendin
     }
     while (result == JPEG_SUCCESS && count > 0) {
         if (stream->cursor == stream->end) {
-            result = stream->file == kNoJpegFile ? JPEG_ERR_BUFFER_TOO_SMALL
-                                                 : writeOutFileBuffer(stream);
+            result = spillsBuffer(stream) ? writeOutFileBuffer(stream) : JPEG_ERR_BUFFER_TOO_SMALL;
             continue;
         }
         const auto chunk =
@@ -55,8 +63,25 @@ int appendPendingAndMarkerBytes(OutputStream* stream, const std::uint8_t* pendin
     return result;
 }
 
+int appendBlock(OutputStream* stream, WriteBytesFn writeBytes, const std::uint8_t* bytes,
+                std::int32_t count) {
+    if (stream->file == kNoJpegFile || count < kFileBufferSize) {
+        return writeBytes(bytes, count, stream);
+    }
+    if (const int result = writeOutFileBuffer(stream); result != 0) {
+        return result;
+    }
+    std::uint32_t written = 0;
+    const auto size = static_cast<std::uint32_t>(count);
+    if (!jpegFileWrite(stream->file, bytes, size, &written) || written != size) {
+        return JPEG_ERR_FILE;
+    }
+    stream->byteCount += count;
+    return 0;
+}
+
 void startBuffer(OutputStream* stream, std::uint8_t* memory, std::int32_t size) {
-    if (stream->file != kNoJpegFile) {
+    if (spillsBuffer(stream)) {
         stream->start = stream->fileBuffer;
         stream->bufferSize = kFileBufferSize;
     } else {

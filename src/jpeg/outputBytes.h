@@ -9,8 +9,9 @@
 
 namespace output_bytes {
 
-// Writes the bytes from the buffer start to the cursor to the file and moves the cursor back
-// to the start. 0, or JPEG_ERR_FILE for a failed or short write.
+// Writes the bytes from the buffer start to the cursor to the file (or appends them to the
+// sink) and moves the cursor back to the start. 0, JPEG_ERR_FILE for a failed or short write,
+// or JPEG_ERR_MEMORY when the sink cannot grow.
 int writeOutFileBuffer(OutputStream* stream);
 
 // Appends one byte. A full file buffer is written out first; full caller memory gives
@@ -19,7 +20,7 @@ inline int appendByte(OutputStream* stream, std::uint8_t byte) {
     if (stream->cursor == stream->end) {
         // The whole file buffer is full here, so this writes all of it.
         const int result =
-            stream->file == kNoJpegFile ? JPEG_ERR_BUFFER_TOO_SMALL : writeOutFileBuffer(stream);
+            spillsBuffer(stream) ? writeOutFileBuffer(stream) : JPEG_ERR_BUFFER_TOO_SMALL;
         if (result != JPEG_SUCCESS) {
             return result;
         }
@@ -42,7 +43,12 @@ inline int appendCodedByte(OutputStream* stream, std::uint8_t byte) {
 int appendPendingAndMarkerBytes(OutputStream* stream, const std::uint8_t* pending, int pendingCount,
                                 const std::uint8_t* bytes, std::int32_t count);
 
-// Points the stream at its file buffer (with a file) or at the caller's memory.
+// Appends bytes as `writeBytes` does (the stream has no pending bits); with a file, a block of
+// a file buffer or more is written straight to it, after what the buffer holds.
+int appendBlock(OutputStream* stream, WriteBytesFn writeBytes, const std::uint8_t* bytes,
+                std::int32_t count);
+
+// Points the stream at its file buffer (with a file or a sink) or at the caller's memory.
 void startBuffer(OutputStream* stream, std::uint8_t* memory, std::int32_t size);
 
 } // namespace output_bytes

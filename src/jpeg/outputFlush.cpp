@@ -6,7 +6,7 @@
 
 int flushOutput(OutputStream* stream, WriteBytesFn writeBytes) {
     const int result = writeBytes(nullptr, 0, stream);
-    return result == JPEG_SUCCESS && stream->file != kNoJpegFile
+    return result == JPEG_SUCCESS && spillsBuffer(stream)
                ? output_bytes::writeOutFileBuffer(stream)
                : result;
 }

@@ -6,6 +6,7 @@
 #include "jpeg/jpegFile.h"
 
 #include <cstdint>
+#include <vector>
 
 constexpr std::int32_t kFileBufferSize = 4096;
 
@@ -22,7 +23,22 @@ struct OutputStream {
     std::int32_t bufferSize = 0;
     std::int32_t byteCount = 0; // bytes produced by the current write, stuffing included
     JpegFileHandle file = kNoJpegFile;
+    // Without a file: when set, the file buffer is emptied into this memory instead, which
+    // grows as needed (a part of a scan coded apart from the rest).
+    std::vector<std::uint8_t>* sink = nullptr;
     alignas(32) std::uint8_t fileBuffer[kFileBufferSize];
+};
+
+// True when full buffers are written out (to the file or the sink) rather than ending the
+// write as caller memory does.
+inline bool spillsBuffer(const OutputStream* stream) {
+    return stream->file != kNoJpegFile || stream->sink != nullptr;
+}
+
+// Bits coded but not yet in a byte: the low `count` bits of `bits`, first bit highest.
+struct PendingBits {
+    std::uint64_t bits = 0;
+    int count = 0;
 };
 
 // Routine-table slot types.
@@ -31,6 +47,7 @@ using WriteBytesFn = int (*)(const std::uint8_t* bytes, std::int32_t count, Outp
 using EncodeBlockFn = int (*)(OutputStream* stream, const HuffmanCodeTable* dcTable,
                               const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
                               const std::int16_t* block);
+using PendingBitsFn = PendingBits (*)(const OutputStream* stream);
 
 // Plain set: 8-bit pending byte, byte-at-a-time output.
 void startOutputPlain(OutputStream* stream, std::uint8_t* memory, std::int32_t size);
@@ -38,6 +55,7 @@ int writeBytesPlain(const std::uint8_t* bytes, std::int32_t count, OutputStream*
 int encodeBlockPlain(OutputStream* stream, const HuffmanCodeTable* dcTable,
                      const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
                      const std::int16_t* block);
+PendingBits pendingBitsPlain(const OutputStream* stream);
 
 // Vector set: 64-bit accumulator. Same bytes on the wire as the plain set.
 void startOutputVector(OutputStream* stream, std::uint8_t* memory, std::int32_t size);
@@ -45,6 +63,17 @@ int writeBytesVector(const std::uint8_t* bytes, std::int32_t count, OutputStream
 int encodeBlockVector(OutputStream* stream, const HuffmanCodeTable* dcTable,
                       const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
                       const std::int16_t* block);
+PendingBits pendingBitsVector(const OutputStream* stream);
+
+// How the vector block coder reads a block into zig-zag order: with SSE2 (or portable code),
+// or with AVX-512BW where the processor has it. encodeBlockVector takes the widest there is;
+// the bytes are the same.
+enum class BlockPreparation { Sse2, Avx512 };
+bool haveAvx512BlockPreparation();
+// encodeBlockVector with the given preparation (Avx512 falls back to Sse2 where missing).
+int encodeBlockVectorWith(BlockPreparation preparation, OutputStream* stream,
+                          const HuffmanCodeTable* dcTable, const HuffmanCodeTable* acTable,
+                          std::int16_t* dcPredictor, const std::int16_t* block);
 
 // Writes the pending bits (through `writeBytes` with no bytes) and then, with a file, the
 // buffered bytes. 0 or JPEG_ERR_FILE.

@@ -23,6 +23,16 @@ void putRegister(char* destination, std::uint32_t value) {
 
 } // namespace
 
+bool processorHasAvx512() {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    // The compiler's check covers the system's support for the register state too.
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0;
+#else
+    return false;
+#endif
+}
+
 CpuidLeaves readCpuidLeaves() {
     CpuidLeaves leaves;
 #if defined(__i386__) || defined(__x86_64__)

@@ -67,6 +67,10 @@ std::optional<int> platformProcessorClassOverride();
 // The process-wide processor information, refreshed by detectProcessorClass.
 const ProcessorInfo& processorInfo();
 
+// True on x86-64 processors (and systems) with AVX-512 F and BW, which the vector block coder
+// and the shading ratio then use. Not part of the class decision: the bytes are the same.
+bool processorHasAvx512();
+
 // Refreshes the processor information and decides the class for this machine, with the
 // platform's override.
 int detectProcessorClass();

@@ -6,18 +6,20 @@
 namespace {
 
 constexpr RoutineTable kPlainRoutines = {fetchMcuRgbxPlain, forwardDctPlain,  quantizeBlockPlain,
-                                         encodeBlockPlain,  startOutputPlain, writeBytesPlain};
+                                         encodeBlockPlain,  startOutputPlain, writeBytesPlain,
+                                         pendingBitsPlain};
 
 // The one place that asks whether the SSE2 routines exist.
 #if defined(__SSE2__)
 constexpr bool kHaveSse2 = true;
 constexpr RoutineTable kVectorRoutines = {fetchMcuRgbxSse2,  forwardDctSse2,    quantizeBlockSse2,
-                                          encodeBlockVector, startOutputVector, writeBytesVector};
+                                          encodeBlockVector, startOutputVector, writeBytesVector,
+                                          pendingBitsVector};
 #else
 constexpr bool kHaveSse2 = false;
-constexpr RoutineTable kVectorRoutines = {fetchMcuRgbxPlain,         forwardDctSse2Portable,
-                                          quantizeBlockSse2Portable, encodeBlockVector,
-                                          startOutputVector,         writeBytesVector};
+constexpr RoutineTable kVectorRoutines = {
+    fetchMcuRgbxPlain, forwardDctSse2Portable, quantizeBlockSse2Portable, encodeBlockVector,
+    startOutputVector, writeBytesVector,       pendingBitsVector};
 #endif
 
 } // namespace

@@ -19,6 +19,7 @@ struct RoutineTable {
     EncodeBlockFn encodeBlock = nullptr;
     StartOutputFn startOutput = nullptr;
     WriteBytesFn writeBytes = nullptr;
+    PendingBitsFn pendingBits = nullptr;
 };
 
 enum class RoutineSet { Plain, Vector };

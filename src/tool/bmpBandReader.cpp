@@ -160,6 +160,9 @@ struct BmpBandReader::BandRows {
     }
 };
 
+BmpBandReader::Scratch::Scratch() = default;
+BmpBandReader::Scratch::~Scratch() = default;
+
 BmpBandReader::BmpBandReader() = default;
 BmpBandReader::~BmpBandReader() = default;
 
@@ -211,6 +214,16 @@ bool BmpBandReader::open(const std::string& fileName, std::string* reason) {
     block.size = blockSize_;
     block.pixelOffset = std::int64_t{loadLeI32(fileHeader + 10)} - kFileHeaderSize;
     block.fileOffset = kFileHeaderSize;
+    // Bit-field masks that follow an info header of any size: the checks read them, and an
+    // unknown header may put them beyond the bytes read so far.
+    const std::int64_t infoSize = prefix_.size() >= 4 ? loadLe32(prefix_.data()) : 0;
+    if (infoSize + 16 > static_cast<std::int64_t>(prefix_.size()) && infoSize < blockSize_) {
+        const std::int64_t count = std::min<std::int64_t>(16, blockSize_ - infoSize);
+        if (bytes_->read(kFileHeaderSize + infoSize, afterHeader_.data(), count) != count) {
+            return fail(kLastErrorRead, unreadable, reason);
+        }
+        block.bytesAfterHeader = afterHeader_.data();
+    }
     if (const int code = checkBitmapBlock(block, layout_, why); code != 0) {
         return fail(code, why, reason);
     }
@@ -248,6 +261,12 @@ bool BmpBandReader::open(const std::string& fileName, std::string* reason) {
     if (layout_.runLength && !indexRunLengthRows(reason)) {
         return false;
     }
+    if (height_ >= 8) {
+        fullBand_ = makeConverter(8);
+    }
+    if (height_ % 8 != 0) {
+        lastBand_ = makeConverter(height_ % 8);
+    }
     return true;
 }
 
@@ -256,13 +275,14 @@ bool BmpBandReader::indexRunLengthRows(std::string* reason) {
     if (!rleDataInBlock(prefixBlock_, layout_)) {
         return fail(kLastErrorConversion, iplGetStatusReason(), reason);
     }
-    codes_ = std::make_unique<FileCodes>(*bytes_, kFileHeaderSize + layout_.pixelOffset,
-                                         blockSize_ - layout_.pixelOffset);
+    codesStart_ = kFileHeaderSize + layout_.pixelOffset;
+    codesSize_ = blockSize_ - layout_.pixelOffset;
+    FileCodes codes(*bytes_, codesStart_, codesSize_);
     rowEntries_.assign(static_cast<std::size_t>(height_), RowEntry{});
     BandRows recorder;
     recorder.entries = &rowEntries_;
     const std::int64_t rowBytes = rowStep(layout_.width * (form.fourBit ? 4 : 8), 4);
-    rle::Decoder decoder(form, *codes_, recorder, rowBytes, height_);
+    rle::Decoder decoder(form, codes, recorder, rowBytes, height_);
     if (decoder.decode()) {
         return true;
     }
@@ -272,24 +292,28 @@ bool BmpBandReader::indexRunLengthRows(std::string* reason) {
     return fail(kLastErrorConversion, iplGetStatusReason(), reason);
 }
 
-bool BmpBandReader::readStoredRows(int firstRow, int rows) {
+bool BmpBandReader::readStoredRows(int firstRow, int rows, Scratch& scratch) const {
     const std::int64_t firstStored =
         layout_.bottomUp ? std::int64_t{height_} - firstRow - rows : firstRow;
     const std::int64_t offset = layout_.pixelOffset + firstStored * layout_.rowBytes;
     const std::int64_t length = std::min(rows * layout_.rowBytes, blockSize_ - offset);
-    bandRows_.resize(static_cast<std::size_t>(8 * layout_.rowBytes));
-    if (length < 0 || bytes_->read(kFileHeaderSize + offset, bandRows_.data(), length) != length) {
+    scratch.rows.resize(static_cast<std::size_t>(8 * layout_.rowBytes));
+    if (length < 0 ||
+        bytes_->read(kFileHeaderSize + offset, scratch.rows.data(), length) != length) {
         return false;
     }
-    std::memset(bandRows_.data() + length, 0,
+    std::memset(scratch.rows.data() + length, 0,
                 static_cast<std::size_t>(rows * layout_.rowBytes - length));
     return true;
 }
 
-bool BmpBandReader::decodeRunLengthRows(int firstRow, int rows) {
+bool BmpBandReader::decodeRunLengthRows(int firstRow, int rows, Scratch& scratch) const {
     const rle::Form& form = rleForm(layout_);
     const std::int64_t rowBytes = rowStep(layout_.width * (form.fourBit ? 4 : 8), 4);
-    bandRows_.assign(static_cast<std::size_t>(8 * rowBytes), 0);
+    scratch.rows.assign(static_cast<std::size_t>(8 * rowBytes), 0);
+    if (!scratch.codes) {
+        scratch.codes = std::make_unique<FileCodes>(*bytes_, codesStart_, codesSize_);
+    }
     // Rows of the data run bottom-up: image row firstRow + rows - 1 is data row firstStored.
     const std::int64_t firstStored = std::int64_t{height_} - firstRow - rows;
     for (std::int64_t y = firstStored; y < firstStored + rows; ++y) {
@@ -297,41 +321,46 @@ bool BmpBandReader::decodeRunLengthRows(int firstRow, int rows) {
         if (entry.offset < 0) {
             continue; // no code reaches this row: its pixels stay 0
         }
-        BandRows band{nullptr, bandRows_.data(), firstStored, rows, rowBytes};
-        rle::Decoder decoder(form, *codes_, band, rowBytes, height_);
+        BandRows band{nullptr, scratch.rows.data(), firstStored, rows, rowBytes};
+        rle::Decoder decoder(form, *scratch.codes, band, rowBytes, height_);
         decoder.resume({entry.offset, entry.x, y}, firstStored + rows);
         return decoder.decode();
     }
     return true;
 }
 
-const DibRowConverter& BmpBandReader::converterFor(int rows, BandImage& band) {
-    std::unique_ptr<DibRowConverter>& converter = rows == 8 ? fullBand_ : lastBand_;
-    if (!converter) {
-        // The layout of one band's rows as they lie in bandRows_.
-        DibLayout bandLayout = layout_;
-        bandLayout.height = rows;
-        if (layout_.runLength) {
-            bandLayout.bottomUp = true;
-            bandLayout.rowBytes = rowStep(layout_.width * layout_.bitCount, 4);
-        }
-        converter = std::make_unique<DibRowConverter>(prefixBlock_, bandLayout, band.header());
+std::unique_ptr<DibRowConverter> BmpBandReader::makeConverter(int rows) const {
+    // The layout of one band's rows as they lie in the scratch rows.
+    DibLayout bandLayout = layout_;
+    bandLayout.height = rows;
+    if (layout_.runLength) {
+        bandLayout.bottomUp = true;
+        bandLayout.rowBytes = rowStep(layout_.width * layout_.bitCount, 4);
     }
-    return *converter;
+    // Bands are images of the bitmap's width.
+    BandImage shape(width_, 8, false);
+    if (!shape.hasHeader()) {
+        return nullptr;
+    }
+    return std::make_unique<DibRowConverter>(prefixBlock_, bandLayout, shape.header());
 }
 
-bool BmpBandReader::readBand(int firstRow, int rows, BandImage& band) {
-    if (rows < 1 || rows > 8 || firstRow < 0 || firstRow > height_ - rows) {
+bool BmpBandReader::readBand(int firstRow, int rows, BandImage& band, Scratch& scratch) const {
+    if (rows < 1 || rows > 8 || firstRow < 0 || firstRow > height_ - rows || !band.valid() ||
+        band.header().width < width_ || band.header().height < rows) {
         return false;
     }
-    if (!(layout_.runLength ? decodeRunLengthRows(firstRow, rows)
-                            : readStoredRows(firstRow, rows))) {
+    const DibRowConverter* converter = rows == 8 ? fullBand_.get() : lastBand_.get();
+    if (rows != 8 && firstRow + rows != height_) {
+        return false; // only the last band is shorter
+    }
+    if (converter == nullptr || !converter->ready()) {
         return false;
     }
-    const DibRowConverter& converter = converterFor(rows, band);
-    if (!converter.ready()) {
+    if (!(layout_.runLength ? decodeRunLengthRows(firstRow, rows, scratch)
+                            : readStoredRows(firstRow, rows, scratch))) {
         return false;
     }
-    converter.convert(bandRows_.data(), 0, rows, band.row(0), band.rowStep());
+    converter->convert(scratch.rows.data(), 0, rows, band.row(0), band.rowStep());
     return true;
 }

@@ -5,6 +5,7 @@
 #include "image/dibLayout.h"
 #include "image/iplImage.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,7 +23,8 @@ public:
     BandImage& operator=(const BandImage&) = delete;
 
     bool valid() const { return header_ != nullptr && header_->imageData != nullptr; }
-    ImageHeader& header() { return *header_; }
+    bool hasHeader() const { return header_ != nullptr; }
+    ImageHeader& header() const { return *header_; }
     std::uint8_t* row(int y) const {
         return reinterpret_cast<std::uint8_t*>(header_->imageData) +
                std::int64_t{y} * header_->widthStep;
@@ -34,7 +36,25 @@ private:
 };
 
 class BmpBandReader {
+    class FileCodes;
+
 public:
+    // The working memory of one thread's band reads: several threads may read bands of one
+    // open reader at once, each with a scratch of its own.
+    class Scratch {
+    public:
+        Scratch();
+        ~Scratch();
+        Scratch(const Scratch&) = delete;
+        Scratch& operator=(const Scratch&) = delete;
+
+    private:
+        friend class BmpBandReader;
+        // Stored (or decoded run-length) rows of one band, in the layout's row order.
+        std::vector<std::uint8_t> rows;
+        std::unique_ptr<FileCodes> codes;
+    };
+
     BmpBandReader();
     ~BmpBandReader();
     BmpBandReader(const BmpBandReader&) = delete;
@@ -53,21 +73,25 @@ public:
     int height() const { return height_; }
 
     // Converts image rows [firstRow, firstRow + rows) (row 0 at the top, at most 8 rows) into
-    // rows 0 .. rows - 1 of `band`, exactly as loadBmpFile converts them, alpha aside (the
-    // alpha bytes are those of the conversion, before loadBmpFile's fix-up of alpha-less
-    // bitmaps). False when the file can no longer be read as it was checked.
-    bool readBand(int firstRow, int rows, BandImage& band);
+    // rows 0 .. rows - 1 of `band` (at least as wide as the bitmap), exactly as loadBmpFile
+    // converts them, alpha aside (the alpha bytes are those of the conversion, before
+    // loadBmpFile's fix-up of alpha-less bitmaps). Bands may be read in any order. False when
+    // the file can no longer be read as it was checked.
+    bool readBand(int firstRow, int rows, BandImage& band) {
+        return readBand(firstRow, rows, band, ownScratch_);
+    }
+    // The same with the working memory of the calling thread.
+    bool readBand(int firstRow, int rows, BandImage& band, Scratch& scratch) const;
 
 private:
     class Bytes;
-    class FileCodes;
     struct BandRows;
 
     bool fail(int code, const std::string& why, std::string* reason);
     bool indexRunLengthRows(std::string* reason);
-    bool readStoredRows(int firstRow, int rows);
-    bool decodeRunLengthRows(int firstRow, int rows);
-    const DibRowConverter& converterFor(int rows, BandImage& band);
+    bool readStoredRows(int firstRow, int rows, Scratch& scratch) const;
+    bool decodeRunLengthRows(int firstRow, int rows, Scratch& scratch) const;
+    std::unique_ptr<DibRowConverter> makeConverter(int rows) const;
 
     std::unique_ptr<Bytes> bytes_;
     DibLayout layout_;
@@ -77,9 +101,11 @@ private:
     // The block's first bytes: header, masks, table and whatever the palette can reach.
     std::vector<std::uint8_t> prefix_;
     DibBlock prefixBlock_;
-    // Stored (or decoded run-length) rows of one band, in the layout's row order.
-    std::vector<std::uint8_t> bandRows_;
-    // Converters for bands of 8 rows and for the last, shorter band.
+    std::array<std::uint8_t, 16> afterHeader_{}; // the bytes after a large info header
+
+    Scratch ownScratch_;
+    // Converters for bands of 8 rows and for the last, shorter band, made once the bitmap is
+    // checked.
     std::unique_ptr<DibRowConverter> fullBand_;
     std::unique_ptr<DibRowConverter> lastBand_;
     // Run-length data: where decoding enters each row (rows counted from the bottom).
@@ -88,5 +114,6 @@ private:
         std::int64_t x = 0;
     };
     std::vector<RowEntry> rowEntries_;
-    std::unique_ptr<FileCodes> codes_;
+    std::int64_t codesStart_ = 0; // where the run-length codes are in the file, and their size
+    std::int64_t codesSize_ = 0;
 };

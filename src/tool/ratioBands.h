@@ -1,17 +1,15 @@
 // The shading-ratio image of two bitmaps, produced one MCU row (8 rows) at a time for the
-// JPEG encoder. With two threads, a second thread reads, converts and computes the next bands
-// while the encoder codes the current one.
+// JPEG encoder. With two threads the source has two lanes: the encoder codes parts of the
+// picture on two threads, each reading, converting and turning into ratio rows the bands of
+// its own parts.
 #pragma once
 
 #include "jpeg/jpegRowSource.h"
 #include "tool/bmpBandReader.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 // Rows per band: one MCU row of the encoder.
@@ -35,38 +33,24 @@ public:
     // A pixel row that stays readable while the source lives.
     const std::uint8_t* anyRow() const;
 
-    // Bands must be asked for in order, top first.
-    const std::uint8_t* rows(std::int32_t firstRow, std::int32_t count) override;
+    const std::uint8_t* rows(int lane, std::int32_t firstRow, std::int32_t count) override;
+    int lanes() const override { return static_cast<int>(lanes_.size()); }
 
     // Which input could no longer be read after its checks (the file changed or a read
-    // failed), once rows() has returned null for that reason.
+    // failed), once rows() has returned null for that reason: the first one found.
     enum class FailedInput { None, Source, Final };
     FailedInput failedInput() const { return failedInput_.load(); }
 
 private:
-    struct Slot;
+    struct Lane;
 
-    bool produce(int band, Slot& slot, BandImage& sourceBand, BandImage& finalBand);
-    void producerLoop();
+    void fail(FailedInput input);
 
     BmpBandReader& source_;
     BmpBandReader& final_;
     int width_;
     int height_;
-    int bands_;
     bool valid_ = true;
     std::atomic<FailedInput> failedInput_{FailedInput::None};
-    std::unique_ptr<BandImage> sourceBand_;
-    std::unique_ptr<BandImage> finalBand_;
-    std::vector<std::unique_ptr<Slot>> slots_;
-
-    // Two threads: slot b % slots holds band b. `produced` bands are ready, `consumed` are
-    // done with; the producer stays at most `slots` bands ahead.
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    int produced_ = 0;
-    int consumed_ = 0;
-    bool failed_ = false;
-    bool stopping_ = false;
-    std::thread producer_;
+    std::vector<std::unique_ptr<Lane>> lanes_;
 };

@@ -598,4 +598,10 @@ InterruptHold::~InterruptHold() {
 
 #endif
 
+std::thread startQuietThread(std::function<void()> work) {
+    // A thread starts with the signal mask of its creator, held here.
+    const InterruptHold hold;
+    return std::thread(std::move(work));
+}
+
 } // namespace platform

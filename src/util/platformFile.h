@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <thread>
 
 namespace platform {
 
@@ -114,5 +116,10 @@ public:
     InterruptHold(const InterruptHold&) = delete;
     InterruptHold& operator=(const InterruptHold&) = delete;
 };
+
+// Starts `work` on a new thread that never takes interruptions: they stay with the main
+// thread, whose holds keep a temporary output file and its removal in step. Throws
+// std::system_error when no thread can be had.
+std::thread startQuietThread(std::function<void()> work);
 
 } // namespace platform

@@ -1,5 +1,7 @@
 // Conversion of uncompressed and bit-field bitmaps into images: formats, channel orders,
 // layouts, row orders, refusals and the limits of the bitmap block.
+#include "image/dibLayout.h"
+#include "image/dibRows.h"
 #include "image/iplImage.h"
 #include "reportCapture.h"
 #include "testImage.h"
@@ -10,7 +12,9 @@
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -413,6 +417,68 @@ INSTANTIATE_TEST_SUITE_P(
                    1,
                    {0, 30, 0, 255, 0, 20, 0, 255, 0, 10, 0, 255, 0, 40, 0, 200}}),
     [](const ::testing::TestParamInfo<LayoutCase>& info) { return info.param.name; });
+
+// ---- Every row width: 24- and 32-bit pixels into interleaved 4 x 8 bits ----
+
+using RowWidthCase = std::tuple<int, const char*, int>; // bit count, channel sequence, width
+
+class RowWidths : public ::testing::TestWithParam<RowWidthCase> {};
+
+// Random stored rows, three of them; every pixel is checked against its own stored bytes,
+// then the same rows are converted from a band whose last row ends right after its pixels.
+TEST_P(RowWidths, EveryPixelComesFromItsStoredBytes) {
+    const auto [bitCount, seq, width] = GetParam();
+    constexpr int kHeight = 3;
+    const int pixelBytes = bitCount / 8;
+    const int rowBytes = (width * pixelBytes + 3) / 4 * 4;
+    DibFields dib;
+    dib.bitCount = static_cast<std::uint16_t>(bitCount);
+    dib.width = width;
+    dib.height = -kHeight;
+    std::mt19937 random(static_cast<unsigned>(width * 64 + bitCount));
+    for (int i = 0; i < rowBytes * kHeight; ++i) {
+        dib.pixels.push_back(static_cast<std::uint8_t>(random()));
+    }
+    const Bytes block = dib.build();
+    const bool rgba = std::strcmp(seq, "RGBA") == 0;
+    // One column more than the bitmap: it must stay as the image was filled.
+    TestImage image(width + 1, kHeight, 4, 4, IPL_DEPTH_8U, seq);
+    convert(block, image.get());
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t* p = dib.pixels.data() + y * rowBytes + x * pixelBytes;
+            const std::uint8_t alpha = bitCount == 32 ? p[3] : 0;
+            const Rgba expected =
+                rgba ? Rgba{p[2], p[1], p[0], alpha} : Rgba{p[0], p[1], p[2], alpha};
+            ASSERT_EQ(image.rgba(x, y), expected) << x << "," << y;
+        }
+        ASSERT_EQ(image.rgba(width, y), (Rgba{0xAB, 0xAB, 0xAB, 0xAB})) << y;
+    }
+
+    DibBlock dibBlock;
+    dibBlock.data = block.data();
+    dibBlock.size = static_cast<std::int64_t>(block.size());
+    DibLayout layout;
+    ASSERT_TRUE(describeDib(dibBlock, layout).ok());
+    ASSERT_TRUE(checkDibExtent(dibBlock, layout).ok());
+    const DibRowConverter converter(dibBlock, layout, *image.get());
+    const Bytes band(dib.pixels.begin(),
+                     dib.pixels.begin() + rowBytes * (kHeight - 1) + width * pixelBytes);
+    TestImage fromBand(width + 1, kHeight, 4, 4, IPL_DEPTH_8U, seq);
+    converter.convert(band.data(), 0, kHeight, fromBand.row(0), fromBand->widthStep);
+    EXPECT_EQ(fromBand.bytes(), image.bytes());
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, RowWidths,
+                         ::testing::Combine(::testing::Values(24, 32),
+                                            ::testing::Values("RGBA", "BGRA"),
+                                            ::testing::Values(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12,
+                                                              13, 14, 15, 16, 17, 31, 64, 67)),
+                         [](const ::testing::TestParamInfo<RowWidthCase>& info) {
+                             return "bits" + std::to_string(std::get<0>(info.param)) + "_" +
+                                    std::get<1>(info.param) + "_width" +
+                                    std::to_string(std::get<2>(info.param));
+                         });
 
 TEST(ConvertFromDib, GrayFromPaletteWhiteIs254) {
     DibFields dib;

@@ -475,7 +475,8 @@ TEST_P(BitOutput, FailedFileWritesGiveFileError) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sets, BitOutput, ::testing::Values(&kPlainSet, &kVectorSet),
+INSTANTIATE_TEST_SUITE_P(Sets, BitOutput,
+                         ::testing::Values(&kPlainSet, &kVectorSet, &kVectorSse2Set),
                          [](const auto& info) { return std::string(info.param->name); });
 
 // Tables with a code for every DC category up to 16 and every AC symbol with a category up to

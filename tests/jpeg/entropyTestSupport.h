@@ -225,6 +225,16 @@ inline const BitOutputSet kPlainSet = {"Plain", startOutputPlain, writeBytesPlai
 inline const BitOutputSet kVectorSet = {"Vector", startOutputVector, writeBytesVector,
                                         encodeBlockVector};
 
+// The vector set with its SSE2 block preparation even where the processor has a wider one.
+inline int encodeBlockVectorSse2(OutputStream* stream, const HuffmanCodeTable* dcTable,
+                                 const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
+                                 const std::int16_t* block) {
+    return encodeBlockVectorWith(BlockPreparation::Sse2, stream, dcTable, acTable, dcPredictor,
+                                 block);
+}
+inline const BitOutputSet kVectorSse2Set = {"VectorSse2", startOutputVector, writeBytesVector,
+                                            encodeBlockVectorSse2};
+
 inline std::unique_ptr<OutputStream> newStream() {
     return std::make_unique<OutputStream>();
 }

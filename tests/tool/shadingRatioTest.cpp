@@ -7,6 +7,8 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <random>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -201,6 +203,49 @@ TEST(ShadingRatioImage, RandomImagesMatchTheFormulaPixelByPixel) {
         }
     }
 }
+
+// ---- rows of every width: the blocked loop and the pixels after it ---------------------------
+
+class ShadingRatioRowWidths : public ::testing::TestWithParam<int> {};
+
+// Three rows of random pixels with one pixel of padding; the buffers end right after the last
+// row's pixels. Every channel is checked against the direct formula, the padding is left alone,
+// and a result written over its own source gives the same pixels.
+TEST_P(ShadingRatioRowWidths, EveryChannelMatchesTheFormula) {
+    const int width = GetParam();
+    constexpr int kRows = 3;
+    const std::int64_t step = 4 * (width + 1);
+    const auto size = static_cast<std::size_t>(step * (kRows - 1) + 4 * width);
+    std::mt19937 random(static_cast<unsigned>(width));
+    std::vector<std::uint8_t> source(size);
+    std::vector<std::uint8_t> finalRows(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        source[i] = static_cast<std::uint8_t>(random());
+        finalRows[i] = static_cast<std::uint8_t>(random());
+    }
+    std::vector<std::uint8_t> result(size, 0xEE);
+    shadingRatioRows(source.data(), finalRows.data(), result.data(), width, kRows, step);
+    for (std::size_t i = 0; i < size; ++i) {
+        const bool padding = static_cast<std::int64_t>(i) % step >= 4 * width;
+        const std::uint8_t expected = padding      ? 0xEE
+                                      : i % 4 == 3 ? 0
+                                                   : shadingRatioByte(finalRows[i], source[i]);
+        ASSERT_EQ(result[i], expected) << "byte " << i;
+    }
+    std::vector<std::uint8_t> inPlace = source;
+    shadingRatioRows(inPlace.data(), finalRows.data(), inPlace.data(), width, kRows, step);
+    for (std::size_t i = 0; i < size; ++i) {
+        const bool padding = static_cast<std::int64_t>(i) % step >= 4 * width;
+        ASSERT_EQ(inPlace[i], padding ? source[i] : result[i]) << "byte " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, ShadingRatioRowWidths,
+                         ::testing::Values(1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
+                                           17, 31, 64, 67),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return "width" + std::to_string(info.param);
+                         });
 
 TEST(ShadingRatioImage, ResultSharingTheSourceBodyLeavesTheSourceAlone) {
     auto source = imageOf(2, 1, {{10, 20, 30, 40}, {50, 60, 70, 80}});

@@ -1,0 +1,342 @@
+#include "jpeg/chunkedScan.h"
+
+#include "jpeg/jpegRowSource.h"
+#include "jpeg/jpegStatus.h"
+#include "jpeg/outputBytes.h"
+#include "jpeg/scanBlocks.h"
+#include "jpeg/scanJoin.h"
+#include "util/platformFile.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// A part covers at least this many pixels (whole MCU rows): enough to make the per-part work
+// small beside the coding, few enough that the coded parts held at once stay small.
+constexpr std::int64_t kPartPixels = 1 << 18;
+// Parts coded or waiting to be joined at once.
+constexpr int kPartsInFlight = 4;
+
+// A coded part: its first MCU block by block, each coded with a DC difference of 0, and the
+// other MCUs as one stream.
+struct CodedPart {
+    struct FirstBlock {
+        std::vector<std::uint8_t> bytes;
+        PendingBits tail;
+        std::int16_t dc = 0;
+        int component = 0;
+    };
+    int status = JPEG_SUCCESS;
+    std::array<FirstBlock, kJpegMaxBlocksPerMcu> first;
+    int firstCount = 0;
+    std::vector<std::uint8_t> bytes;
+    PendingBits tail;
+    std::int16_t lastDc[kJpegMaxComponents] = {};
+};
+
+// One thread's coder: a copy of the working state with its own block buffer, predictors and
+// output, reading the shared tables of the original.
+class PartCoder {
+public:
+    PartCoder(const JpegEncoderState& state, const JpegScanRecord& scan, int lane)
+        : state_(std::make_unique<JpegEncoderState>(state)), scan_(scan), lane_(lane) {
+        blockCount_ = planBlocks(*state_, scan_, false, jobs_);
+    }
+
+    void code(std::int32_t firstRow, std::int32_t endRow, CodedPart& part) {
+        part.status = blockCount_ < 0 ? blockCount_ : codeRows(firstRow, endRow, part);
+    }
+
+private:
+    int codeRows(std::int32_t firstRow, std::int32_t endRow, CodedPart& part) {
+        JpegEncoderState& s = *state_;
+        const RoutineTable& routines = s.routines;
+        OutputStream* stream = &s.stream;
+        part.bytes.clear();
+        stream->file = kNoJpegFile;
+        stream->sink = &part.bytes;
+        routines.startOutput(stream, nullptr, 0);
+        for (std::int32_t row = firstRow; row < endRow; ++row) {
+            if (!fetchBand(s, row, lane_)) {
+                return JPEG_ERR_FILE;
+            }
+            for (std::int32_t column = 0; column < s.mcusPerRow; ++column) {
+                routines.fetchMcu(&s, column, row);
+                for (int b = 0; b < blockCount_; ++b) {
+                    routines.forwardDct(jobs_[b].block);
+                }
+                if (row == firstRow && column == 0) {
+                    if (const int result = codeFirstMcu(part); result != JPEG_SUCCESS) {
+                        return result;
+                    }
+                    continue;
+                }
+                if (const int result = quantizeAndCode(routines, stream, jobs_, blockCount_);
+                    result != JPEG_SUCCESS) {
+                    return result;
+                }
+            }
+        }
+        if (const int result = output_bytes::writeOutFileBuffer(stream); result != JPEG_SUCCESS) {
+            return result;
+        }
+        part.tail = routines.pendingBits(stream);
+        for (int i = 0; i < scan_.componentCount; ++i) {
+            part.lastDc[i] = scan_.components[i].dcPredictor;
+        }
+        return JPEG_SUCCESS;
+    }
+
+    // Each block of the part's first MCU apart, predicted from its own DC (a difference of 0)
+    // so that the joiner can put the true difference in its place.
+    int codeFirstMcu(CodedPart& part) {
+        const RoutineTable& routines = state_->routines;
+        part.firstCount = blockCount_;
+        for (int b = 0; b < blockCount_; ++b) {
+            const BlockJob& job = jobs_[b];
+            CodedPart::FirstBlock& first = part.first[static_cast<std::size_t>(b)];
+            routines.quantizeBlock(job.block, job.reciprocals);
+            first.bytes.clear();
+            first.dc = job.block[0];
+            first.component = job.component;
+            *job.dcPredictor = job.block[0];
+            blockStream_.file = kNoJpegFile;
+            blockStream_.sink = &first.bytes;
+            routines.startOutput(&blockStream_, nullptr, 0);
+            int result = routines.encodeBlock(&blockStream_, job.dcTable, job.acTable,
+                                              job.dcPredictor, job.block);
+            if (result == JPEG_SUCCESS) {
+                result = output_bytes::writeOutFileBuffer(&blockStream_);
+            }
+            if (result != JPEG_SUCCESS) {
+                return result;
+            }
+            first.tail = routines.pendingBits(&blockStream_);
+        }
+        return JPEG_SUCCESS;
+    }
+
+    std::unique_ptr<JpegEncoderState> state_;
+    JpegScanRecord scan_;
+    int lane_;
+    BlockJob jobs_[kJpegMaxBlocksPerMcu];
+    int blockCount_ = 0;
+    OutputStream blockStream_;
+};
+
+// Category (bit length) and value bits of a DC difference.
+int categoryOf(std::int32_t v) {
+    return std::bit_width(static_cast<std::uint32_t>(v < 0 ? -v : v));
+}
+
+// Appends the parts in order, writing the DC codes of each first MCU from the predictors
+// the part before left.
+class PartJoiner {
+public:
+    PartJoiner(JpegEncoderState& state, const BlockJob* jobs, int blockCount, int componentCount)
+        : joiner_(&state.stream, state.routines.writeBytes), componentCount_(componentCount) {
+        for (int i = 0; i < blockCount; ++i) {
+            dcTables_[i] = jobs[i].dcTable;
+        }
+    }
+
+    int join(const CodedPart& part) {
+        if (part.status != JPEG_SUCCESS) {
+            return part.status;
+        }
+        for (int b = 0; b < part.firstCount; ++b) {
+            const CodedPart::FirstBlock& first = part.first[static_cast<std::size_t>(b)];
+            const HuffmanCodeTable* table = dcTables_[b];
+            std::int16_t& predictor = predictors_[first.component];
+            const std::int32_t diff = std::int32_t{first.dc} - predictor;
+            predictor = first.dc;
+            const int category = categoryOf(diff);
+            if (category > 15 || table->length[category] == 0) {
+                return JPEG_ERR_BAD_HUFFMAN_TABLE;
+            }
+            // Negative differences carry diff - 1 in `category` bits.
+            const auto bits = static_cast<std::uint32_t>(diff < 0 ? diff - 1 : diff);
+            joiner_.putBits(table->code[category], table->length[category]);
+            joiner_.putBits(bits, category);
+            // The part's own DC code (difference 0: the code of category 0 alone) is left out.
+            joiner_.appendPart(first.bytes.data(), first.bytes.size(), first.tail,
+                               table->length[0]);
+        }
+        joiner_.appendPart(part.bytes.data(), part.bytes.size(), part.tail);
+        std::copy(part.lastDc, part.lastDc + componentCount_, predictors_);
+        return joiner_.status();
+    }
+
+    int finish() { return joiner_.finish(); }
+
+private:
+    ScanJoiner joiner_;
+    int componentCount_;
+    const HuffmanCodeTable* dcTables_[kJpegMaxBlocksPerMcu] = {};
+    std::int16_t predictors_[kJpegMaxComponents] = {};
+};
+
+// Hands out parts to the lanes and collects them for joining, in order.
+class PartSchedule {
+public:
+    PartSchedule(int partCount) : partCount_(partCount) {}
+
+    // The next part for a lane to code, or -1 when none is left or the write failed. With
+    // `wait`, blocks until one may be taken; otherwise -1 also when none may be taken yet
+    // (parts in flight wait to be joined).
+    int take(bool wait) {
+        std::unique_lock lock(mutex_);
+        if (wait) {
+            changed_.wait(lock, [&] { return stopped_ || next_ >= partCount_ || mayTake(); });
+        }
+        if (stopped_ || !mayTake()) {
+            return -1;
+        }
+        return next_++;
+    }
+
+    void done(int part) {
+        {
+            std::lock_guard lock(mutex_);
+            done_[part % kPartsInFlight] = part;
+        }
+        changed_.notify_all();
+    }
+
+    // Waits until the next part to join is coded or a part may be taken.
+    void waitForJoinOrPart() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock,
+                      [&] { return done_[joined_ % kPartsInFlight] == joined_ || mayTake(); });
+    }
+
+    bool readyToJoin() {
+        std::lock_guard lock(mutex_);
+        return joined_ < partCount_ && done_[joined_ % kPartsInFlight] == joined_;
+    }
+
+    int nextToJoin() const { return joined_; }
+
+    void joined() {
+        {
+            std::lock_guard lock(mutex_);
+            ++joined_;
+        }
+        changed_.notify_all();
+    }
+
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stopped_ = true;
+        }
+        changed_.notify_all();
+    }
+
+private:
+    bool mayTake() const { return next_ < partCount_ && next_ < joined_ + kPartsInFlight; }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int partCount_;
+    int next_ = 0;
+    int joined_ = 0; // written by the joining thread only, under the lock
+    bool stopped_ = false;
+    std::array<int, kPartsInFlight> done_ = {-1, -1, -1, -1};
+};
+
+} // namespace
+
+bool canCodeInParts(const JpegEncoderState& state) {
+    if (state.rowSource == nullptr || state.rowSource->lanes() < 2 || state.restartInterval != 0 ||
+        state.interruptFlag != 0 || state.mcuRows < 2 || state.routines.pendingBits == nullptr) {
+        return false;
+    }
+    for (int i = 0; i < state.fields.outputChannels && i < kJpegMaxComponents; ++i) {
+        const int number = state.dcTableNumbers[i];
+        const HuffmanCodeTable* table = number < 4 ? state.dcTables[number] : nullptr;
+        if (table == nullptr || table->length[0] == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int encodeScanInParts(JpegEncoderState& state, JpegScanRecord& scan) {
+    BlockJob jobs[kJpegMaxBlocksPerMcu];
+    const int blockCount = planBlocks(state, scan, false, jobs);
+    if (blockCount < 0) {
+        return blockCount;
+    }
+    const std::int64_t mcuRowPixels =
+        std::int64_t{state.mcusPerRow} * state.frameHeader.mcuWidth * state.frameHeader.mcuHeight;
+    const std::int32_t partRows =
+        static_cast<std::int32_t>(std::max<std::int64_t>(1, kPartPixels / mcuRowPixels));
+    const int partCount = static_cast<int>((state.mcuRows + partRows - 1) / partRows);
+
+    std::vector<std::unique_ptr<CodedPart>> parts;
+    std::unique_ptr<PartCoder> coders[2];
+    try {
+        for (int i = 0; i < kPartsInFlight; ++i) {
+            parts.push_back(std::make_unique<CodedPart>());
+        }
+        coders[0] = std::make_unique<PartCoder>(state, scan, 0);
+        coders[1] = std::make_unique<PartCoder>(state, scan, 1);
+    } catch (const std::bad_alloc&) {
+        return JPEG_ERR_MEMORY;
+    }
+    auto codePart = [&](PartCoder& coder, int part) {
+        const std::int32_t first = part * partRows;
+        coder.code(first, std::min(first + partRows, state.mcuRows),
+                   *parts[static_cast<std::size_t>(part % kPartsInFlight)]);
+    };
+
+    PartSchedule schedule(partCount);
+    std::thread helper;
+    try {
+        helper = platform::startQuietThread([&] {
+            for (int part; (part = schedule.take(true)) >= 0;) {
+                codePart(*coders[1], part);
+                schedule.done(part);
+            }
+        });
+    } catch (const std::system_error&) {
+        // No second thread: this one codes every part.
+    }
+
+    // This thread codes parts too and joins each as soon as it and those before it are done.
+    PartJoiner joiner(state, jobs, blockCount, scan.componentCount);
+    int result = JPEG_SUCCESS;
+    while (result == JPEG_SUCCESS && schedule.nextToJoin() < partCount) {
+        if (schedule.readyToJoin()) {
+            const int part = schedule.nextToJoin();
+            result = joiner.join(*parts[static_cast<std::size_t>(part % kPartsInFlight)]);
+            schedule.joined();
+        } else if (const int part = schedule.take(false); part >= 0) {
+            codePart(*coders[0], part);
+            schedule.done(part);
+        } else {
+            schedule.waitForJoinOrPart();
+        }
+    }
+    schedule.stop();
+    if (helper.joinable()) {
+        helper.join();
+    }
+    if (result != JPEG_SUCCESS) {
+        return result;
+    }
+    for (int i = 0; i < scan.componentCount; ++i) {
+        scan.components[i].dcPredictor = 0;
+    }
+    return joiner.finish();
+}

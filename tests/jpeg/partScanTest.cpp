@@ -1,0 +1,285 @@
+// A scan whose rows come from a source with two lanes is coded in parts on two threads and
+// joined: the bytes must be those of one coder over the whole image. And the joiner of coded
+// parts on its own, against a bit-by-bit model.
+#include "encoderTestSupport.h"
+#include "jpeg/jpegRowSource.h"
+#include "jpeg/jpegStatus.h"
+#include "jpeg/scanJoin.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace enc_test;
+
+namespace {
+
+// ---- The joiner against a model ----
+
+using Bits = std::vector<bool>;
+
+// The model: bits packed first-bit-highest, padded with 1s, 0x00 stuffed after each 0xFF.
+Bytes stuffedBytes(const Bits& bits, bool pad) {
+    Bytes out;
+    int count = 0;
+    unsigned byte = 0;
+    for (const bool bit : bits) {
+        byte = (byte << 1) | (bit ? 1u : 0u);
+        if (++count == 8) {
+            out.push_back(static_cast<std::uint8_t>(byte));
+            if (byte == 0xFF) {
+                out.push_back(0);
+            }
+            byte = 0;
+            count = 0;
+        }
+    }
+    if (pad && count > 0) {
+        byte = (byte << (8 - count)) | ((1u << (8 - count)) - 1);
+        out.push_back(static_cast<std::uint8_t>(byte));
+        if (byte == 0xFF) {
+            out.push_back(0);
+        }
+    }
+    return out;
+}
+
+// A coded part as a coder leaves it: whole bytes stuffed, the rest pending.
+struct Part {
+    Bits bits;
+    int skip;
+};
+
+Bytes joinWithJoiner(const std::vector<Part>& parts, const Bits& leading) {
+    Bytes memory(1 << 16);
+    OutputStream stream;
+    startOutputVector(&stream, memory.data(), static_cast<std::int32_t>(memory.size()));
+    ScanJoiner joiner(&stream, writeBytesVector);
+    for (std::size_t i = 0; i < leading.size(); ++i) {
+        joiner.putBits(leading[i] ? 1 : 0, 1);
+    }
+    for (const Part& part : parts) {
+        const std::size_t whole = part.bits.size() / 8 * 8;
+        const Bytes bytes = stuffedBytes(Bits(part.bits.begin(), part.bits.begin() + whole), false);
+        PendingBits tail;
+        for (std::size_t i = whole; i < part.bits.size(); ++i) {
+            tail.bits = (tail.bits << 1) | (part.bits[i] ? 1u : 0u);
+            ++tail.count;
+        }
+        joiner.appendPart(bytes.data(), bytes.size(), tail, part.skip);
+    }
+    EXPECT_EQ(joiner.finish(), JPEG_SUCCESS);
+    memory.resize(static_cast<std::size_t>(stream.cursor - stream.start));
+    return memory;
+}
+
+Bytes joinWithModel(const std::vector<Part>& parts, const Bits& leading) {
+    Bits all = leading;
+    for (const Part& part : parts) {
+        all.insert(all.end(),
+                   part.bits.begin() + std::min<std::size_t>(part.skip, part.bits.size()),
+                   part.bits.end());
+    }
+    return stuffedBytes(all, true);
+}
+
+// Random bits, or runs of ones (which make 0xFF bytes at every alignment).
+Bits makeBits(std::mt19937& random, int count, bool ones) {
+    Bits bits(static_cast<std::size_t>(count));
+    for (auto&& bit : bits) {
+        bit = ones || (random() & 1) != 0;
+    }
+    return bits;
+}
+
+struct JoinCase {
+    const char* name;
+    int leadingBits;
+    std::vector<int> partBits; // bits of each part
+    int skip;                  // bits left out of every part
+    bool ones;
+};
+
+class ScanJoinerTest : public ::testing::TestWithParam<JoinCase> {};
+
+TEST_P(ScanJoinerTest, JoinedBytesAreThoseOfOneStream) {
+    const JoinCase& c = GetParam();
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+        std::mt19937 random(seed);
+        const Bits leading = makeBits(random, c.leadingBits, c.ones);
+        std::vector<Part> parts;
+        for (const int bits : c.partBits) {
+            parts.push_back({makeBits(random, bits, c.ones), c.skip});
+        }
+        EXPECT_EQ(joinWithJoiner(parts, leading), joinWithModel(parts, leading)) << "seed " << seed;
+    }
+}
+
+const JoinCase kJoinCases[] = {
+    {"AlignedParts", 0, {64, 128, 8}, 0, false},
+    {"AlignedWithTails", 0, {67, 5, 131}, 0, false},
+    {"ShiftedByOneBit", 1, {200, 3, 77}, 0, false},
+    {"ShiftedBySevenBits", 7, {512, 31, 1}, 0, false},
+    {"LongPartsShifted", 5, {8000, 4001}, 0, false},
+    {"OnesEverywhere", 3, {97, 64, 250}, 0, true},
+    {"OnesAligned", 0, {96, 64}, 0, true},
+    {"EmptyParts", 2, {0, 0, 9, 0}, 0, false},
+    {"SkipShortCode", 4, {40, 300, 16}, 2, false},
+    {"SkipWholeBytes", 0, {70, 129}, 16, false},
+    {"SkipMoreThanAByte", 6, {90, 12}, 11, true},
+    {"SkipIntoTail", 1, {6, 9}, 5, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, ScanJoinerTest, ::testing::ValuesIn(kJoinCases),
+                         [](const ::testing::TestParamInfo<JoinCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// ---- Whole writes from a two-lane source ----
+
+// Rows of a whole image, handed out to the lanes; notes which lanes asked and can fail one
+// band. With `waitForSecondLane`, lane 0 gets no rows before lane 1 has asked for some (for
+// at most 10 s), so that both lanes surely code parts.
+class ImageRows final : public JpegRowSource {
+public:
+    ImageRows(const RgbxImage& image, int lanes, int failingBand = -1,
+              bool waitForSecondLane = false)
+        : image_(image), lanes_(lanes), failingBand_(failingBand),
+          waitForSecondLane_(waitForSecondLane) {}
+
+    const std::uint8_t* rows(int lane, std::int32_t firstRow, std::int32_t count) override {
+        if (lane < 0 || lane >= lanes_ || count < 1 || firstRow + count > image_.height ||
+            firstRow / 8 == failingBand_) {
+            return nullptr;
+        }
+        {
+            std::unique_lock lock(mutex_);
+            askedBy_[lane] = true;
+            changed_.notify_all();
+            if (lane == 0 && waitForSecondLane_) {
+                changed_.wait_for(lock, std::chrono::seconds(10), [&] { return askedBy_[1]; });
+            }
+        }
+        // A copy of the band, so that rows outside it cannot be reached.
+        Bytes& band = bands_[lane];
+        band.assign(image_.pixel(0, firstRow),
+                    image_.pixel(0, firstRow) + (count - 1) * image_.stride() + image_.width * 4);
+        return band.data();
+    }
+    int lanes() const override { return lanes_; }
+    bool askedBy(int lane) {
+        std::lock_guard lock(mutex_);
+        return askedBy_[lane];
+    }
+
+private:
+    const RgbxImage& image_;
+    int lanes_;
+    int failingBand_;
+    bool waitForSecondLane_;
+    Bytes bands_[2];
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool askedBy_[2] = {false, false};
+};
+
+Encoded encodeRows(const RgbxImage& image, const char* processorClass, ImageRows& source) {
+    Record p = newRecord(processorClass);
+    describe(*p, image);
+    Bytes buffer(1024 + static_cast<std::size_t>(image.width) * image.height * 8);
+    p->outputBuffer = buffer.data();
+    p->outputBufferSize = static_cast<std::int32_t>(buffer.size());
+    Encoded result;
+    result.status = jpegWriteRows(p.get(), JPEG_WRITE_BUFFER_IMAGE, &source);
+    buffer.resize(result.status == JPEG_SUCCESS ? static_cast<std::size_t>(p->outputBufferSize)
+                                                : 0);
+    result.bytes = std::move(buffer);
+    return result;
+}
+
+struct SizeCase {
+    const char* name;
+    int width;
+    int height;
+    bool photo;
+    bool bothLanes; // the picture makes several parts, so the second lane takes some
+};
+
+const SizeCase kSizes[] = {
+    {"TwoMcuRows", 8, 16, false, false},        {"OnePart", 37, 70, true, false},
+    {"TallNarrow", 3, 40001, true, true},       {"ManyParts", 520, 1030, true, true},
+    {"ManyPartsNoise", 257, 2049, false, true}, {"WideShort", 4100, 70, true, true},
+};
+
+struct LaneCase {
+    SizeCase size;
+    RoutineSetCase set;
+};
+
+std::vector<LaneCase> laneCases() {
+    std::vector<LaneCase> cases;
+    for (const SizeCase& size : kSizes) {
+        for (const RoutineSetCase& set : kRoutineSets) {
+            cases.push_back({size, set});
+        }
+    }
+    return cases;
+}
+
+class TwoLaneWriteTest : public ::testing::TestWithParam<LaneCase> {};
+
+TEST_P(TwoLaneWriteTest, SameBytesAsTheWholeImageWrite) {
+    const LaneCase& c = GetParam();
+    const RgbxImage image =
+        makeImage(c.size.width, c.size.height, 12,
+                  c.size.photo ? photoLike(c.size.width, c.size.height, 3) : randomPixels(4));
+    const Encoded whole = encodeToMemory(image, c.set.processorClass);
+    ASSERT_EQ(whole.status, JPEG_SUCCESS);
+
+    ImageRows oneLane(image, 1);
+    EXPECT_EQ(encodeRows(image, c.set.processorClass, oneLane).bytes, whole.bytes);
+    ImageRows twoLanes(image, 2, -1, c.size.bothLanes);
+    const Encoded parts = encodeRows(image, c.set.processorClass, twoLanes);
+    EXPECT_EQ(parts.status, JPEG_SUCCESS);
+    EXPECT_EQ(parts.bytes, whole.bytes);
+    if (c.size.bothLanes) {
+        EXPECT_TRUE(twoLanes.askedBy(1));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TwoLaneWriteTest, ::testing::ValuesIn(laneCases()),
+                         [](const ::testing::TestParamInfo<LaneCase>& info) {
+                             return std::string(info.param.size.name) + info.param.set.name;
+                         });
+
+// A band that cannot be produced ends the write with -23 wherever it lies.
+TEST(TwoLaneWrite, UnavailableBandEndsTheWriteWithFileError) {
+    const RgbxImage image = makeImage(300, 2000, 0, photoLike(300, 2000, 5));
+    for (const int band : {0, 1, 77, 180, 249}) {
+        ImageRows source(image, 2, band);
+        EXPECT_EQ(encodeRows(image, "6", source).status, JPEG_ERR_FILE) << "band " << band;
+    }
+}
+
+// Caller memory that ends within the scan gives the same status as the whole-image write.
+TEST(TwoLaneWrite, TooSmallMemoryIsReportedAsForTheWholeImage) {
+    const RgbxImage image = makeImage(640, 640, 0, randomPixels(9));
+    for (const std::size_t capacity : {std::size_t{700}, std::size_t{5000}, std::size_t{300000}}) {
+        Record p = newRecord("6");
+        describe(*p, image);
+        Bytes buffer(capacity);
+        p->outputBuffer = buffer.data();
+        p->outputBufferSize = static_cast<std::int32_t>(capacity);
+        ImageRows source(image, 2);
+        EXPECT_EQ(jpegWriteRows(p.get(), JPEG_WRITE_BUFFER_IMAGE, &source),
+                  encodeToMemory(image, "6", 95, capacity).status);
+    }
+}
+
+} // namespace
