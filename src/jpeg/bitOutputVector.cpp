@@ -18,10 +18,8 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define QMJPEG_AVX512_PREPARE 1
 #include "jpeg/processorInfo.h"
-
+#if defined(QMJPEG_AVX512_ROUTINES)
 #include <immintrin.h>
 #endif
 
@@ -386,7 +384,7 @@ inline bool prepareBlock(const std::int16_t* block, PreparedBlock& out) {
     return categorizeIfDense(out);
 }
 
-#if defined(QMJPEG_AVX512_PREPARE)
+#if defined(QMJPEG_AVX512_ROUTINES)
 // The zig-zag map as word indices into the two halves of a block (32 words each).
 struct ZigzagIndices {
     alignas(64) std::int16_t half[2][32];
@@ -404,8 +402,8 @@ constexpr ZigzagIndices kZigzagIndices = makeZigzagIndices();
 
 [[gnu::target("avx512bw")]] inline __m512i loadFourPieces(const std::int16_t* words) {
     const auto* pieces = reinterpret_cast<const __m128i*>(words);
-    const __m256i first = _mm256_inserti128_si256(
-        _mm256_castsi128_si256(_mm_loadu_si128(pieces)), _mm_loadu_si128(pieces + 1), 1);
+    const __m256i first = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(pieces)),
+                                                  _mm_loadu_si128(pieces + 1), 1);
     const __m256i second = _mm256_inserti128_si256(
         _mm256_castsi128_si256(_mm_loadu_si128(pieces + 2)), _mm_loadu_si128(pieces + 3), 1);
     // The masked form: GCC 12's plain insert reads an uninitialised vector.
@@ -495,7 +493,7 @@ int encodeBlockVectorWith(BlockPreparation preparation, OutputStream* stream,
     *dcPredictor = block[0];
 
     PreparedBlock prepared;
-#if defined(QMJPEG_AVX512_PREPARE)
+#if defined(QMJPEG_AVX512_ROUTINES)
     const bool dense = preparation == BlockPreparation::Avx512 && kHaveAvx512Prepare
                            ? prepareBlockAvx512(block, prepared)
                            : prepareBlock(block, prepared);

@@ -258,7 +258,7 @@ private:
 
 bool canCodeInParts(const JpegEncoderState& state) {
     if (state.rowSource == nullptr || state.rowSource->lanes() < 2 || state.restartInterval != 0 ||
-        state.interruptFlag != 0 || state.mcuRows < 2 || state.routines.pendingBits == nullptr) {
+        state.interruptFlag != 0 || state.mcuRows < 2) {
         return false;
     }
     for (int i = 0; i < state.fields.outputChannels && i < kJpegMaxComponents; ++i) {

@@ -10,10 +10,8 @@
 
 #include <cstdint>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define QMJPEG_AVX512_DCT 1
 #include "jpeg/processorInfo.h"
-
+#if defined(QMJPEG_AVX512_ROUTINES)
 #include <immintrin.h>
 #endif
 
@@ -69,7 +67,7 @@ inline __m128i mulh(__m128i a, std::int16_t c) {
     return _mm_mulhi_epi16(a, _mm_set1_epi16(c));
 }
 
-#if defined(QMJPEG_AVX512_DCT)
+#if defined(QMJPEG_AVX512_ROUTINES)
 // The row pass on four rows at once, one row per 128-bit lane: every step of rowPass works
 // within its lane, so each lane computes exactly what rowPass computes for its row. Rows 0 to
 // 3 take weight tables 0, 1, 2, 3 and rows 4 to 7 tables 0, 3, 2, 1. The zero-masked forms
@@ -184,7 +182,7 @@ template <bool kMayWiden> void forwardDct(std::int16_t* block) {
     const __m128i y3 = _mm_subs_epi16(tm765, _mm_adds_epi16(mulh(tm465, kTg3), tm465));
     const __m128i y5 = _mm_adds_epi16(_mm_adds_epi16(mulh(tm765, kTg3), tm765), tm465);
 
-#if defined(QMJPEG_AVX512_DCT)
+#if defined(QMJPEG_AVX512_ROUTINES)
     if (kMayWiden && kHaveAvx512RowPass) {
         const __m128i y[8] = {y0, y1, y2, y3, y4, y5, y6, y7};
         rowPassAvx512(y, block);

@@ -24,7 +24,7 @@ void putRegister(char* destination, std::uint32_t value) {
 } // namespace
 
 bool processorHasAvx512() {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if defined(QMJPEG_AVX512_ROUTINES)
     // The compiler's check covers the system's support for the register state too.
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0;

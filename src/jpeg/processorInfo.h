@@ -67,6 +67,11 @@ std::optional<int> platformProcessorClassOverride();
 // The process-wide processor information, refreshed by detectProcessorClass.
 const ProcessorInfo& processorInfo();
 
+// Builds that can compile AVX-512 routines beside the baseline ones (GCC or Clang, x86-64).
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QMJPEG_AVX512_ROUTINES 1
+#endif
+
 // True on x86-64 processors (and systems) with AVX-512 F and BW, which the vector block coder
 // and the shading ratio then use. Not part of the class decision: the bytes are the same.
 bool processorHasAvx512();
