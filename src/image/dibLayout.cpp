@@ -21,6 +21,11 @@ long long fileByte(const DibBlock& block, std::int64_t offset) {
     return static_cast<long long>(block.fileOffset + offset);
 }
 
+// How a reason names the block's end: the end of the file, or the end its size field gives.
+const char* blockEnd(const DibBlock& block) {
+    return block.endsAtSizeField ? "file size field ends the bitmap at byte" : "file ends at byte";
+}
+
 // The info header forms that are read, by their size.
 enum class HeaderForm { Core, Info, InfoMasks, Os2 };
 
@@ -140,8 +145,8 @@ DibStatus checkRows(const DibBlock& block, const DibLayout& layout) {
         const double needed =
             static_cast<double>(layout.pixelOffset + block.fileOffset) +
             static_cast<double>(layout.height) * static_cast<double>(layout.rowBytes);
-        return refuse(DibFault::RowsPastEnd, "file ends at byte %lld but its pixel rows need %.0f",
-                      fileByte(block, block.size), needed);
+        return refuse(DibFault::RowsPastEnd, "%s %lld but its pixel rows need %.0f",
+                      blockEnd(block), fileByte(block, block.size), needed);
     }
     return {};
 }
@@ -224,7 +229,7 @@ DibStatus checkFormat(HeaderForm form, const DibLayout& layout) {
 DibStatus describeDib(const DibBlock& block, DibLayout& layout) {
     layout = DibLayout{};
     if (block.size < 4) {
-        return refuse(DibFault::HeaderPastEnd, "file ends at byte %lld inside the info header",
+        return refuse(DibFault::HeaderPastEnd, "%s %lld inside the info header", blockEnd(block),
                       fileByte(block, block.size));
     }
     layout.infoSize = loadLe32(block.data);
@@ -236,10 +241,9 @@ DibStatus describeDib(const DibBlock& block, DibLayout& layout) {
                       static_cast<long long>(layout.infoSize));
     }
     if (block.size < readable) {
-        return refuse(DibFault::HeaderPastEnd,
-                      "file ends at byte %lld but its %lld-byte info header needs %lld",
-                      fileByte(block, block.size), static_cast<long long>(layout.infoSize),
-                      fileByte(block, readable));
+        return refuse(DibFault::HeaderPastEnd, "%s %lld but its %lld-byte info header needs %lld",
+                      blockEnd(block), fileByte(block, block.size),
+                      static_cast<long long>(layout.infoSize), fileByte(block, readable));
     }
     if (form == HeaderForm::Core) {
         readCoreHeader(block.data, layout);
@@ -257,9 +261,9 @@ DibStatus describeDib(const DibBlock& block, DibLayout& layout) {
 
 DibStatus checkDibExtent(const DibBlock& block, DibLayout& layout) {
     if (layout.pixelOffset > block.size) {
-        return refuse(DibFault::TablePastEnd,
-                      "file ends at byte %lld but its colour table needs %lld",
-                      fileByte(block, block.size), fileByte(block, layout.pixelOffset));
+        return refuse(DibFault::TablePastEnd, "%s %lld but its colour table needs %lld",
+                      blockEnd(block), fileByte(block, block.size),
+                      fileByte(block, layout.pixelOffset));
     }
     if (layout.bitFields) {
         readMasks(block, layout);

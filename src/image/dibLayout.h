@@ -32,6 +32,8 @@ struct DibBlock {
     // When set, the 16 bytes at the info header's end (where bit-field masks follow a header
     // without masks of its own), for a `data` that holds only the block's first bytes.
     const std::uint8_t* bytesAfterHeader = nullptr;
+    // The block ends where the file header's size field says, before the file itself ends.
+    bool endsAtSizeField = false;
 };
 
 struct DibMasks {

@@ -28,3 +28,9 @@ protected:
 // inputPixels must be non-null and is not read. The bytes written are those that jpegWrite
 // writes for the same pixels in one buffer, whatever the number of lanes.
 int jpegWriteRows(JPEG_PROPERTIES* properties, int requestCode, JpegRowSource* source);
+
+// jpegWriteRows for a file request that writes into the open file `file` instead of opening
+// outputFileName: the bytes go at the file's current position. The encoder owns `file` from
+// the call on and closes it, whatever the result.
+int jpegWriteRowsTo(JPEG_PROPERTIES* properties, int requestCode, JpegRowSource* source,
+                    JpegFileHandle file);

@@ -16,24 +16,49 @@ constexpr double kFixedPointScale = 0.001;
 // 16-bit number never straddles two slices).
 constexpr std::uint64_t kSliceBytes = std::uint64_t{1} << 20;
 
-// Fails the load (last error 1 with the file name) when the file cannot hold `bytes` more.
-bool fileCanHold(BinaryFile& reader, std::uint64_t bytes) {
-    if (bytes <= reader.bytesRemaining()) {
-        return true;
-    }
-    setLastError(kLastErrorRead, reader.fileName());
-    reader.close();
-    return false;
-}
+constexpr std::uint64_t kHeaderEnd = 8 + 8 * 4; // the signature and eight 32-bit values
 
-bool readU32(BinaryFile& reader, std::uint32_t& value) {
-    unsigned char bytes[4];
-    if (!reader.read(bytes, 4, 1)) {
+// A reader with what the load is reading now, so that a failure can say where it happened.
+struct ModelReader {
+    explicit ModelReader(BinaryFile& reader) : file(reader) {}
+
+    BinaryFile& file;
+    std::string part = "the header"; // what the next bytes belong to, for the reason
+    std::string reason;              // why the load failed
+
+    // Fails the load (last error 1 with the file name) when the file cannot hold `bytes`
+    // more, saying where it ends.
+    bool canHold(std::uint64_t bytes) {
+        if (bytes <= file.bytesRemaining()) {
+            return true;
+        }
+        reason = "file ends at byte " + std::to_string(file.position() + file.bytesRemaining()) +
+                 " inside " + part;
+        setLastError(kLastErrorRead, file.fileName());
+        file.close();
         return false;
     }
-    value = loadLe32(bytes);
-    return true;
-}
+
+    bool read(void* destination, std::uint32_t elementSize, std::uint32_t count) {
+        if (file.read(destination, elementSize, count)) {
+            return true;
+        }
+        reason = file.failureReason();
+        if (reason.starts_with("file ends")) {
+            reason += " inside " + part;
+        }
+        return false;
+    }
+
+    bool readU32(std::uint32_t& value) {
+        unsigned char bytes[4];
+        if (!read(bytes, 4, 1)) {
+            return false;
+        }
+        value = loadLe32(bytes);
+        return true;
+    }
+};
 
 // A stored fixed-point number times 0.001, computed in double and rounded to single precision.
 float scaled(const unsigned char* bytes) {
@@ -43,9 +68,9 @@ float scaled(const unsigned char* bytes) {
 
 // Calls `consume(bytes, size)` for consecutive slices of the next `total` bytes of the file.
 template <class Consume>
-bool readSlices(BinaryFile& reader, std::vector<unsigned char>& scratch, std::uint64_t total,
+bool readSlices(ModelReader& reader, std::vector<unsigned char>& scratch, std::uint64_t total,
                 Consume consume) {
-    if (!fileCanHold(reader, total)) {
+    if (!reader.canHold(total)) {
         return false;
     }
     scratch.resize(static_cast<std::size_t>(std::min(total, kSliceBytes)));
@@ -129,14 +154,54 @@ private:
     unsigned char value_[4] = {};
 };
 
-bool loadQmFileUnguarded(const std::string& fileName, QmModel& model) {
-    BinaryFile reader("VXQM0001");
-    if (!reader.openRead(fileName)) {
+// The header values and the four vectors.
+bool readHeader(ModelReader& reader, QmModel& model, std::uint32_t& recordCount,
+                std::uint32_t& imageFlag) {
+    reader.part = "the " + std::to_string(kHeaderEnd) + "-byte header";
+    std::uint32_t lengths[4] = {};
+    if (!reader.readU32(model.header0) || !reader.readU32(model.header1) ||
+        !reader.readU32(lengths[0]) || !reader.readU32(lengths[1]) || !reader.readU32(lengths[2]) ||
+        !reader.readU32(lengths[3]) || !reader.readU32(recordCount) || !reader.readU32(imageFlag)) {
+        return false;
+    }
+    // All four vectors must fit before any is sized; the reason names the one the file ends in.
+    std::uint64_t vectorBytes = 0;
+    for (int k = 0; k < 4; ++k) {
+        vectorBytes += std::uint64_t{lengths[k]} * 2;
+        reader.part = "coefficient vector " + std::to_string(k + 1) + " of 4";
+        if (vectorBytes > reader.file.bytesRemaining()) {
+            return reader.canHold(vectorBytes);
+        }
+    }
+    std::vector<unsigned char> scratch;
+    for (int k = 0; k < 4; ++k) {
+        QmMatrix& vector = model.vectors[k];
+        vector.rows = lengths[k];
+        vector.cols = 1;
+        std::vector<float>(lengths[k], 0.0f).swap(vector.data);
+        std::size_t next = 0;
+        reader.part = "coefficient vector " + std::to_string(k + 1) + " of 4";
+        const bool read = readSlices(reader, scratch, std::uint64_t{lengths[k]} * 2,
+                                     [&](const unsigned char* bytes, std::uint32_t size) {
+                                         for (std::uint32_t at = 0; at < size; at += 2) {
+                                             vector.data[next++ * vector.cols] = scaled(bytes + at);
+                                         }
+                                     });
+        if (!read) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool loadUnguarded(ModelReader& reader, const std::string& fileName, QmModel& model) {
+    if (!reader.file.openRead(fileName)) {
+        reader.reason = reader.file.failureReason();
         return false;
     }
     std::uint32_t recordCount = 0;
     std::uint32_t imageFlag = 0;
-    if (!readQmHeader(reader, model, recordCount, imageFlag)) {
+    if (!readHeader(reader, model, recordCount, imageFlag)) {
         return false;
     }
     const std::uint32_t lengths[4] = {model.vectors[0].rows, model.vectors[1].rows,
@@ -144,8 +209,10 @@ bool loadQmFileUnguarded(const std::string& fileName, QmModel& model) {
     const std::uint64_t stride = model.recordStride();
     const std::uint64_t recordBytes = 2 * stride + 4;
     // Checked before anything is sized for the records (the product may not fit 64 bits).
-    if (recordCount != 0 && recordBytes > reader.bytesRemaining() / recordCount) {
-        return fileCanHold(reader, reader.bytesRemaining() + 1);
+    if (recordCount != 0 && recordBytes > reader.file.bytesRemaining() / recordCount) {
+        reader.part = "record " + std::to_string(reader.file.bytesRemaining() / recordBytes + 1) +
+                      " of " + std::to_string(recordCount);
+        return reader.canHold(reader.file.bytesRemaining() + 1);
     }
     // Sized once and exactly: the file has just been shown to hold every record. (On a 32-bit
     // system the coefficients of a large file may still not be addressable.)
@@ -156,14 +223,21 @@ bool loadQmFileUnguarded(const std::string& fileName, QmModel& model) {
     std::vector<float>(static_cast<std::size_t>(stride * recordCount)).swap(model.coefficients);
     std::vector<unsigned char> scratch;
     RecordDecoder decoder(model, lengths);
+    reader.part =
+        std::to_string(recordCount) + " records of " + std::to_string(recordBytes) + " bytes";
     if (!readSlices(reader, scratch, recordBytes * recordCount, std::ref(decoder))) {
         return false;
     }
 
     model.imageBytes.clear();
     if (imageFlag == 1) {
+        reader.part = "the embedded image's 4-byte length";
         std::uint32_t imageLength = 0;
-        if (!readU32(reader, imageLength) || !fileCanHold(reader, imageLength)) {
+        if (!reader.readU32(imageLength)) {
+            return false;
+        }
+        reader.part = "the embedded image of " + std::to_string(imageLength) + " bytes";
+        if (!reader.canHold(imageLength)) {
             return false;
         }
         model.imageBytes.resize(imageLength);
@@ -196,48 +270,27 @@ QmPartView QmModel::part(std::size_t record, int i, int j) const {
 
 bool readQmHeader(BinaryFile& reader, QmModel& model, std::uint32_t& recordCount,
                   std::uint32_t& imageFlag) {
-    std::uint32_t lengths[4] = {};
-    if (!readU32(reader, model.header0) || !readU32(reader, model.header1) ||
-        !readU32(reader, lengths[0]) || !readU32(reader, lengths[1]) ||
-        !readU32(reader, lengths[2]) || !readU32(reader, lengths[3]) ||
-        !readU32(reader, recordCount) || !readU32(reader, imageFlag)) {
-        return false;
-    }
-    std::uint64_t vectorBytes = 0;
-    for (std::uint32_t length : lengths) {
-        vectorBytes += std::uint64_t{length} * 2;
-    }
-    if (!fileCanHold(reader, vectorBytes)) {
-        return false;
-    }
-    std::vector<unsigned char> scratch;
-    for (int k = 0; k < 4; ++k) {
-        QmMatrix& vector = model.vectors[k];
-        vector.rows = lengths[k];
-        vector.cols = 1;
-        std::vector<float>(lengths[k], 0.0f).swap(vector.data);
-        std::size_t next = 0;
-        const bool read = readSlices(reader, scratch, std::uint64_t{lengths[k]} * 2,
-                                     [&](const unsigned char* bytes, std::uint32_t size) {
-                                         for (std::uint32_t at = 0; at < size; at += 2) {
-                                             vector.data[next++ * vector.cols] = scaled(bytes + at);
-                                         }
-                                     });
-        if (!read) {
-            return false;
-        }
-    }
-    return true;
+    ModelReader context(reader);
+    return readHeader(context, model, recordCount, imageFlag);
 }
 
-bool loadQmFile(const std::string& fileName, QmModel& model) {
+Outcome loadQmModel(const std::string& fileName, QmModel& model) {
+    BinaryFile file("VXQM0001");
+    ModelReader reader(file);
     try {
-        return loadQmFileUnguarded(fileName, model);
+        if (loadUnguarded(reader, fileName, model)) {
+            return {};
+        }
+        return Outcome::failure(reader.reason.empty() ? "read error" : reader.reason);
     } catch (const std::exception&) {
         // Out of memory (or of address space on 32-bit systems): storage is only sized for
         // data the file holds, but that can still exceed what the machine has. A failed load,
         // not an ended process.
         setLastError(kLastErrorMemory, "Memory allocation error.");
-        return false;
+        return Outcome::failure("Cannot allocate memory for " + reader.part);
     }
+}
+
+bool loadQmFile(const std::string& fileName, QmModel& model) {
+    return loadQmModel(fileName, model).ok();
 }

@@ -1,6 +1,8 @@
 // The QM model: four coefficient vectors, a list of records and an optional embedded JPEG file.
 #pragma once
 
+#include "util/outcome.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -49,6 +51,9 @@ struct QmModel {
 // the model must then be discarded. Needs at most about twice the file's size in memory (three
 // times for a model read from a stream, which is held in full first).
 bool loadQmFile(const std::string& fileName, QmModel& model);
+// loadQmFile with the reason of a failure, in words for people ("file ends at byte 4000 inside
+// record 12 of 40").
+Outcome loadQmModel(const std::string& fileName, QmModel& model);
 
 // First stage of the loader: the header values and the four vectors, from an open reader.
 bool readQmHeader(BinaryFile& reader, QmModel& model, std::uint32_t& recordCount,

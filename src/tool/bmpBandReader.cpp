@@ -214,6 +214,7 @@ bool BmpBandReader::open(const std::string& fileName, std::string* reason) {
     block.size = blockSize_;
     block.pixelOffset = std::int64_t{loadLeI32(fileHeader + 10)} - kFileHeaderSize;
     block.fileOffset = kFileHeaderSize;
+    block.endsAtSizeField = blockSize_ < bytes_->length() - kFileHeaderSize;
     // Bit-field masks that follow an info header of any size: the checks read them, and an
     // unknown header may put them beyond the bytes read so far.
     const std::int64_t infoSize = prefix_.size() >= 4 ? loadLe32(prefix_.data()) : 0;

@@ -59,7 +59,12 @@ int checkBmpFileHeader(const unsigned char* fileHeader, std::int64_t headerBytes
     const std::int64_t sizeField = loadLeI32(fileHeader + 2);
     blockSize = sizeField - kFileHeaderSize;
     if (blockSize <= 0) {
-        reason = formatted("file size field %lld is too small for a bitmap", sizeField);
+        // The field as the file holds it: unsigned, so that 0xFFFFFFFF reads as it is.
+        const std::int64_t stored = loadLe32(fileHeader + 2);
+        reason = sizeField < 0
+                     ? formatted("file size field %lld is larger than %lld bytes", stored,
+                                 std::int64_t{0x7FFFFFFF})
+                     : formatted("file size field %lld is too small for a bitmap", stored);
         return kLastErrorMemory;
     }
     // The size field is not trusted with an allocation: the file must really hold that much.
@@ -199,6 +204,7 @@ bool loadBmpFile(const char* fileName, QimImgT<Rgba8>& image, std::string* reaso
     dib.size = size;
     dib.pixelOffset = std::int64_t{loadLeI32(fileHeader + 10)} - kFileHeaderSize;
     dib.fileOffset = kFileHeaderSize;
+    dib.endsAtSizeField = size < fileLength - kFileHeaderSize;
     DibLayout layout;
     if (const int code = checkBitmapBlock(dib, layout, problem); code != 0) {
         return fail(code, lastErrorText(code), problem);

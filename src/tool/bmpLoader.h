@@ -33,5 +33,5 @@ const char* lastErrorText(int code);
 // or height 0 gives an image of that size without pixels. On failure returns false and
 // records the cause with setLastError, and when `reason` is given stores there why, in words
 // for people; the image's content is then not defined. Refusals of the image library end the
-// process in its default error mode before this returns (see loadRefusal.h).
+// process in its default error mode before this returns (see failureReport.h).
 bool loadBmpFile(const char* fileName, QimImgT<Rgba8>& image, std::string* reason = nullptr);

@@ -1,30 +1,49 @@
 // The -i mode: the shading-ratio image of a source and a final bitmap, written as a JPEG file.
 // The bitmaps are read, converted and turned into ratio rows one band at a time while the
 // encoder codes them, so memory does not grow with the height of the picture.
+#include "jpeg/jpegStatus.h"
 #include "tool/bmpBandReader.h"
+#include "tool/failureReport.h"
 #include "tool/jpegFileWriter.h"
-#include "tool/loadRefusal.h"
 #include "tool/modes.h"
 #include "tool/ratioBands.h"
 #include "util/outputFile.h"
 
-#include <stdexcept>
+#include <string>
 
 namespace {
 constexpr int kJpegQuality = 95;
 
-// Opens and checks the bitmap; when that fails, one standard-error line says why (written
-// before the image library ends the process for the refusals it reports itself).
-bool openWithReason(const std::string& path, BmpBandReader& bitmap) {
+// Opens and checks the bitmap, or fails the run with `message` and the reason. (The refusals
+// that the image library reports itself are written before it ends the process.)
+void openOrFail(const std::string& path, BmpBandReader& bitmap, const char* message) {
     const LibraryRefusalReporter reporter(path);
     std::string reason;
-    if (bitmap.open(path, &reason)) {
-        return true;
+    if (!bitmap.open(path, &reason)) {
+        throw ToolFailure(message, path, reason);
     }
-    if (!reporter.reported()) {
-        writeLoadRefusal(path, reason);
+}
+
+std::string sizeText(const BmpBandReader& bitmap) {
+    return std::to_string(bitmap.width()) + "x" + std::to_string(bitmap.height());
+}
+
+// The message and reason of a write that failed with the encoder's `status`.
+[[noreturn]] void failWrite(const RatioBandSource& ratio, const std::string& sourceFile,
+                            const std::string& finalFile, const std::string& outputFile,
+                            int status) {
+    // An input that changed under the run is reported as the input it is.
+    switch (ratio.failedInput()) {
+    case RatioBandSource::FailedInput::Source:
+        throw ToolFailure("Unable to load src image\n", sourceFile, ratio.failureReason());
+    case RatioBandSource::FailedInput::Final:
+        throw ToolFailure("Unable to load final image\n", finalFile, ratio.failureReason());
+    case RatioBandSource::FailedInput::None:
+        break;
     }
-    return false;
+    const std::string reason = status == JPEG_ERR_MEMORY ? std::string("Cannot allocate memory")
+                                                         : systemReason("write failed");
+    throw ToolFailure("Unable to create output file.\n", outputFile, reason);
 }
 
 } // namespace
@@ -34,40 +53,41 @@ void runImageMode(const std::string& sourceFile, const std::string& finalFile,
     // Every check of both bitmaps runs here, before the output is touched.
     BmpBandReader source;
     BmpBandReader finalImage;
-    if (!openWithReason(sourceFile, source)) {
-        throw std::runtime_error("Unable to load src image\n");
-    }
-    if (!openWithReason(finalFile, finalImage)) {
-        throw std::runtime_error("Unable to load final image\n");
-    }
+    openOrFail(sourceFile, source, "Unable to load src image\n");
+    openOrFail(finalFile, finalImage, "Unable to load final image\n");
     if (source.width() != finalImage.width() || source.height() != finalImage.height()) {
-        throw std::runtime_error("Image dimensions don't match\n");
+        throw ToolFailure("Image dimensions don't match\n", finalFile,
+                          sizeText(finalImage) + ", but " + sourceFile + " is " + sizeText(source));
     }
     if (source.width() == 0 || source.height() == 0) {
-        throw std::runtime_error("Image dimensions cannot be zero\n");
+        throw ToolFailure("Image dimensions cannot be zero\n", finalFile,
+                          sizeText(finalImage) + ", and " + sourceFile + " is " + sizeText(source) +
+                              ": no pixels to encode");
     }
 
     RatioBandSource ratio(source, finalImage, pipelineThreads());
     if (!ratio.valid()) {
-        throw std::runtime_error("Memory allocation error.\n");
+        throw ToolFailure("Memory allocation error.\n", outputFile, "Cannot allocate memory");
     }
 
     // The encoder writes a temporary file that replaces the output only once it is complete,
     // so the inputs it reads meanwhile stay as they were even when the output is one of them.
     OutputFile output(outputFile);
-    if (!output.prepare() ||
-        !writeJpegRows(output.writePath(), source.width(), source.height(), ratio.rowStep(),
-                       ratio.anyRow(), kJpegQuality, ratio) ||
-        !output.commit()) {
-        // An input that changed under the run is reported as the input it is.
-        switch (ratio.failedInput()) {
-        case RatioBandSource::FailedInput::Source:
-            throw std::runtime_error("Unable to load src image\n");
-        case RatioBandSource::FailedInput::Final:
-            throw std::runtime_error("Unable to load final image\n");
-        case RatioBandSource::FailedInput::None:
-            break;
-        }
-        throw std::runtime_error("Unable to create output file.\n");
+    if (Outcome prepared = output.prepare(); !prepared) {
+        throw ToolFailure("Unable to create output file.\n", outputFile, prepared.reason());
+    }
+    platform::clearFailure();
+    const platform::FileHandle file = output.openContent();
+    if (file == platform::kNoFile) {
+        throw ToolFailure("Unable to create output file.\n", outputFile,
+                          systemReason("cannot be opened"));
+    }
+    const int status = writeJpegRowsTo(file, outputFile, source.width(), source.height(),
+                                       ratio.rowStep(), ratio.anyRow(), kJpegQuality, ratio);
+    if (status != JPEG_SUCCESS) {
+        failWrite(ratio, sourceFile, finalFile, outputFile, status);
+    }
+    if (Outcome committed = output.commit(); !committed) {
+        throw ToolFailure("Unable to create output file.\n", outputFile, committed.reason());
     }
 }

@@ -17,3 +17,9 @@ bool writeJpegFile(const std::string& fileName, const QimImgT<Rgba8>& image, int
 // Writes the bytes writeJpegFile writes for the same pixels.
 bool writeJpegRows(const std::string& fileName, int width, int height, std::int64_t rowStep,
                    const std::uint8_t* anyRow, int quality, JpegRowSource& rows);
+
+// writeJpegRows into the open file `file` (which it closes), at its current position; `fileName`
+// names it. The encoder's status: 0 on success.
+int writeJpegRowsTo(int file, const std::string& fileName, int width, int height,
+                    std::int64_t rowStep, const std::uint8_t* anyRow, int quality,
+                    JpegRowSource& rows);

@@ -1,6 +1,7 @@
 #include "tool/ratioBands.h"
 
 #include "tool/shadingRatio.h"
+#include "util/platformFile.h"
 
 #include <cstdlib>
 #include <string>
@@ -47,7 +48,10 @@ const std::uint8_t* RatioBandSource::anyRow() const {
 
 void RatioBandSource::fail(FailedInput input) {
     FailedInput none = FailedInput::None;
-    failedInput_.compare_exchange_strong(none, input);
+    if (failedInput_.compare_exchange_strong(none, input)) {
+        const std::string system = platform::lastFailure();
+        failureReason_ = system.empty() ? "it changed after it was checked" : system;
+    }
 }
 
 const std::uint8_t* RatioBandSource::rows(int lane, std::int32_t firstRow, std::int32_t count) {
@@ -56,6 +60,7 @@ const std::uint8_t* RatioBandSource::rows(int lane, std::int32_t firstRow, std::
         return nullptr;
     }
     Lane& l = *lanes_[static_cast<std::size_t>(lane)];
+    platform::clearFailure(); // a failed read below leaves its own reason
     if (!source_.readBand(firstRow, count, l.source, l.sourceScratch)) {
         fail(FailedInput::Source);
         return nullptr;

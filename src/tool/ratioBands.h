@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 // Rows per band: one MCU row of the encoder.
@@ -40,6 +41,8 @@ public:
     // failed), once rows() has returned null for that reason: the first one found.
     enum class FailedInput { None, Source, Final };
     FailedInput failedInput() const { return failedInput_.load(); }
+    // Why that input could not be read, once every lane has stopped asking for rows.
+    const std::string& failureReason() const { return failureReason_; }
 
 private:
     struct Lane;
@@ -52,5 +55,6 @@ private:
     int height_;
     bool valid_ = true;
     std::atomic<FailedInput> failedInput_{FailedInput::None};
+    std::string failureReason_; // written once, by the lane whose failure is recorded
     std::vector<std::unique_ptr<Lane>> lanes_;
 };

@@ -36,6 +36,11 @@ public:
 
     // Bytes from the current position to the end of the file open for reading (0 otherwise).
     std::uint64_t bytesRemaining() const;
+    // Bytes consumed so far, the signature included.
+    std::uint64_t position() const { return position_; }
+    // Why the latest failure happened, in words for people ("file ends at byte 5 inside the
+    // 8-byte signature"); kept when the failure closes the file.
+    const std::string& failureReason() const { return failureReason_; }
 
     static constexpr std::uint64_t kDefaultStreamLimit = std::uint64_t{1} << 32; // 4 GiB
     std::uint64_t streamLimit() const { return streamLimit_; }
@@ -43,7 +48,7 @@ public:
 
 private:
     bool readStreamToEnd();
-    bool fail(std::int32_t code);
+    bool fail(std::int32_t code, std::string reason);
 
     std::string fileName_;
     std::string signature_;
@@ -53,4 +58,5 @@ private:
     bool inMemory_ = false;                 // a stream, read in full into streamData_
     std::vector<unsigned char> streamData_; // the stream's bytes after the signature
     std::uint64_t streamLimit_ = kDefaultStreamLimit;
+    std::string failureReason_;
 };

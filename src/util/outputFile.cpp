@@ -23,7 +23,16 @@ bool temporaryName(std::string& name) {
     return true;
 }
 
+Outcome systemFailure(const char* fallback) {
+    return Outcome::failure(systemReason(fallback));
+}
+
 } // namespace
+
+std::string systemReason(const char* fallback) {
+    std::string reason = platform::lastFailure();
+    return reason.empty() ? std::string(fallback) : reason;
+}
 
 OutputFile::OutputFile(std::string path) : path_(std::move(path)) {}
 
@@ -31,45 +40,55 @@ OutputFile::~OutputFile() {
     discard();
 }
 
-bool OutputFile::prepare() {
-    if (path_.empty() || !writePath_.empty()) {
-        return false;
+Outcome OutputFile::prepare() {
+    if (path_.empty()) {
+        return Outcome::failure("No such file or directory");
     }
+    if (!writePath_.empty()) {
+        return Outcome::failure("prepared twice");
+    }
+    platform::clearFailure();
     const platform::LinkEnd end = platform::followLinks(path_);
     if (!end.ok) {
-        return false;
+        return systemFailure("symbolic link cannot be followed");
     }
-    if (end.descriptor) {
+    if (end.descriptor != platform::kNoFile) {
+        descriptor_ = end.descriptor;
         writePath_ = path_;
-        return true;
+        return {};
     }
     const platform::FileFacts facts = platform::pathFacts(end.path);
     switch (facts.kind) {
     case platform::FileKind::Directory:
+        return Outcome::failure("Is a directory");
     case platform::FileKind::Unusable:
-        return false;
+        return systemFailure("cannot be examined");
     case platform::FileKind::Other:
         writePath_ = path_;
-        return true;
+        return {};
     case platform::FileKind::Regular:
         // A file we could not open for writing is not ours to replace either.
         if (!platform::canWrite(end.path)) {
-            return false;
+            return systemFailure("Permission denied");
         }
         replacesExisting_ = true;
         break;
     case platform::FileKind::Missing:
         break;
     }
-    const std::string folder = platform::folderPrefix(end.path);
-    if (folder.size() == end.path.size()) {
-        return false; // "name/": no file name
-    }
     target_ = end.path;
+    return createTemporary(facts);
+}
+
+Outcome OutputFile::createTemporary(const platform::FileFacts& facts) {
+    const std::string folder = platform::folderPrefix(target_);
+    if (folder.size() == target_.size()) {
+        return Outcome::failure("no file name after the last folder separator");
+    }
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string name;
         if (!temporaryName(name)) {
-            return false;
+            return systemFailure("no random name for a temporary file");
         }
         const std::string candidate = folder + name;
         platform::InterruptHold hold;
@@ -78,37 +97,57 @@ bool OutputFile::prepare() {
             platform::removeOnInterrupt(candidate);
             tempPath_ = candidate;
             writePath_ = candidate;
-            return true;
+            return {};
         }
+        const std::string reason = systemReason("cannot create a file in its folder");
         if (platform::pathFacts(candidate).kind == platform::FileKind::Missing) {
-            return false; // not a clash of names: the folder does not take new files
+            return Outcome::failure(reason); // not a clash of names: no new files there
         }
     }
-    return false;
+    return Outcome::failure("no free name for a temporary file in its folder");
 }
 
-bool OutputFile::commit() {
-    if (tempPath_.empty()) {
-        return !writePath_.empty() && temp_ == platform::kNoFile;
+platform::FileHandle OutputFile::openContent() {
+    if (descriptor_ != platform::kNoFile) {
+        return platform::duplicateHandle(descriptor_);
     }
+    if (temp_ != platform::kNoFile) {
+        return platform::duplicateHandle(temp_);
+    }
+    return writePath_.empty() ? platform::kNoFile : platform::openForWriting(writePath_);
+}
+
+Outcome OutputFile::commit() {
+    if (tempPath_.empty()) {
+        return !writePath_.empty() && temp_ == platform::kNoFile ? Outcome()
+                                                                 : Outcome::failure("not prepared");
+    }
+    platform::clearFailure();
     // Synced before the rename when an output is replaced, so that a crash cannot leave an
     // empty file where the old one was; the name must still be the file created above.
-    bool ok =
-        (!replacesExisting_ || platform::syncFile(temp_)) && platform::isSameFile(temp_, tempPath_);
-    ok = platform::closeFile(temp_) && ok;
+    Outcome outcome;
+    if (replacesExisting_ && !platform::syncFile(temp_)) {
+        outcome = systemFailure("cannot be synced");
+    } else if (!platform::isSameFile(temp_, tempPath_)) {
+        outcome = Outcome::failure("its temporary file was replaced during the run");
+    }
+    if (!platform::closeFile(temp_) && outcome.ok()) {
+        outcome = systemFailure("cannot be closed");
+    }
     temp_ = platform::kNoFile;
-    if (ok) {
+    if (outcome.ok()) {
         platform::InterruptHold hold;
-        ok = platform::replaceFile(tempPath_, target_);
-        if (ok) {
+        if (platform::replaceFile(tempPath_, target_)) {
             tempPath_.clear();
             platform::removeOnInterrupt({});
+        } else {
+            outcome = systemFailure("cannot be renamed into place");
         }
     }
-    if (!ok) {
+    if (!outcome.ok()) {
         discard();
     }
-    return ok;
+    return outcome;
 }
 
 void OutputFile::discard() {
@@ -124,16 +163,20 @@ void OutputFile::discard() {
     }
 }
 
-bool writeWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+Outcome writeWholeFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
     OutputFile output(path);
-    if (!output.prepare()) {
-        return false;
+    if (Outcome prepared = output.prepare(); !prepared) {
+        return prepared;
     }
-    const platform::FileHandle file = platform::openForWriting(output.writePath());
+    platform::clearFailure();
+    const platform::FileHandle file = output.openContent();
     if (file == platform::kNoFile) {
-        return false;
+        return systemFailure("cannot be opened");
     }
-    bool ok = platform::writeAll(file, data, size, nullptr);
-    ok = platform::closeFile(file) && ok;
-    return ok && output.commit();
+    const bool written = platform::writeAll(file, data, size, nullptr);
+    Outcome outcome = written ? Outcome() : systemFailure("write failed");
+    if (!platform::closeFile(file) && outcome.ok()) {
+        outcome = systemFailure("cannot be closed");
+    }
+    return outcome.ok() ? output.commit() : outcome;
 }

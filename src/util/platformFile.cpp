@@ -39,6 +39,14 @@ const char* volatile pendingPath = nullptr;
 char* pendingStorage = nullptr;
 bool cleanupInstalled = false;
 
+// The system's error code of the latest failed call on this thread (0: none).
+thread_local int failureCode = 0;
+
+// Records errno as the reason of a failed call; a failure without one counts as an I/O error.
+void noteFailure() {
+    failureCode = errno != 0 ? errno : EIO;
+}
+
 // Repeats `readSome(bytes, count, done)` (a read(2)-like call for `count` bytes after `done`
 // bytes) until `size` bytes are in, the input ends, or a read fails (-1).
 template <class ReadSome>
@@ -51,6 +59,7 @@ std::int64_t readRepeatedly(void* buffer, std::size_t size, ReadSome readSome) {
             if (errno == EINTR) {
                 continue;
             }
+            noteFailure();
             return -1;
         }
         if (n == 0) {
@@ -94,6 +103,14 @@ void removeOnInterrupt(const std::string& path) {
     }
 }
 
+std::string lastFailure() {
+    return failureCode == 0 ? std::string() : std::string(std::strerror(failureCode));
+}
+
+void clearFailure() {
+    failureCode = 0;
+}
+
 std::string folderPrefix(const std::string& path) {
 #ifdef _WIN32
     const std::size_t slash = path.find_last_of("/\\");
@@ -113,6 +130,43 @@ std::string folderPrefix(const std::string& path) {
 #ifdef _WIN32
 
 namespace {
+
+// Records the failure of a Windows call under the nearest C error code, so that its reason reads
+// as on other systems.
+void noteWindowsFailure() {
+    switch (::GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        errno = ENOENT;
+        break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+        errno = EACCES;
+        break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        errno = ENOSPC;
+        break;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        errno = EEXIST;
+        break;
+    case ERROR_INVALID_NAME:
+        errno = EINVAL;
+        break;
+    default:
+        errno = EIO;
+        break;
+    }
+    noteFailure();
+}
+
+// A name that is not valid UTF-8 names no file.
+void noteBadName() {
+    errno = EINVAL;
+    noteFailure();
+}
 
 // UTF-8 to UTF-16; empty for text that is not valid UTF-8, which no file operation accepts.
 std::wstring toWide(const std::string& text) {
@@ -135,16 +189,19 @@ std::wstring toWide(const std::string& text) {
 FileHandle openHandle(const std::string& path, DWORD disposition) {
     const std::wstring wide = toWide(path);
     if (wide.empty()) {
+        noteBadName();
         return kNoFile;
     }
     HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
+        noteWindowsFailure();
         return kNoFile;
     }
     const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
     if (fd < 0) {
+        noteFailure();
         ::CloseHandle(handle);
         return kNoFile;
     }
@@ -194,10 +251,15 @@ bool streamFacts(std::FILE* stream, FileFacts& facts) {
 FileHandle openForReading(const std::string& path) {
     const std::wstring wide = toWide(path);
     if (wide.empty()) {
+        noteBadName();
         return kNoFile;
     }
     const int fd = ::_wopen(wide.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
-    return fd < 0 ? kNoFile : fd;
+    if (fd < 0) {
+        noteFailure();
+        return kNoFile;
+    }
+    return fd;
 }
 
 bool fileFacts(FileHandle file, FileFacts& facts) {
@@ -250,6 +312,10 @@ bool writeAll(FileHandle file, const void* bytes, std::size_t count, std::size_t
         const auto chunk = static_cast<unsigned int>(std::min<std::size_t>(count - done, 1u << 30));
         const int n = ::_write(file, p + done, chunk);
         if (n <= 0) {
+            if (n == 0) {
+                errno = ENOSPC; // the device takes nothing more
+            }
+            noteFailure();
             ok = false;
         } else {
             done += static_cast<std::size_t>(n);
@@ -262,11 +328,28 @@ bool writeAll(FileHandle file, const void* bytes, std::size_t count, std::size_t
 }
 
 bool syncFile(FileHandle file) {
-    return file >= 0 && ::_commit(file) == 0;
+    if (file < 0 || ::_commit(file) != 0) {
+        noteFailure();
+        return false;
+    }
+    return true;
 }
 
 bool closeFile(FileHandle file) {
-    return file >= 0 && ::_close(file) == 0;
+    if (file < 0 || ::_close(file) != 0) {
+        noteFailure();
+        return false;
+    }
+    return true;
+}
+
+FileHandle duplicateHandle(FileHandle descriptor) {
+    const int fd = ::_dup(descriptor);
+    if (fd < 0) {
+        noteFailure();
+        return kNoFile;
+    }
+    return fd;
 }
 
 bool isSameFile(FileHandle, const std::string&) {
@@ -278,8 +361,10 @@ FileFacts pathFacts(const std::string& path) {
     const std::wstring wide = toWide(path);
     struct _stat64 info {};
     if (wide.empty()) {
+        noteBadName();
         facts.kind = FileKind::Unusable;
     } else if (::_wstat64(wide.c_str(), &info) != 0) {
+        noteFailure();
         facts.kind = errno == ENOENT ? FileKind::Missing : FileKind::Unusable;
     } else {
         facts.kind = kindOf(info.st_mode);
@@ -290,11 +375,15 @@ FileFacts pathFacts(const std::string& path) {
 
 bool canWrite(const std::string& path) {
     const std::wstring wide = toWide(path);
-    return !wide.empty() && ::_waccess(wide.c_str(), 2) == 0;
+    if (wide.empty() || ::_waccess(wide.c_str(), 2) != 0) {
+        noteFailure();
+        return false;
+    }
+    return true;
 }
 
 LinkEnd followLinks(const std::string& path) {
-    return LinkEnd{path, false, true};
+    return LinkEnd{path, kNoFile, true};
 }
 
 bool randomBytes(void* buffer, std::size_t size) {
@@ -315,9 +404,16 @@ bool randomBytes(void* buffer, std::size_t size) {
 bool replaceFile(const std::string& from, const std::string& to) {
     const std::wstring wideFrom = toWide(from);
     const std::wstring wideTo = toWide(to);
-    return !wideFrom.empty() && !wideTo.empty() &&
-           ::MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (wideFrom.empty() || wideTo.empty()) {
+        noteBadName();
+        return false;
+    }
+    if (::MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+        noteWindowsFailure();
+        return false;
+    }
+    return true;
 }
 
 bool removeFile(const std::string& path) {
@@ -391,11 +487,50 @@ int retryOpen(const char* path, int flags, mode_t mode) {
     do {
         fd = ::open(path, flags, mode);
     } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        noteFailure();
+    }
     return fd;
 }
 
 bool startsWith(const std::string& text, const char* prefix) {
     return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+// "123" as a number; -1 for anything else (empty, a sign, other characters, too long).
+long wholeNumber(const std::string& text) {
+    if (text.empty() || text.size() > 9 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return -1;
+    }
+    return std::strtol(text.c_str(), nullptr, 10);
+}
+
+// The descriptor N that `path` names when it is /dev/fd/N, /proc/self/fd/N,
+// /proc/thread-self/fd/N or /proc/<this process>/fd/N and N is open; kNoFile otherwise.
+FileHandle descriptorNamed(const std::string& path) {
+    std::string number;
+    if (startsWith(path, "/dev/fd/")) {
+        number = path.substr(8);
+    } else if (startsWith(path, "/proc/")) {
+        const std::size_t slash = path.find('/', 6);
+        if (slash == std::string::npos || path.compare(slash, 4, "/fd/") != 0) {
+            return kNoFile;
+        }
+        const std::string process = path.substr(6, slash - 6);
+        if (process != "self" && process != "thread-self" &&
+            wholeNumber(process) != static_cast<long>(::getpid())) {
+            return kNoFile;
+        }
+        number = path.substr(slash + 4);
+    } else {
+        return kNoFile;
+    }
+    const long fd = wholeNumber(number);
+    if (fd < 0 || fd > 0x7FFFFFFF || ::fcntl(static_cast<int>(fd), F_GETFD) == -1) {
+        return kNoFile;
+    }
+    return static_cast<FileHandle>(fd);
 }
 
 } // namespace
@@ -472,6 +607,10 @@ bool writeAll(FileHandle file, const void* bytes, std::size_t count, std::size_t
         }
         if (n <= 0) {
             // An error, or no progress without one: the device takes nothing more.
+            if (n == 0) {
+                errno = ENOSPC;
+            }
+            noteFailure();
             ok = false;
             break;
         }
@@ -488,12 +627,29 @@ bool syncFile(FileHandle file) {
     do {
         result = ::fsync(file);
     } while (result != 0 && errno == EINTR);
-    return result == 0;
+    if (result != 0) {
+        noteFailure();
+        return false;
+    }
+    return true;
 }
 
 bool closeFile(FileHandle file) {
     // Never retried: the descriptor is released even when close reports an error.
-    return file >= 0 && ::close(file) == 0;
+    if (file < 0 || ::close(file) != 0) {
+        noteFailure();
+        return false;
+    }
+    return true;
+}
+
+FileHandle duplicateHandle(FileHandle descriptor) {
+    const int fd = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+        noteFailure();
+        return kNoFile;
+    }
+    return fd;
 }
 
 bool isSameFile(FileHandle file, const std::string& path) {
@@ -507,6 +663,7 @@ FileFacts pathFacts(const std::string& path) {
     FileFacts facts;
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
+        noteFailure();
         facts.kind = errno == ENOENT ? FileKind::Missing : FileKind::Unusable;
         return facts;
     }
@@ -519,16 +676,20 @@ FileFacts pathFacts(const std::string& path) {
 }
 
 bool canWrite(const std::string& path) {
-    return ::access(path.c_str(), W_OK) == 0;
+    if (::access(path.c_str(), W_OK) != 0) {
+        noteFailure();
+        return false;
+    }
+    return true;
 }
 
 LinkEnd followLinks(const std::string& path) {
     constexpr int kMostLinks = 40; // as the system's own loop limit
-    LinkEnd end{path, false, true};
+    LinkEnd end{path, kNoFile, true};
     for (int hop = 0; hop <= kMostLinks; ++hop) {
-        // Names of this process's own descriptors: the system resolves them, not a folder.
-        if (startsWith(end.path, "/proc/") || startsWith(end.path, "/dev/fd/")) {
-            end.descriptor = true;
+        // Names of this process's own open descriptors are written through the descriptor.
+        end.descriptor = descriptorNamed(end.path);
+        if (end.descriptor != kNoFile) {
             return end;
         }
         struct stat info {};
@@ -539,6 +700,7 @@ LinkEnd followLinks(const std::string& path) {
         for (;;) {
             const ssize_t n = ::readlink(end.path.c_str(), target.data(), target.size());
             if (n < 0) {
+                noteFailure();
                 end.ok = false;
                 return end;
             }
@@ -550,6 +712,8 @@ LinkEnd followLinks(const std::string& path) {
         }
         end.path = target.starts_with('/') ? target : folderPrefix(end.path) + target;
     }
+    errno = ELOOP;
+    noteFailure();
     end.ok = false;
     return end;
 }
@@ -576,7 +740,11 @@ bool randomBytes(void* buffer, std::size_t size) {
 }
 
 bool replaceFile(const std::string& from, const std::string& to) {
-    return std::rename(from.c_str(), to.c_str()) == 0;
+    if (std::rename(from.c_str(), to.c_str()) != 0) {
+        noteFailure();
+        return false;
+    }
+    return true;
 }
 
 bool removeFile(const std::string& path) {

@@ -74,6 +74,17 @@ bool closeFile(FileHandle file);
 // cannot tell).
 bool isSameFile(FileHandle file, const std::string& path);
 
+// Opens a new handle on the open descriptor `descriptor` (dup): writes through it go where the
+// descriptor's own writes go, at its current position. kNoFile on failure.
+FileHandle duplicateHandle(FileHandle descriptor);
+
+// --- Failures -------------------------------------------------------------------------------
+
+// The system's reason for the latest failure of a call above on this thread ("No space left on
+// device"), or "" when none failed since the last clearFailure().
+std::string lastFailure();
+void clearFailure();
+
 // --- Paths ----------------------------------------------------------------------------------
 
 // Facts about the file at `path`, following symbolic links.
@@ -82,12 +93,15 @@ FileFacts pathFacts(const std::string& path);
 bool canWrite(const std::string& path);
 
 struct LinkEnd {
-    std::string path;        // the path with every symbolic link of its last part followed
-    bool descriptor = false; // the chain leads through a descriptor alias (/dev/stdout, /proc)
-    bool ok = true;          // false: a link could not be read, or the chain is too long
+    std::string path; // the path with every symbolic link of its last part followed
+    // The open descriptor of this process that the chain names (/dev/stdout, /dev/fd/N,
+    // /proc/self/fd/N), or kNoFile.
+    FileHandle descriptor = kNoFile;
+    bool ok = true; // false: a link could not be read, or the chain is too long
 };
-// Follows a chain of symbolic links in the last part of `path` to where it ends; the end need
-// not exist. Without symbolic links (Windows) the path comes back unchanged.
+// Follows a chain of symbolic links in the last part of `path` to where it ends, or to the
+// name of one of this process's open descriptors; the end need not exist. Without symbolic
+// links (Windows) the path comes back unchanged.
 LinkEnd followLinks(const std::string& path);
 // The folder part of `path`, with its trailing separator ("dir/" for "dir/name"), or "" for
 // a bare file name.

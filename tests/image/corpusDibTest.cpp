@@ -6,6 +6,7 @@
 #include "testImage.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 
 #include <algorithm>
 #include <cstdint>
@@ -74,6 +75,9 @@ struct ReferenceCase {
     const char* reference;
     int tolerance; // fields narrower than 8 bits are shifted, not replicated
 };
+inline void PrintTo(const ReferenceCase& row, std::ostream* out) {
+    *out << row.bitmap << " against " << row.reference << " within " << row.tolerance;
+}
 
 class CorpusReference : public ::testing::TestWithParam<ReferenceCase> {};
 

@@ -1,7 +1,9 @@
 // The bitmap description: each header form gives its table, masks and rows where they lie,
 // the file's pixel-data offset being used only when the rows fit after the table from there.
 #include "image/dibLayout.h"
+
 #include "support/dibBuilder.h"
+#include "support/printAsName.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +31,7 @@ struct FormCase {
     std::int64_t pixelOffset;
     std::int64_t rowBytes;
 };
+PRINT_CASE_AS_NAME(FormCase)
 
 // A 40-byte-header bitmap with `words` table words and `pixelBytes` bytes after them.
 Bytes form40(std::int32_t width, std::int32_t height, std::uint16_t bits, std::uint32_t compression,

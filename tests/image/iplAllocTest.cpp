@@ -1,9 +1,12 @@
 // Image header creation and checks, aligned storage, pixel fills, status texts and reporting.
 #include "image/iplImage.h"
+
 #include "reportCapture.h"
+#include "support/printAsName.h"
 #include "support/testFiles.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 
 #include <cstdint>
 #include <cstdio>
@@ -95,6 +98,10 @@ struct GeometryCase {
     int widthStep;
     int imageSize;
 };
+inline void PrintTo(const GeometryCase& row, std::ostream* out) {
+    *out << row.width << "x" << row.height << " channels " << row.nChannels << " depth "
+         << row.depth << " order " << row.dataOrder << " align " << row.align;
+}
 
 class RowGeometry : public ::testing::TestWithParam<GeometryCase> {};
 
@@ -155,6 +162,7 @@ struct CreateRefusal {
     void (*change)(HeaderArgs&);
     int status;
 };
+PRINT_CASE_AS_NAME(CreateRefusal)
 
 class CreateImageHeaderRefusal : public ::testing::TestWithParam<CreateRefusal> {};
 
@@ -368,6 +376,9 @@ struct FillCase {
     int value;
     std::uint32_t pattern;
 };
+inline void PrintTo(const FillCase& row, std::ostream* out) {
+    *out << "depth " << row.depth << " channels " << row.nChannels << " value " << row.value;
+}
 
 class AllocateFill : public ::testing::TestWithParam<FillCase> {};
 
@@ -432,6 +443,7 @@ struct AllocateRefusal {
     int status;
     const char* message;
 };
+PRINT_CASE_AS_NAME(AllocateRefusal)
 
 class AllocateImageRefusal : public ::testing::TestWithParam<AllocateRefusal> {};
 

@@ -1,9 +1,11 @@
 // Conversion of uncompressed and bit-field bitmaps into images: formats, channel orders,
 // layouts, row orders, refusals and the limits of the bitmap block.
 #include "image/dibLayout.h"
+
 #include "image/dibRows.h"
 #include "image/iplImage.h"
 #include "reportCapture.h"
+#include "support/printAsName.h"
 #include "testImage.h"
 
 #include <gtest/gtest.h>
@@ -81,6 +83,7 @@ struct DirectCase {
     Bytes pixel; // one pixel, padded by the test
     Rgba expected;
 };
+PRINT_CASE_AS_NAME(DirectCase)
 
 class DirectFormats : public ::testing::TestWithParam<DirectCase> {};
 
@@ -355,6 +358,7 @@ struct LayoutCase {
     int dataOrder;
     Bytes expected; // the image's first bytes (planar: each plane's first row's start)
 };
+PRINT_CASE_AS_NAME(LayoutCase)
 
 class ImageLayouts : public ::testing::TestWithParam<LayoutCase> {};
 
@@ -511,6 +515,7 @@ struct RefusalCase {
     const char* message;
     int line;
 };
+PRINT_CASE_AS_NAME(RefusalCase)
 
 class ConvertRefusal : public ::testing::TestWithParam<RefusalCase> {};
 

@@ -1,6 +1,8 @@
 // Image copy: processed channels, layouts, sizes, regions and refusals.
 #include "image/iplImage.h"
+
 #include "reportCapture.h"
+#include "support/printAsName.h"
 #include "testImage.h"
 
 #include <gtest/gtest.h>
@@ -181,6 +183,7 @@ struct CopyRefusal {
     std::vector<int> statuses;
     std::vector<std::string> messages;
 };
+PRINT_CASE_AS_NAME(CopyRefusal)
 
 class CopyRefusals : public ::testing::TestWithParam<CopyRefusal> {};
 

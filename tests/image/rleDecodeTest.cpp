@@ -1,7 +1,9 @@
 // Run-length compressed bitmaps (BI_RLE8, BI_RLE4) through the DIB conversion: decoding,
 // pixels left unset, and every refusal of the decoder.
 #include "image/iplImage.h"
+
 #include "reportCapture.h"
+#include "support/printAsName.h"
 #include "testImage.h"
 
 #include <gtest/gtest.h>
@@ -64,6 +66,7 @@ struct RowEndCase {
     Bytes data;
     Rows rows; // picture rows, top first
 };
+PRINT_CASE_AS_NAME(RowEndCase)
 
 class RleRowEnds : public ::testing::TestWithParam<RowEndCase> {};
 
@@ -178,6 +181,7 @@ struct RleRefusal {
     const char* message;
     int line;
 };
+PRINT_CASE_AS_NAME(RleRefusal)
 
 class RleRefusals : public ::testing::TestWithParam<RleRefusal> {};
 

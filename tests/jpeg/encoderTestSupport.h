@@ -4,6 +4,7 @@
 
 #include "jpeg/jpegEncoder.h"
 #include "jpeg/processorInfo.h"
+#include "support/printAsName.h"
 #include "support/scopedEnv.h"
 
 #include <gtest/gtest.h>
@@ -28,6 +29,7 @@ struct RoutineSetCase {
     const char* name;
     const char* processorClass;
 };
+PRINT_CASE_AS_NAME(RoutineSetCase)
 inline constexpr RoutineSetCase kRoutineSets[] = {{"Plain", "0"}, {"Vector", "6"}};
 
 inline std::string routineSetName(const ::testing::TestParamInfo<RoutineSetCase>& info) {

@@ -2,6 +2,8 @@
 // output's promise that nothing is written after a failure.
 #include "entropyTestSupport.h"
 
+#include "support/printAsName.h"
+
 #include "jpeg/jpegStatus.h"
 #include "jpeg/markerWriter.h"
 
@@ -19,6 +21,7 @@ struct FailureCase {
     std::vector<int> recorded;
     int expected;
 };
+PRINT_CASE_AS_NAME(FailureCase)
 
 class FirstFailureTest : public ::testing::TestWithParam<FailureCase> {};
 

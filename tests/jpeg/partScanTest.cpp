@@ -2,11 +2,14 @@
 // joined: the bytes must be those of one coder over the whole image. And the joiner of coded
 // parts on its own, against a bit-by-bit model.
 #include "encoderTestSupport.h"
+
 #include "jpeg/jpegRowSource.h"
 #include "jpeg/jpegStatus.h"
 #include "jpeg/scanJoin.h"
+#include "support/printAsName.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 
 #include <chrono>
 #include <condition_variable>
@@ -105,6 +108,7 @@ struct JoinCase {
     int skip;                  // bits left out of every part
     bool ones;
 };
+PRINT_CASE_AS_NAME(JoinCase)
 
 class ScanJoinerTest : public ::testing::TestWithParam<JoinCase> {};
 
@@ -221,6 +225,9 @@ struct LaneCase {
     SizeCase size;
     RoutineSetCase set;
 };
+inline void PrintTo(const LaneCase& row, std::ostream* out) {
+    *out << row.size.name << row.set.name;
+}
 
 std::vector<LaneCase> laneCases() {
     std::vector<LaneCase> cases;

@@ -4,6 +4,8 @@
 // allowance, for files and for streams (which are held in full while they are decoded).
 #include "model/qmModel.h"
 
+#include "support/printAsName.h"
+
 #include "allocationProbe.h"
 #include "model/qmFileBuilder.h"
 #include "support/pipeInput.h"
@@ -41,6 +43,7 @@ struct BoundCase {
     std::size_t records;
     bool throughPipe;
 };
+PRINT_CASE_AS_NAME(BoundCase)
 
 class QmModelMemoryBoundTest : public ::testing::TestWithParam<BoundCase> {};
 

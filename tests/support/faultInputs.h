@@ -45,6 +45,11 @@ inline std::string prepareFaultyInput(const ScratchDir& dir, FaultyInput kind,
     return path;
 }
 
+// Why a run as an ordinary user is skipped.
+inline constexpr const char* kAsUserSkipReason =
+    "cannot run the tool as an ordinary user here: that user cannot reach a copy of the tool or "
+    "the test's files";
+
 // Runs the tool, as uid/gid 65534 when `asUser`. Sets `skipped` when the switch is not
 // possible although we are root; a non-root caller is an ordinary user already.
 inline ProcessResult runQmjpegMaybeAsUser(const std::vector<std::string>& args, bool asUser,

@@ -4,7 +4,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -30,12 +33,13 @@ inline std::vector<std::string> emulatorWords() {
     return words;
 }
 
-// Replaces the (child) process with `program`, argv[0] exactly as given. The built qmjpeg runs
-// through the emulator of a cross build; qemu's -0 option keeps the given argv[0] for it.
+// Replaces the (child) process with `program`, argv[0] exactly as given. The built qmjpeg (or
+// a copy of it, `isTool`) runs through the emulator of a cross build; qemu's -0 option keeps
+// the given argv[0] for it.
 [[noreturn]] inline void execTarget(const std::string& program,
-                                    const std::vector<std::string>& argv) {
+                                    const std::vector<std::string>& argv, bool isTool = false) {
     std::vector<std::string> command;
-    if (program == QMJPEG_BINARY) {
+    if (isTool || program == QMJPEG_BINARY) {
         command = emulatorWords();
     }
     std::string path = program;
@@ -119,15 +123,56 @@ inline ProcessResult runQmjpeg(const std::vector<std::string>& args) {
 
 namespace testing_support {
 
+// A copy of the built qmjpeg in a fresh folder under the system's temporary folder, open to
+// every user: the build folder may lie in a private home folder (root's is 0700) that another
+// user cannot reach. Made once per test program and removed at its end; empty when it cannot
+// be made.
+class ToolCopyForAnyUser {
+public:
+    static const std::string& path() {
+        static const ToolCopyForAnyUser copy;
+        return copy.binary_;
+    }
+
+private:
+    ToolCopyForAnyUser() {
+        std::error_code error;
+        std::string folder =
+            (std::filesystem::temp_directory_path(error) / "qmjpeg-bin-XXXXXX").string();
+        if (error || ::mkdtemp(folder.data()) == nullptr) {
+            return;
+        }
+        folder_ = folder;
+        const std::filesystem::path binary = std::filesystem::path(folder) / "qmjpeg";
+        std::filesystem::copy_file(QMJPEG_BINARY, binary, error);
+        if (error || ::chmod(folder.c_str(), 0755) != 0 || ::chmod(binary.c_str(), 0755) != 0) {
+            return;
+        }
+        binary_ = binary.string();
+    }
+    ~ToolCopyForAnyUser() {
+        std::error_code error;
+        if (!folder_.empty()) {
+            std::filesystem::remove_all(folder_, error);
+        }
+    }
+
+    std::string folder_;
+    std::string binary_;
+};
+
 // Runs the built qmjpeg as another user (only possible when the tests run as root), so that
-// permission checks apply that root itself would bypass. Returns nullopt-like -2 status when
-// the switch is not possible.
+// permission checks apply that root itself would bypass. The status is -2 when that cannot be
+// arranged here: not root, no copy of the tool that the user can run, or the user cannot reach
+// the tool or a folder of the arguments' paths.
 inline ProcessResult runQmjpegAsUser(uid_t uid, gid_t gid, const std::vector<std::string>& args) {
     ProcessResult result;
     result.exitStatus = -2;
-    if (::geteuid() != 0) {
+    const std::string& binary = ToolCopyForAnyUser::path();
+    if (::geteuid() != 0 || binary.empty()) {
         return result;
     }
+    constexpr int kUnreachable = 125;
     int outPipe[2];
     if (::pipe(outPipe) != 0) {
         return result;
@@ -137,12 +182,18 @@ inline ProcessResult runQmjpegAsUser(uid_t uid, gid_t gid, const std::vector<std
         ::dup2(outPipe[1], 1);
         ::close(outPipe[0]);
         ::close(outPipe[1]);
-        if (::setgid(gid) != 0 || ::setuid(uid) != 0) {
-            ::_exit(126);
+        if (::setgid(gid) != 0 || ::setuid(uid) != 0 || ::access(binary.c_str(), X_OK) != 0) {
+            ::_exit(kUnreachable);
+        }
+        for (const std::string& arg : args) {
+            const std::filesystem::path parent = std::filesystem::path(arg).parent_path();
+            if (arg.starts_with("/") && !parent.empty() && ::access(parent.c_str(), X_OK) != 0) {
+                ::_exit(kUnreachable);
+            }
         }
         std::vector<std::string> argv{QMJPEG_BINARY};
         argv.insert(argv.end(), args.begin(), args.end());
-        execTarget(QMJPEG_BINARY, argv);
+        execTarget(binary, argv, true);
     }
     ::close(outPipe[1]);
     result.output = drain(outPipe[0]);
@@ -151,6 +202,9 @@ inline ProcessResult runQmjpegAsUser(uid_t uid, gid_t gid, const std::vector<std
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (result.exitStatus == kUnreachable) {
+        result.exitStatus = -2;
+    }
     return result;
 }
 

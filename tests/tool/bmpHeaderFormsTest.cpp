@@ -3,12 +3,15 @@
 // data offset; and the refusals with their standard-error reasons, through the real binary.
 #include "tool/bmpLoader.h"
 
+#include "support/printAsName.h"
+
 #include "support/dibBuilder.h"
 #include "support/runProcess.h"
 #include "support/testFiles.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -200,6 +203,9 @@ struct FormCase {
     Picture picture;
     Form form;
 };
+inline void PrintTo(const FormCase& row, std::ostream* out) {
+    *out << row.picture.name << "_" << row.form.name;
+}
 
 std::vector<FormCase> formCases() {
     const std::vector<Form> forms = {{"os2v1", 12},      {"os2v2", 64}, {"info52", 52},
@@ -370,6 +376,7 @@ struct RefusalCase {
     std::string output; // standard output, unchanged by the reason line
     std::string reason;
 };
+PRINT_CASE_AS_NAME(RefusalCase)
 
 Bytes withInfo(Picture picture, std::uint32_t infoSize, std::uint32_t compression) {
     picture.compression = compression;

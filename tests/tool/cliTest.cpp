@@ -1,6 +1,8 @@
 // Command-line behaviour of the real binary: usage, option handling, the -f mode and its
 // failure messages and exit statuses.
 #include "model/qmFileBuilder.h"
+
+#include "support/printAsName.h"
 #include "support/runProcess.h"
 #include "support/testFiles.h"
 
@@ -24,6 +26,7 @@ struct UsageCase {
     const char* name;
     std::vector<std::string> args;
 };
+PRINT_CASE_AS_NAME(UsageCase)
 
 class UsageTest : public ::testing::TestWithParam<UsageCase> {};
 

@@ -1,7 +1,9 @@
 // Whole-program fault handling: unusable inputs and outputs end with the documented message
 // and status, and leave nothing behind.
 #include "model/qmFileBuilder.h"
+
 #include "support/faultInputs.h"
+#include "support/printAsName.h"
 #include "support/runProcess.h"
 #include "support/testFiles.h"
 
@@ -32,6 +34,7 @@ struct InputCase {
     const char* name;
     Input kind;
 };
+PRINT_CASE_AS_NAME(InputCase)
 
 class ModelInputFaultTest : public ::testing::TestWithParam<InputCase> {};
 
@@ -45,7 +48,7 @@ TEST_P(ModelInputFaultTest, FailsToLoadAndCreatesNoOutput) {
     const auto result = testing_support::runQmjpegMaybeAsUser(
         {"-f", input, output}, GetParam().kind == Input::Unreadable, skipped);
     if (skipped) {
-        GTEST_SKIP() << "cannot drop privileges here";
+        GTEST_SKIP() << testing_support::kAsUserSkipReason;
     }
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.output, "Unable to load QM file.\n");
@@ -88,7 +91,7 @@ TEST(ModelOutputFaultTest, ReadOnlyOutputFileIsReportedAndKept) {
     bool skipped = false;
     const auto result = testing_support::runQmjpegMaybeAsUser({"-f", model, output}, true, skipped);
     if (skipped) {
-        GTEST_SKIP() << "cannot drop privileges here";
+        GTEST_SKIP() << testing_support::kAsUserSkipReason;
     }
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.output, "Unable to create output file.\n");

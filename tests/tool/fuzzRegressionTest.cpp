@@ -2,7 +2,9 @@
 // fuzz/seeds/<target>/) through the entry its fuzz target uses, so each input that once broken
 // something stays checked in the normal test run.
 #include "fuzzEntries.h"
+
 #include "image/iplImage.h"
+#include "support/printAsName.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -20,6 +22,7 @@ struct Target {
     const char* name;
     Entry entry;
 };
+PRINT_CASE_AS_NAME(Target)
 
 std::vector<std::filesystem::path> keptInputs(const std::string& target, const char* kind) {
     std::vector<std::filesystem::path> files;

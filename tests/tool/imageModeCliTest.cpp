@@ -105,17 +105,28 @@ TEST_F(ImageModeCliTest, BitmapsExtendingPastTheirFileFailTheLoad) {
 
 TEST_F(ImageModeCliTest, SizeChecksComeInOrder) {
     expectRun(bitmap("a.bmp", solid24(10, 20, 0x101010)), bitmap("b.bmp", solid24(20, 10, 0)), 1,
-              "Image dimensions don't match\n");
+              "Image dimensions don't match\n", dir.file("b.bmp"));
     expectRun(bitmap("c.bmp", solid24(10, 20, 0x101010)), bitmap("d.bmp", solid24(10, 21, 0)), 1,
-              "Image dimensions don't match\n");
+              "Image dimensions don't match\n", dir.file("d.bmp"));
     // Empty bitmaps load; the size match is checked before the zero size.
     expectRun(bitmap("w0.bmp", solid24(0, 5, 0)), bitmap("w3.bmp", solid24(3, 5, 0)), 1,
-              "Image dimensions don't match\n");
+              "Image dimensions don't match\n", dir.file("w3.bmp"));
     expectRun(bitmap("w0a.bmp", solid24(0, 5, 0)), bitmap("w0b.bmp", solid24(0, 5, 0)), 1,
-              "Image dimensions cannot be zero\n");
+              "Image dimensions cannot be zero\n", dir.file("w0b.bmp"));
     expectRun(bitmap("h0a.bmp", solid24(4, 0, 0)), bitmap("h0b.bmp", solid24(4, 0, 0)), 1,
-              "Image dimensions cannot be zero\n");
+              "Image dimensions cannot be zero\n", dir.file("h0b.bmp"));
     EXPECT_FALSE(fileExists(output));
+}
+
+// The standard-error line of a size failure gives both sizes.
+TEST_F(ImageModeCliTest, SizeFailuresGiveBothSizes) {
+    const std::string a = bitmap("a.bmp", solid24(640, 48, 0x101010));
+    const std::string b = bitmap("b.bmp", solid24(320, 24, 0));
+    EXPECT_EQ(runQmjpeg({"-i", a, b, output}).errors,
+              "qmjpeg: " + b + ": 320x24, but " + a + " is 640x48\n");
+    const std::string empty = bitmap("e.bmp", solid24(0, 5, 0));
+    EXPECT_EQ(runQmjpeg({"-i", empty, empty, output}).errors,
+              "qmjpeg: " + empty + ": 0x5, and " + empty + " is 0x5: no pixels to encode\n");
 }
 
 TEST_F(ImageModeCliTest, UnsupportedDimensionsFailTheLoad) {

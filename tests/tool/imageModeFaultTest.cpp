@@ -3,6 +3,7 @@
 // run wrote, and leave an existing output file alone when the run fails before encoding.
 #include "support/dibBuilder.h"
 #include "support/faultInputs.h"
+#include "support/printAsName.h"
 #include "support/runProcess.h"
 #include "support/testFiles.h"
 
@@ -33,6 +34,7 @@ struct InputCase {
     Role role;
     Input kind;
 };
+PRINT_CASE_AS_NAME(InputCase)
 
 // A usable bitmap in `dir`.
 std::string goodBitmap(const ScratchDir& dir, const std::string& name) {
@@ -103,7 +105,7 @@ TEST_P(ImageInputFaultTest, FailsToLoadAndCreatesNoOutput) {
     bool skipped = false;
     const ProcessResult result = runWithFault(output, skipped);
     if (skipped) {
-        GTEST_SKIP() << "cannot drop privileges here";
+        GTEST_SKIP() << testing_support::kAsUserSkipReason;
     }
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.output, expectedMessage());
@@ -118,7 +120,7 @@ TEST_P(ImageInputFaultTest, FailsToLoadAndLeavesAnExistingOutputAlone) {
     bool skipped = false;
     const ProcessResult result = runWithFault(output, skipped);
     if (skipped) {
-        GTEST_SKIP() << "cannot drop privileges here";
+        GTEST_SKIP() << testing_support::kAsUserSkipReason;
     }
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.output, expectedMessage());
@@ -145,6 +147,7 @@ struct OutputCase {
     const char* name;
     Output kind;
 };
+PRINT_CASE_AS_NAME(OutputCase)
 
 class ImageOutputFaultTest : public ::testing::TestWithParam<OutputCase> {};
 
@@ -181,7 +184,7 @@ TEST_P(ImageOutputFaultTest, IsReportedAndLeavesNothingBehind) {
     bool skipped = false;
     const ProcessResult result = run({"-i", source, finalImage, output}, asUser, skipped);
     if (skipped) {
-        GTEST_SKIP() << "cannot drop privileges here";
+        GTEST_SKIP() << testing_support::kAsUserSkipReason;
     }
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.output, "Unable to create output file.\n");

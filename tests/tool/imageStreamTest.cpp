@@ -3,6 +3,8 @@
 // and fed to the encoder through its row source give exactly the bytes that loadBmpFile,
 // computeShadingRatio and writeJpegFile give, for both routine sets and both thread counts.
 // Also: inputs that cannot seek, and the order of the checks through the binary.
+#include "support/dibBuilder.h"
+#include "support/printAsName.h"
 #include "support/runProcess.h"
 #include "support/scopedEnv.h"
 #include "support/testFiles.h"
@@ -11,9 +13,9 @@
 #include "tool/jpegFileWriter.h"
 #include "tool/ratioBands.h"
 #include "tool/shadingRatio.h"
-#include "support/dibBuilder.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 
 #include <cstdlib>
 #include <filesystem>
@@ -272,6 +274,10 @@ struct Case {
     Size size;
     const char* processorClass;
 };
+inline void PrintTo(const Case& row, std::ostream* out) {
+    *out << row.form.name << " " << row.size.width << "x" << row.size.height << " class "
+         << row.processorClass;
+}
 
 std::vector<Case> allCases() {
     std::vector<Case> cases;
@@ -389,6 +395,7 @@ struct ThreadCase {
     const char* name;
     Size size;
 };
+PRINT_CASE_AS_NAME(ThreadCase)
 
 constexpr ThreadCase kThreadCases[] = {
     {"OneBand", {40, 8}}, {"TwoBands", {33, 9}}, {"ManyBands", {301, 403}}, {"Tall", {3, 2001}}};

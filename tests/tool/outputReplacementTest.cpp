@@ -3,8 +3,10 @@
 // does not load, an interruption), with no temporary file left behind; and the output may be
 // one of the run's own inputs.
 #include "model/qmFileBuilder.h"
+
 #include "support/dibBuilder.h"
 #include "support/faultInputs.h"
+#include "support/printAsName.h"
 #include "support/runProcess.h"
 #include "support/testFiles.h"
 
@@ -114,6 +116,7 @@ struct FaultCase {
     Fault fault;
     const char* message;
 };
+PRINT_CASE_AS_NAME(FaultCase)
 
 class OutputFaultTest : public ::testing::TestWithParam<FaultCase> {};
 
@@ -163,7 +166,7 @@ TEST_P(OutputFaultTest, ExistingOutputSurvivesAndNothingIsLeft) {
     bool skipped = false;
     const ProcessResult result = testing_support::runQmjpegMaybeAsUser(args, asUser, skipped);
     if (skipped) {
-        GTEST_SKIP() << "cannot drop privileges here";
+        GTEST_SKIP() << testing_support::kAsUserSkipReason;
     }
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.output, c.message);
@@ -197,6 +200,7 @@ struct AliasCase {
     const char* name;
     Alias alias;
 };
+PRINT_CASE_AS_NAME(AliasCase)
 
 class OutputIsInputTest : public ::testing::TestWithParam<AliasCase> {
 protected:
@@ -281,6 +285,7 @@ struct FullDiskAliasCase {
     const char* name;
     Mode mode;
 };
+PRINT_CASE_AS_NAME(FullDiskAliasCase)
 
 class OutputIsInputOnAFullDiskTest : public ::testing::TestWithParam<FullDiskAliasCase> {};
 
@@ -318,6 +323,7 @@ struct SignalCase {
     const char* name;
     int signal;
 };
+PRINT_CASE_AS_NAME(SignalCase)
 
 class OutputInterruptTest : public ::testing::TestWithParam<SignalCase> {
 protected:

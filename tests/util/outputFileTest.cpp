@@ -2,6 +2,8 @@
 // permissions, and what is left when a write is abandoned.
 #include "util/outputFile.h"
 
+#include "support/printAsName.h"
+
 #include "support/testFiles.h"
 
 #include <filesystem>
@@ -51,6 +53,7 @@ struct PathCase {
     bool written;        // writeWholeFile succeeds
     std::size_t entries; // files in the scratch folder afterwards
 };
+PRINT_CASE_AS_NAME(PathCase)
 
 class OutputPathTest : public ::testing::TestWithParam<PathCase> {
 protected:
@@ -83,7 +86,7 @@ TEST_P(OutputPathTest, WritesTheWholeContentOrChangesNothing) {
         output = dir.file("missing/out.jpg");
         break;
     }
-    EXPECT_EQ(writeWholeFile(output, kNew.data(), kNew.size()), c.written);
+    EXPECT_EQ(writeWholeFile(output, kNew.data(), kNew.size()).ok(), c.written);
     if (c.written) {
         EXPECT_EQ(readFile(target), kNew);
     }
