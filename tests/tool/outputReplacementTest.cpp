@@ -108,7 +108,8 @@ std::size_t pagesAbove(std::size_t bytes) {
 // --- Failures: the existing output survives ---------------------------------------------------
 
 enum class Mode { Model, Image };
-enum class Fault { DiskFull, UnwritableFolder, LoadError };
+// DiskFullThroughProc names the output through /proc/self/root, a path of the process's own.
+enum class Fault { DiskFull, DiskFullThroughProc, UnwritableFolder, LoadError };
 
 struct FaultCase {
     const char* name;
@@ -127,7 +128,8 @@ TEST_P(OutputFaultTest, ExistingOutputSurvivesAndNothingIsLeft) {
     const std::string model = dir.file("model.qm");
     const std::string source = dir.file("source.bmp");
     const std::string finalImage = dir.file("final.bmp");
-    writeFile(model, modelWithImage(c.fault == Fault::DiskFull ? 200000 : 3000));
+    const bool diskFull = c.fault == Fault::DiskFull || c.fault == Fault::DiskFullThroughProc;
+    writeFile(model, modelWithImage(diskFull ? 200000 : 3000));
     writeFile(source, noiseBitmap(256, 256, 1));
     writeFile(finalImage, noiseBitmap(256, 256, 2));
 
@@ -136,6 +138,7 @@ TEST_P(OutputFaultTest, ExistingOutputSurvivesAndNothingIsLeft) {
     bool asUser = false;
     switch (c.fault) {
     case Fault::DiskFull:
+    case Fault::DiskFullThroughProc:
         small.emplace(dir, 64 * 1024);
         if (!small->mounted()) {
             GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
@@ -160,9 +163,11 @@ TEST_P(OutputFaultTest, ExistingOutputSurvivesAndNothingIsLeft) {
     struct stat before {};
     ASSERT_EQ(::stat(output.c_str(), &before), 0);
 
+    const std::string named =
+        c.fault == Fault::DiskFullThroughProc ? "/proc/self/root" + output : output;
     const std::vector<std::string> args =
-        c.mode == Mode::Model ? std::vector<std::string>{"-f", model, output}
-                              : std::vector<std::string>{"-i", source, finalImage, output};
+        c.mode == Mode::Model ? std::vector<std::string>{"-f", model, named}
+                              : std::vector<std::string>{"-i", source, finalImage, named};
     bool skipped = false;
     const ProcessResult result = testing_support::runQmjpegMaybeAsUser(args, asUser, skipped);
     if (skipped) {
@@ -184,6 +189,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FaultCase{"modelDiskFull", Mode::Model, Fault::DiskFull, "Unable to create output file.\n"},
         FaultCase{"imageDiskFull", Mode::Image, Fault::DiskFull, "Unable to create output file.\n"},
+        FaultCase{"modelDiskFullThroughProc", Mode::Model, Fault::DiskFullThroughProc,
+                  "Unable to create output file.\n"},
+        FaultCase{"imageDiskFullThroughProc", Mode::Image, Fault::DiskFullThroughProc,
+                  "Unable to create output file.\n"},
         FaultCase{"modelUnwritableFolder", Mode::Model, Fault::UnwritableFolder,
                   "Unable to create output file.\n"},
         FaultCase{"imageUnwritableFolder", Mode::Image, Fault::UnwritableFolder,
