@@ -174,15 +174,18 @@ void fetchMcuRgbxSse2(JpegEncoderState* state, std::int32_t column, std::int32_t
 
 #endif
 
-int checkFetchLayout(const JpegEncoderState& state) {
+int selectFetchRoutine(JpegEncoderState& state) {
     const int count = state.frameHeader.componentCount;
-    if (state.colorConversion != 0 && state.subsampled == 0 && count == 3 &&
-        state.fields.inputChannels == 4 && state.fields.inputColor == JPEG_COLOR_RGB &&
-        state.fields.inputSampling == 0) {
-        return JPEG_SUCCESS;
-    }
     if (state.colorConversion != 0 && state.subsampled != 0 && (count < 1 || count > 255)) {
         return JPEG_ERR_COMPONENTS;
     }
-    return JPEG_ERR_NOT_SUPPORTED;
+    if (state.colorConversion != 0 && state.subsampled == 0 && count == 3 &&
+        state.fields.inputChannels == 4 && state.fields.inputColor == JPEG_COLOR_RGB &&
+        state.fields.inputSampling == 0) {
+        state.routines.fetchMcu = state.routines.fetchMcuRgbx;
+        return JPEG_SUCCESS;
+    }
+    state.fetchLayout = describeFetchLayout(state);
+    state.routines.fetchMcu = state.routines.fetchMcuLayouts;
+    return JPEG_SUCCESS;
 }
