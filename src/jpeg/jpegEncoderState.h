@@ -137,6 +137,7 @@ struct JpegEncoderState {
     JpegScanRecord* suspendedScan;
 
     OutputStream stream;
+    const char* outputPath; // the name stream.file was opened by (the caller's text)
     std::int32_t processorClass;
 
     std::uint16_t jfifVersion;
