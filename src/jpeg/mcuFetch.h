@@ -21,6 +21,11 @@ void fetchMcuRgbxSse2(JpegEncoderState* state, std::int32_t column, std::int32_t
 // (and fourth) component at full resolution and each other sample the rounded mean of its 2x1
 // or 2x2 cell. Edge MCUs repeat the last valid column and row before the means are taken.
 void fetchMcuLayoutsPlain(JpegEncoderState* state, std::int32_t column, std::int32_t row);
+#if defined(__SSE2__)
+// The same blocks; the conversions to YCbCr through the SSE2 RGB conversion, the other
+// layouts through the plain routine.
+void fetchMcuLayoutsSse2(JpegEncoderState* state, std::int32_t column, std::int32_t row);
+#endif
 
 struct FetchLayout;
 // How fetchMcuLayoutsPlain reads the state's source for its components.

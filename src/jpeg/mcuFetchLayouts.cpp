@@ -14,6 +14,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include "jpeg/rgbxConvertSse2.h"
+#endif
+
 namespace {
 
 constexpr int kLargestMcu = 16;
@@ -48,26 +52,44 @@ McuArea mcuArea(const JpegEncoderState& state, std::int32_t column, std::int32_t
     return area;
 }
 
+// One row of kPlanes planes from pixels of `pixelBytes` bytes.
+template <int kPlanes>
+void gatherRow(const std::uint8_t* source, int pixelBytes, const std::int32_t* byteOffset,
+               int columns, Plane* planes, int r) {
+    int offset[kPlanes];
+    for (int k = 0; k < kPlanes; ++k) {
+        offset[k] = byteOffset[k];
+    }
+    for (int c = 0; c < columns; ++c) {
+        const std::uint8_t* pixel = source + c * pixelBytes;
+        for (int k = 0; k < kPlanes; ++k) {
+            planes[k][r][c] = pixel[offset[k]];
+        }
+    }
+}
+
 // The source bytes of the MCU's valid pixels, then the repeated edges.
 void gather(const FetchLayout& layout, const McuArea& area, std::ptrdiff_t stride, Plane* planes) {
     const int planeCount = layout.planeCount;
     for (int r = 0; r < area.validRows; ++r) {
         const std::uint8_t* source = area.first + r * stride;
+        const int columns = area.validColumns;
         if (layout.packed != 0) {
             // Two pixels share the Cb and the Cr of their pair: Y0 Cb Y1 Cr.
-            for (int c = 0; c < area.validColumns; ++c) {
+            for (int c = 0; c < columns; ++c) {
                 const std::uint8_t* pair = source + 4 * (c / 2);
                 planes[0][r][c] = source[2 * c];
                 planes[1][r][c] = pair[1];
                 planes[2][r][c] = pair[3];
             }
+        } else if (planeCount == 1) {
+            gatherRow<1>(source, layout.pixelBytes, layout.byteOffset, columns, planes, r);
+        } else if (planeCount == 2) {
+            gatherRow<2>(source, layout.pixelBytes, layout.byteOffset, columns, planes, r);
+        } else if (planeCount == 3) {
+            gatherRow<3>(source, layout.pixelBytes, layout.byteOffset, columns, planes, r);
         } else {
-            for (int k = 0; k < planeCount; ++k) {
-                const std::uint8_t* bytes = source + layout.byteOffset[k];
-                for (int c = 0; c < area.validColumns; ++c) {
-                    planes[k][r][c] = bytes[c * layout.pixelBytes];
-                }
-            }
+            gatherRow<4>(source, layout.pixelBytes, layout.byteOffset, columns, planes, r);
         }
         for (int k = 0; k < planeCount; ++k) {
             std::fill(&planes[k][r][area.validColumns], &planes[k][r][area.width],
@@ -82,20 +104,26 @@ void gather(const FetchLayout& layout, const McuArea& area, std::ptrdiff_t strid
     }
 }
 
+// Planes first .. count - 1 level-shifted in place; those from planeCount on become 0.
+void levelShift(Plane* planes, int first, int count, int planeCount, const McuArea& area) {
+    for (int k = first; k < count; ++k) {
+        const int keep = k < planeCount ? 1 : 0;
+        const int shift = 128 * keep;
+        for (int r = 0; r < area.height; ++r) {
+            for (int c = 0; c < area.width; ++c) {
+                planes[k][r][c] = static_cast<std::int16_t>(planes[k][r][c] * keep - shift);
+            }
+        }
+    }
+}
+
 // The planes become the components' level-shifted samples, in place.
 void convert(const FetchLayout& layout, int componentCount, const McuArea& area, Plane* planes) {
     const int width = area.width;
     const int height = area.height;
     switch (layout.conversion) {
     case FetchConversion::Direct:
-        for (int k = 0; k < componentCount; ++k) {
-            for (int r = 0; r < height; ++r) {
-                for (int c = 0; c < width; ++c) {
-                    planes[k][r][c] = static_cast<std::int16_t>(
-                        k < layout.planeCount ? planes[k][r][c] - 128 : 0);
-                }
-            }
-        }
+        levelShift(planes, 0, componentCount, layout.planeCount, area);
         return;
     case FetchConversion::Luminance:
         for (int r = 0; r < height; ++r) {
@@ -129,51 +157,57 @@ void convert(const FetchLayout& layout, int componentCount, const McuArea& area,
                     static_cast<std::int16_t>((128 * red - 107 * green - 21 * blue + 128) >> 8);
             }
         }
-        for (int k = 3; k < componentCount; ++k) {
-            for (int r = 0; r < height; ++r) {
-                for (int c = 0; c < width; ++c) {
-                    planes[k][r][c] = static_cast<std::int16_t>(
-                        k < layout.planeCount ? planes[k][r][c] - 128 : 0);
-                }
-            }
-        }
+        levelShift(planes, 3, componentCount, layout.planeCount, area);
         return;
     }
 }
 
-// floor((sum + count / 2) / count): the rounded mean, halves rounded up.
-inline std::int16_t roundedMean(int sum, int count) {
-    const int biased = sum + count / 2;
-    const int quotient = biased / count;
-    return static_cast<std::int16_t>(quotient * count > biased ? quotient - 1 : quotient);
+// One 8x8 block from a full-resolution plane: each sample is the rounded mean of its cell of
+// kCellWidth x kCellHeight samples, floor((sum + n / 2) / n) (halves round up).
+template <int kCellWidth, int kCellHeight>
+void blockFromCells(const Plane& plane, int top, int left, std::int16_t* out) {
+    constexpr int kShift = (kCellWidth == 2 ? 1 : 0) + (kCellHeight == 2 ? 1 : 0);
+    constexpr int kHalf = (1 << kShift) >> 1;
+    for (int r = 0; r < 8; ++r) {
+        const std::int16_t* row = &plane[top + r * kCellHeight][left];
+        for (int c = 0; c < 8; ++c) {
+            int sum = 0;
+            for (int dy = 0; dy < kCellHeight; ++dy) {
+                for (int dx = 0; dx < kCellWidth; ++dx) {
+                    sum += row[dy * kLargestMcu + c * kCellWidth + dx];
+                }
+            }
+            out[8 * r + c] = static_cast<std::int16_t>((sum + kHalf) >> kShift);
+        }
+    }
 }
 
-// The H x V blocks of a component, in raster order, from its full-resolution plane.
+struct PlainCells {
+    template <int kCellWidth, int kCellHeight>
+    static void block(const Plane& plane, int top, int left, std::int16_t* out) {
+        blockFromCells<kCellWidth, kCellHeight>(plane, top, left, out);
+    }
+};
+
+// The H x V blocks of a component, in raster order, from its full-resolution plane. Its cells
+// are 1 x 1 (factors equal to the largest ones), 2 x 1 or 2 x 2.
+template <class Cells>
 std::int16_t* layOutBlocks(const Plane& plane, const JpegComponent& component,
                            const JpegFrameHeader& frame, std::int16_t* out) {
     const int h = std::max(1, component.h);
     const int v = std::max(1, component.v);
-    const int cellWidth = std::max(1, frame.hMax / h);
-    const int cellHeight = std::max(1, frame.vMax / v);
-    const int cellSize = cellWidth * cellHeight;
+    const int cellWidth = frame.hMax / h;
+    const int cellHeight = frame.vMax / v;
     for (int by = 0; by < v; ++by) {
         for (int bx = 0; bx < h; ++bx) {
-            for (int r = 0; r < 8; ++r) {
-                const int top = (8 * by + r) * cellHeight;
-                for (int c = 0; c < 8; ++c) {
-                    const int left = (8 * bx + c) * cellWidth;
-                    if (cellSize == 1) {
-                        out[8 * r + c] = plane[top][left];
-                        continue;
-                    }
-                    int sum = 0;
-                    for (int dy = 0; dy < cellHeight; ++dy) {
-                        for (int dx = 0; dx < cellWidth; ++dx) {
-                            sum += plane[top + dy][left + dx];
-                        }
-                    }
-                    out[8 * r + c] = roundedMean(sum, cellSize);
-                }
+            const int top = 8 * by * cellHeight;
+            const int left = 8 * bx * cellWidth;
+            if (cellWidth == 2 && cellHeight == 2) {
+                Cells::template block<2, 2>(plane, top, left, out);
+            } else if (cellWidth == 2) {
+                Cells::template block<2, 1>(plane, top, left, out);
+            } else {
+                Cells::template block<1, 1>(plane, top, left, out);
             }
             out += 64;
         }
@@ -192,9 +226,142 @@ void fetchMcuLayoutsPlain(JpegEncoderState* state, std::int32_t column, std::int
     convert(layout, count, area, planes);
     std::int16_t* out = state->mcuBlocks;
     for (int k = 0; k < count; ++k) {
-        out = layOutBlocks(planes[k], state->components[k], state->frameHeader, out);
+        out = layOutBlocks<PlainCells>(planes[k], state->components[k], state->frameHeader, out);
     }
 }
+
+#if defined(__SSE2__)
+
+namespace {
+
+using RgbxTile = std::uint8_t[kLargestMcu][4 * kLargestMcu];
+
+// The MCU's valid pixels as 4-byte pixels (planes 0 to 2, then plane 3 or any byte), the last
+// valid column and row repeated; for YccFromInverse every byte as 255 - x.
+void gatherTile(const FetchLayout& layout, const McuArea& area, std::ptrdiff_t stride,
+                RgbxTile& tile) {
+    const int pixelBytes = layout.pixelBytes;
+    const int o0 = layout.byteOffset[0];
+    const int o1 = layout.byteOffset[1];
+    const int o2 = layout.byteOffset[2];
+    const int o3 = layout.planeCount > 3 ? layout.byteOffset[3] : o0;
+    const bool asStored = pixelBytes == 4 && o0 == 0 && o1 == 1 && o2 == 2 && o3 == 3;
+    const int last = area.validColumns - 1;
+    for (int r = 0; r < area.validRows; ++r) {
+        const std::uint8_t* source = area.first + r * stride;
+        std::uint8_t* out = tile[r];
+        int c = 0;
+        if (asStored) {
+            std::memcpy(out, source, 4 * static_cast<std::size_t>(area.validColumns));
+            c = last + 1;
+        } else if (pixelBytes == 3 && o1 == 1 && o2 == 2 - o0 && o3 == o0 && (o0 == 0 || o0 == 2)) {
+            // RGB or BGR: four bytes at a time (the fourth is the next pixel's first one,
+            // weighted 0), all but the last pixel, whose next byte may lie outside the source.
+            for (; c < last; ++c) {
+                std::uint32_t pixel;
+                std::memcpy(&pixel, source + 3 * c, 4);
+                if (o0 == 2) {
+                    pixel =
+                        (pixel & 0xFF00FF00u) | ((pixel >> 16) & 0xFFu) | ((pixel & 0xFFu) << 16);
+                }
+                std::memcpy(out + 4 * c, &pixel, 4);
+            }
+        }
+        for (; c <= last; ++c) {
+            const std::uint8_t* pixel = source + c * pixelBytes;
+            out[4 * c] = pixel[o0];
+            out[4 * c + 1] = pixel[o1];
+            out[4 * c + 2] = pixel[o2];
+            out[4 * c + 3] = pixel[o3];
+        }
+        for (; c < area.width; ++c) {
+            std::memcpy(out + 4 * c, out + 4 * last, 4);
+        }
+    }
+    for (int r = area.validRows; r < area.height; ++r) {
+        std::memcpy(tile[r], tile[area.validRows - 1], 4 * static_cast<std::size_t>(area.width));
+    }
+    if (layout.conversion == FetchConversion::YccFromInverse) {
+        const __m128i ones = _mm_set1_epi8(-1);
+        for (int r = 0; r < area.height; ++r) {
+            for (int i = 0; i < 4 * area.width; i += 16) {
+                __m128i* bytes = reinterpret_cast<__m128i*>(tile[r] + i);
+                _mm_store_si128(bytes, _mm_xor_si128(_mm_load_si128(bytes), ones));
+            }
+        }
+    }
+}
+
+// The rounded means of blockFromCells, a row of 8 samples at a time. Sums of two samples stay
+// within 16 bits (samples lie in -128..128); pairs are added into 32 bits.
+struct Sse2Cells {
+    template <int kCellWidth, int kCellHeight>
+    static void block(const Plane& plane, int top, int left, std::int16_t* out) {
+        static_assert(kCellWidth == 2 || kCellHeight == 1, "no 1 x 2 cells");
+        constexpr int kShift = (kCellWidth == 2 ? 1 : 0) + (kCellHeight == 2 ? 1 : 0);
+        const __m128i ones = _mm_set1_epi16(1);
+        const __m128i half = _mm_set1_epi32((1 << kShift) >> 1);
+        for (int r = 0; r < 8; ++r) {
+            const auto* row = reinterpret_cast<const __m128i*>(&plane[top + r * kCellHeight][left]);
+            __m128i result = _mm_load_si128(row);
+            if constexpr (kCellWidth == 2) {
+                __m128i low = result;
+                __m128i high = _mm_load_si128(row + 1);
+                if constexpr (kCellHeight == 2) {
+                    low = _mm_add_epi16(low, _mm_load_si128(row + 2));
+                    high = _mm_add_epi16(high, _mm_load_si128(row + 3));
+                }
+                low = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(low, ones), half), kShift);
+                high = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(high, ones), half), kShift);
+                result = _mm_packs_epi32(low, high);
+            }
+            _mm_store_si128(reinterpret_cast<__m128i*>(out + 8 * r), result);
+        }
+    }
+};
+
+} // namespace
+
+void fetchMcuLayoutsSse2(JpegEncoderState* state, std::int32_t column, std::int32_t row) {
+    const FetchLayout& layout = state->fetchLayout;
+    if (layout.conversion != FetchConversion::YccFromRgb &&
+        layout.conversion != FetchConversion::YccFromInverse) {
+        fetchMcuLayoutsPlain(state, column, row);
+        return;
+    }
+    const McuArea area = mcuArea(*state, column, row);
+    const int count = std::min(state->frameHeader.componentCount, kJpegMaxComponents);
+    alignas(16) RgbxTile tile;
+    gatherTile(layout, area, state->rowStride, tile);
+    std::int16_t* out = state->mcuBlocks;
+    if (state->subsampled == 0 && count <= 3) {
+        // 8x8 MCU of one block per component: converted straight into the blocks.
+        for (int r = 0; r < 8; ++r) {
+            rgbx_sse2::convertRow(tile[r], out + 8 * r, out + 64 + 8 * r, out + 128 + 8 * r);
+        }
+        return;
+    }
+    alignas(32) Plane planes[kJpegMaxComponents];
+    for (int r = 0; r < area.height; ++r) {
+        for (int x = 0; x < area.width; x += 8) {
+            rgbx_sse2::convertRow(tile[r] + 4 * x, &planes[0][r][x], &planes[1][r][x],
+                                  &planes[2][r][x]);
+        }
+    }
+    for (int k = 3; k < count; ++k) {
+        const int keep = k < layout.planeCount ? 1 : 0;
+        for (int r = 0; r < area.height; ++r) {
+            for (int c = 0; c < area.width; ++c) {
+                planes[k][r][c] = static_cast<std::int16_t>((tile[r][4 * c + 3] - 128) * keep);
+            }
+        }
+    }
+    for (int k = 0; k < count; ++k) {
+        out = layOutBlocks<Sse2Cells>(planes[k], state->components[k], state->frameHeader, out);
+    }
+}
+
+#endif
 
 FetchLayout describeFetchLayout(const JpegEncoderState& state) {
     const JpegPublicFields& f = state.fields;

@@ -13,8 +13,8 @@ constexpr RoutineTable kPlainRoutines = {
 #if defined(__SSE2__)
 constexpr bool kHaveSse2 = true;
 constexpr RoutineTable kVectorRoutines = {
-    fetchMcuRgbxSse2, forwardDctSse2,    quantizeBlockSse2, encodeBlockVector,   startOutputVector,
-    writeBytesVector, pendingBitsVector, fetchMcuRgbxSse2,  fetchMcuLayoutsPlain};
+    fetchMcuRgbxSse2, forwardDctSse2,    quantizeBlockSse2, encodeBlockVector,  startOutputVector,
+    writeBytesVector, pendingBitsVector, fetchMcuRgbxSse2,  fetchMcuLayoutsSse2};
 #else
 constexpr bool kHaveSse2 = false;
 constexpr RoutineTable kVectorRoutines = {

@@ -1,7 +1,6 @@
 // The JPEG stream as a whole: the worked 1x1 example, header bytes, request codes, application
 // segments, comments, memory and file output.
 #include "encoderTestSupport.h"
-#include "jpeg/mcuFetch.h"
 #include "support/testFiles.h"
 
 #include <gtest/gtest.h>
@@ -393,9 +392,9 @@ TEST(FetchRoutineSelection, FollowsTheLayoutOfEachWrite) {
                   q.inputChannels = 3;
                   q.inputWidth = 10; // same bytes, read as 3-byte pixels
               }),
-              &fetchMcuLayoutsPlain);
+              p->state.routines.fetchMcuLayouts);
     EXPECT_EQ(write([](JPEG_PROPERTIES& q) { q.outputSampling = JPEG_SAMPLING_H2V2; }),
-              &fetchMcuLayoutsPlain);
+              p->state.routines.fetchMcuLayouts);
     EXPECT_EQ(write(none), p->state.routines.fetchMcuRgbx);
 }
 
