@@ -170,130 +170,53 @@ TEST(McuFetch, FourthByteHasNoInfluence) {
 
 } // namespace
 
-// The routine for the other layouts, at chosen samples of an MCU: byte order, conversions,
-// the rounded cell means (halves up) and the edge repeated before the mean is taken.
+// The routine for the other layouts, at chosen samples of an MCU: the rounded cell means
+// (halves up), the edge repeated before the mean is taken, packed pairs and the inverted
+// fourth component of YCCK.
+struct LayoutFields {
+    int inputColor, bytesPerPixel, inputSampling, outputColor, outputChannels, sampling;
+};
+constexpr LayoutFields kYccH2V1 = {JPEG_COLOR_YCBCR, 3, 0, JPEG_COLOR_YCBCR, 3, 2};
+constexpr LayoutFields kYccH2V2 = {JPEG_COLOR_YCBCR, 3, 0, JPEG_COLOR_YCBCR, 3, 1};
+constexpr LayoutFields kPacked = {JPEG_COLOR_YCBCR, 2, 2, JPEG_COLOR_YCBCR, 3, 0};
+constexpr LayoutFields kYcck = {JPEG_COLOR_FOUR_CHANNEL, 4, 0, JPEG_COLOR_YCC_FOUR_CHANNEL, 4, 0};
+
 struct LayoutSample {
     int block;
     int index; // 8 x row + column
     int value;
 };
+struct McuPlace {
+    int width, height; // of the image
+    int mcuColumn;
+    int firstPixel; // where the listed pixels of row 0 start
+};
 struct LayoutFetchCase {
     const char* name;
-    int inputColor, bytesPerPixel, inputSampling, outputColor, outputChannels, sampling;
-    int width, height, mcuColumn;
-    std::vector<std::vector<std::uint8_t>> pixels; // row 0 from its left; every other pixel 0
+    LayoutFields layout;
+    McuPlace place;
+    std::vector<std::vector<std::uint8_t>> pixels; // every other pixel is 0
     std::vector<LayoutSample> expected;
 };
 
 const std::vector<LayoutFetchCase> kLayoutFetchCases = {
-    {"BgrKeepsRedFirst",
-     JPEG_COLOR_BGR,
-     3,
-     0,
-     JPEG_COLOR_YCBCR,
-     3,
-     0,
-     8,
-     8,
-     0,
-     {{0, 0, 255}},
-     {{0, 0, -51}, {1, 0, -43}, {2, 0, 128}}},
-    {"BgrToGrayIsTheLuminance",
-     JPEG_COLOR_BGR,
-     3,
-     0,
-     JPEG_COLOR_GRAY,
-     1,
-     0,
-     8,
-     8,
-     0,
-     {{255, 0, 0}},
-     {{0, 0, -99}}},
-    {"GrayToYCbCrHasFlatChroma",
-     JPEG_COLOR_GRAY,
-     1,
-     0,
-     JPEG_COLOR_YCBCR,
-     3,
-     1,
-     16,
-     16,
-     0,
-     {{200}, {200}},
-     {{0, 0, 72}, {0, 1, 72}, {0, 2, -128}, {4, 0, 0}, {5, 0, 0}}},
-    {"FourToYcckInvertsEveryByte",
-     JPEG_COLOR_FOUR_CHANNEL,
-     4,
-     0,
-     JPEG_COLOR_YCC_FOUR_CHANNEL,
-     4,
-     0,
-     8,
-     8,
-     0,
-     {{255, 255, 255, 0}},
-     {{0, 0, -128}, {1, 0, 0}, {2, 0, 0}, {3, 0, 127}}},
-    {"FourKeptAsStored",
-     JPEG_COLOR_FOUR_CHANNEL,
-     4,
-     0,
-     JPEG_COLOR_FOUR_CHANNEL,
-     4,
-     4,
-     16,
-     8,
-     0,
-     {{10, 20, 30, 40}, {10, 21, 30, 50}},
-     {{0, 0, -118}, {2, 0, -107}, {3, 0, -98}, {4, 0, -88}, {4, 1, -78}}},
-    {"H2V1MeansRoundHalvesUp",
-     JPEG_COLOR_YCBCR,
-     3,
-     0,
-     JPEG_COLOR_YCBCR,
-     3,
-     2,
-     16,
-     8,
-     0,
+    {"H2V1Halves",
+     kYccH2V1,
+     {16, 8, 0, 0},
      {{0, 10, 127}, {0, 11, 128}},
      {{2, 0, -117}, {3, 0, 0}}},
-    {"H2V2MeansOfFour",
-     JPEG_COLOR_YCBCR,
-     3,
-     0,
-     JPEG_COLOR_YCBCR,
-     3,
-     1,
-     16,
-     1,
-     0,
+    {"H2V2Quarters",
+     kYccH2V2,
+     {16, 1, 0, 0},
      {{0, 129, 128}, {0, 128, 127}},
      {{4, 0, 1}, {5, 0, 0}}},
-    {"RightEdgeRepeatedBeforeTheMean",
-     JPEG_COLOR_YCBCR,
-     3,
-     0,
-     JPEG_COLOR_YCBCR,
-     3,
-     2,
-     17,
-     8,
-     1,
-     {{}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {0, 200, 55}},
-     {{2, 0, 72}, {2, 7, 72}, {3, 0, -73}, {0, 7, -128}}},
-    {"PackedPairsShareTheirChroma",
-     JPEG_COLOR_YCBCR,
-     2,
-     2,
-     JPEG_COLOR_YCBCR,
-     3,
-     0,
-     16,
-     8,
-     0,
+    {"RightEdge", kYccH2V1, {17, 8, 1, 16}, {{0, 200, 55}}, {{2, 0, 72}, {2, 7, 72}, {3, 0, -73}}},
+    {"PackedPairs",
+     kPacked,
+     {16, 8, 0, 0},
      {{10, 20}, {30, 40}},
-     {{0, 0, -118}, {0, 1, -98}, {2, 0, -108}, {3, 0, -88}}},
+     {{0, 1, -98}, {2, 0, -108}, {3, 0, -88}}},
+    {"Ycck", kYcck, {8, 8, 0, 0}, {{255, 255, 255, 0}}, {{0, 0, -128}, {1, 0, 0}, {3, 0, 127}}},
 };
 
 TEST(LayoutFetch, GivesTheConvertedAndAveragedSamples) {
@@ -302,31 +225,32 @@ TEST(LayoutFetch, GivesTheConvertedAndAveragedSamples) {
     routines.emplace_back("Sse2", fetchMcuLayoutsSse2);
 #endif
     for (const LayoutFetchCase& c : kLayoutFetchCases) {
-        const int rowBytes = c.width * c.bytesPerPixel;
-        Bytes source(static_cast<std::size_t>(rowBytes) * c.height, 0);
+        const LayoutFields& l = c.layout;
+        Bytes source(static_cast<std::size_t>(c.place.width * l.bytesPerPixel * c.place.height), 0);
         for (std::size_t i = 0; i < c.pixels.size(); ++i) {
             std::copy(c.pixels[i].begin(), c.pixels[i].end(),
-                      source.begin() + static_cast<std::ptrdiff_t>(i * c.bytesPerPixel));
+                      source.begin() +
+                          (c.place.firstPixel + static_cast<int>(i)) * l.bytesPerPixel);
         }
         Record p = newRecord();
         p->inputPixels = source.data();
-        p->inputWidth = p->outputWidth = c.width;
-        p->inputHeight = p->outputHeight = c.height;
-        p->inputChannels = c.inputSampling == 2 ? 3 : c.bytesPerPixel;
-        p->inputColor = c.inputColor;
-        p->inputSampling = c.inputSampling;
-        p->outputChannels = c.outputChannels;
-        p->outputColor = c.outputColor;
-        p->outputSampling = c.sampling;
+        p->inputWidth = p->outputWidth = c.place.width;
+        p->inputHeight = p->outputHeight = c.place.height;
+        p->inputChannels = l.inputSampling == 2 ? 3 : l.bytesPerPixel;
+        p->inputColor = l.inputColor;
+        p->inputSampling = l.inputSampling;
+        p->outputChannels = l.outputChannels;
+        p->outputColor = l.outputColor;
+        p->outputSampling = l.sampling;
         Bytes buffer(65536);
         p->outputBuffer = buffer.data();
         p->outputBufferSize = static_cast<std::int32_t>(buffer.size());
         ASSERT_EQ(jpegWrite(p.get(), JPEG_WRITE_BUFFER_IMAGE), 0) << c.name;
         for (const auto& [routineName, routine] : routines) {
-            routine(&p->state, c.mcuColumn, 0);
-            for (const LayoutSample& s : c.expected) {
-                EXPECT_EQ(p->state.mcuBlocks[64 * s.block + s.index], s.value)
-                    << c.name << " " << routineName << " block " << s.block << " at " << s.index;
+            routine(&p->state, c.place.mcuColumn, 0);
+            for (const LayoutSample& e : c.expected) {
+                EXPECT_EQ(p->state.mcuBlocks[64 * e.block + e.index], e.value)
+                    << c.name << " " << routineName << " block " << e.block << " at " << e.index;
             }
         }
     }
