@@ -1,5 +1,7 @@
-// Encoding speed of a 4096 x 4096 photo-like RGBX image at quality 95 without subsampling:
-// the plain routine set, the vector routine set and TurboJPEG, into memory.
+// Encoding speed of a 4096 x 4096 photo-like image at quality 95, into memory: the tool's
+// layout (RGBX to YCbCr 4:4:4) with the plain routine set, the vector routine set and TurboJPEG;
+// and 3-byte RGB to YCbCr 4:4:4 and 4:2:0 (the fetch routine for the other layouts) with the
+// vector set and TurboJPEG.
 #include "jpeg/jpegEncoder.h"
 #include "jpeg/processorInfo.h"
 
@@ -55,8 +57,25 @@ void reportRate(benchmark::State& state, std::size_t lastSize) {
     state.counters["bytes"] = static_cast<double>(lastSize);
 }
 
-void encodeWithClass(benchmark::State& state, const char* processorClass) {
-    const std::vector<std::uint8_t>& pixels = photoLikeImage();
+// The same picture with 3 bytes per pixel.
+const std::vector<std::uint8_t>& photoLikeRgb() {
+    static const std::vector<std::uint8_t> pixels = [] {
+        const std::vector<std::uint8_t>& rgbx = photoLikeImage();
+        std::vector<std::uint8_t> bytes(rgbx.size() / 4 * 3);
+        for (std::size_t i = 0; i < rgbx.size() / 4; ++i) {
+            for (std::size_t k = 0; k < 3; ++k) {
+                bytes[3 * i + k] = rgbx[4 * i + k];
+            }
+        }
+        return bytes;
+    }();
+    return pixels;
+}
+
+void encodeWithClass(benchmark::State& state, const char* processorClass, int bytesPerPixel = 4,
+                     int sampling = JPEG_SAMPLING_NONE) {
+    const std::vector<std::uint8_t>& pixels =
+        bytesPerPixel == 4 ? photoLikeImage() : photoLikeRgb();
     std::vector<std::uint8_t> output(pixels.size());
     setenv(kProcessorClassVariable, processorClass, 1);
     std::size_t size = 0;
@@ -66,11 +85,11 @@ void encodeWithClass(benchmark::State& state, const char* processorClass) {
         p->inputPixels = pixels.data();
         p->inputWidth = p->outputWidth = kSize;
         p->inputHeight = p->outputHeight = kSize;
-        p->inputChannels = 4;
+        p->inputChannels = bytesPerPixel;
         p->inputColor = JPEG_COLOR_RGB;
         p->outputChannels = 3;
         p->outputColor = JPEG_COLOR_YCBCR;
-        p->outputSampling = JPEG_SAMPLING_NONE;
+        p->outputSampling = sampling;
         p->quality = kQuality;
         p->outputBuffer = output.data();
         p->outputBufferSize = static_cast<std::int32_t>(output.size());
@@ -91,17 +110,24 @@ void BM_EncodePlainSet(benchmark::State& state) {
 void BM_EncodeVectorSet(benchmark::State& state) {
     encodeWithClass(state, "6");
 }
+void BM_EncodeVectorSetRgb444(benchmark::State& state) {
+    encodeWithClass(state, "6", 3, JPEG_SAMPLING_NONE);
+}
+void BM_EncodeVectorSetRgb420(benchmark::State& state) {
+    encodeWithClass(state, "6", 3, JPEG_SAMPLING_H2V2);
+}
 
-void BM_EncodeTurboJpeg(benchmark::State& state) {
-    const std::vector<std::uint8_t>& pixels = photoLikeImage();
+void encodeWithTurboJpeg(benchmark::State& state, int pixelFormat, int sampling) {
+    const std::vector<std::uint8_t>& pixels =
+        pixelFormat == TJPF_RGBX ? photoLikeImage() : photoLikeRgb();
     tjhandle handle = tjInitCompress();
-    unsigned long capacity = tjBufSize(kSize, kSize, TJSAMP_444);
+    unsigned long capacity = tjBufSize(kSize, kSize, sampling);
     unsigned char* output = tjAlloc(static_cast<int>(capacity));
     unsigned long size = 0;
     for (auto _ : state) {
         size = capacity;
-        if (tjCompress2(handle, pixels.data(), kSize, kSize * 4, kSize, TJPF_RGBX, &output, &size,
-                        TJSAMP_444, kQuality, TJFLAG_NOREALLOC) != 0) {
+        if (tjCompress2(handle, pixels.data(), kSize, kSize * tjPixelSize[pixelFormat], kSize,
+                        pixelFormat, &output, &size, sampling, kQuality, TJFLAG_NOREALLOC) != 0) {
             state.SkipWithError("tjCompress2 failed");
         }
         benchmark::DoNotOptimize(output);
@@ -111,8 +137,22 @@ void BM_EncodeTurboJpeg(benchmark::State& state) {
     reportRate(state, size);
 }
 
+void BM_EncodeTurboJpeg(benchmark::State& state) {
+    encodeWithTurboJpeg(state, TJPF_RGBX, TJSAMP_444);
+}
+void BM_EncodeTurboJpegRgb444(benchmark::State& state) {
+    encodeWithTurboJpeg(state, TJPF_RGB, TJSAMP_444);
+}
+void BM_EncodeTurboJpegRgb420(benchmark::State& state) {
+    encodeWithTurboJpeg(state, TJPF_RGB, TJSAMP_420);
+}
+
 BENCHMARK(BM_EncodePlainSet)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_EncodeVectorSet)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_EncodeTurboJpeg)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_EncodeVectorSetRgb444)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_EncodeTurboJpegRgb444)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_EncodeVectorSetRgb420)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_EncodeTurboJpegRgb420)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 } // namespace

@@ -156,15 +156,23 @@ int layOutComponents(JpegEncoderState& s) {
     return JPEG_SUCCESS;
 }
 
-void closeOutputFile(JpegEncoderState& s, int& result) {
+// Closes the open output file. A file that holds no complete stream (the write failed, the
+// close failed, or a suspended write was never finished) is removed, unless it is not a regular
+// file or its name now stands for another file.
+void closeOutputFile(JpegEncoderState& s, int& result, bool finished) {
     if (s.stream.file == kNoJpegFile) {
         return;
     }
+    const bool removable = jpegFileNamedBy(s.stream.file, s.outputPath);
     const bool closed = jpegFileClose(s.stream.file);
     s.stream.file = kNoJpegFile;
     if (!closed) {
         result = JPEG_ERR_CLOSE_FILE;
     }
+    if (removable && (!finished || result < 0)) {
+        jpegFileRemove(s.outputPath);
+    }
+    s.outputPath = nullptr;
 }
 
 int writeRequest(JPEG_PROPERTIES& p, int request) {
@@ -182,6 +190,7 @@ int writeRequest(JPEG_PROPERTIES& p, int request) {
         if (s.stream.file == kNoJpegFile) {
             return JPEG_ERR_FILE_NAME;
         }
+        s.outputPath = name;
     }
     const bool suspended = s.suspendedScan != nullptr;
     if (p.useStateAsIs == 0 && !suspended) {
@@ -253,7 +262,7 @@ int jpegWrite(JPEG_PROPERTIES* properties, int requestCode) {
     const bool suspended = (result == JPEG_INTERRUPT_SUCCESS || result == JPEG_ROI_SUCCESS) &&
                            s.suspendedScan != nullptr;
     if (!suspended) {
-        closeOutputFile(s, result);
+        closeOutputFile(s, result, true);
     }
     return result;
 }
@@ -264,7 +273,7 @@ int jpegRelease(JPEG_PROPERTIES* properties) {
     }
     JpegEncoderState& s = properties->state;
     int result = JPEG_SUCCESS;
-    closeOutputFile(s, result);
+    closeOutputFile(s, result, false);
     for (const std::uint16_t*& table : s.quantTables) {
         table = nullptr;
     }

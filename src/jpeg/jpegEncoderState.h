@@ -23,6 +23,23 @@ struct JpegComponent {
     std::int32_t quantTable;
 };
 
+// How the fetch routine for other layouts than 4-byte RGB to YCbCr reads and converts the
+// source, decided once per image (selectFetchRoutine).
+enum class FetchConversion : std::int32_t {
+    Direct,        // plane k, level-shifted, is component k; components beyond the planes are 0
+    Luminance,     // planes 0 to 2 are red, green, blue: one luminance component
+    YccFromRgb,    // planes 0 to 2 to Y, Cb, Cr; a plane 3 stays as component 3
+    YccFromInverse // every plane as 255 - x first, then as YccFromRgb
+};
+
+struct FetchLayout {
+    FetchConversion conversion;
+    std::int32_t planeCount;    // source bytes gathered per pixel, 1 to 4
+    std::int32_t byteOffset[4]; // where each plane's byte lies in the pixel
+    std::int32_t pixelBytes;    // bytes from pixel to pixel
+    std::int32_t packed;        // non-zero: Y0 Cb Y1 Cr pairs, two bytes per pixel
+};
+
 // The frame of a write (the sample precision is always 8).
 struct JpegFrameHeader {
     std::int32_t width;
@@ -91,6 +108,7 @@ struct JpegEncoderState {
 
     std::int32_t mcusPerRow;
     std::int32_t mcuRows;
+    FetchLayout fetchLayout; // read by the fetch routine for the other layouts
 
     std::int32_t quantTableCount;
     std::int32_t huffmanPairCount;
@@ -119,6 +137,7 @@ struct JpegEncoderState {
     JpegScanRecord* suspendedScan;
 
     OutputStream stream;
+    const char* outputPath; // the name stream.file was opened by (the caller's text)
     std::int32_t processorClass;
 
     std::uint16_t jfifVersion;

@@ -24,3 +24,14 @@ bool jpegFileWrite(JpegFileHandle file, const std::uint8_t* bytes, std::uint32_t
 bool jpegFileClose(JpegFileHandle file) {
     return platform::closeFile(file);
 }
+
+bool jpegFileNamedBy(JpegFileHandle file, const char* path) {
+    platform::FileFacts facts;
+    return file != kNoJpegFile && path != nullptr && *path != '\0' &&
+           platform::fileFacts(file, facts) && facts.kind == platform::FileKind::Regular &&
+           platform::isSameFile(file, path);
+}
+
+bool jpegFileRemove(const char* path) {
+    return path != nullptr && *path != '\0' && platform::removeFile(path);
+}

@@ -17,3 +17,9 @@ bool jpegFileWrite(JpegFileHandle file, const std::uint8_t* bytes, std::uint32_t
 
 // Closes the file; false when the close fails.
 bool jpegFileClose(JpegFileHandle file);
+
+// True when `path` itself (not through a link) names the open `file` and that is a regular
+// file: one the encoder may remove after a failed write. Devices and pipes are never removed.
+bool jpegFileNamedBy(JpegFileHandle file, const char* path);
+// Removes the file at `path`; false when that fails.
+bool jpegFileRemove(const char* path);

@@ -48,7 +48,9 @@ bool colourPairAccepted(const JPEG_PROPERTIES& p) {
     case JPEG_COLOR_YCBCR:
         return p.inputChannels == 3 && output(JPEG_COLOR_YCBCR, 3);
     case JPEG_COLOR_OTHER:
-        return p.outputColor == JPEG_COLOR_OTHER && p.inputChannels >= p.outputChannels;
+        // One interleaved scan carries at most four components.
+        return p.outputColor == JPEG_COLOR_OTHER && p.inputChannels >= p.outputChannels &&
+               p.outputChannels <= kJpegMaxComponents;
     default:
         return false;
     }
@@ -72,6 +74,10 @@ int validateProperties(const JPEG_PROPERTIES& p, int request) {
             return JPEG_ERR_PROPERTIES;
         }
         if (p.inputSampling != 0 && !(p.inputSampling == 2 && p.inputColor == JPEG_COLOR_YCBCR)) {
+            return JPEG_ERR_SUBSAMPLING;
+        }
+        // Packed Y0 Cb Y1 Cr pairs: an odd width would end on half a pair, without its Cr.
+        if (p.inputSampling == 2 && p.inputWidth % 2 != 0) {
             return JPEG_ERR_SUBSAMPLING;
         }
     }

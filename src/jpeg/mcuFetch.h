@@ -1,5 +1,6 @@
-// MCU fetch: reads the source pixels of one MCU, converts them to level-shifted Y, Cb and Cr
-// and lays them out as 8x8 blocks in the MCU block buffer of the encoder state.
+// MCU fetch: reads the source pixels of one MCU, converts them to level-shifted samples of the
+// image's components (Y, Cb and Cr for colour conversion) and lays them out as 8x8 blocks in the
+// MCU block buffer of the encoder state.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +15,24 @@ void fetchMcuRgbxPlain(JpegEncoderState* state, std::int32_t column, std::int32_
 void fetchMcuRgbxSse2(JpegEncoderState* state, std::int32_t column, std::int32_t row);
 #endif
 
-// Whether the fetch routines can read the state's source layout for its component layout.
-// 0; JPEG_ERR_NOT_SUPPORTED for other layouts; JPEG_ERR_COMPONENTS for a component count
-// outside 1..255 with colour conversion and subsampling.
-int checkFetchLayout(const JpegEncoderState& state);
+// Every other layout the validation accepts, as the state's fetchLayout describes it: gray,
+// 3-byte RGB and BGR, YCbCr, four-component and other sources; one to four components,
+// converted to YCbCr or luminance or kept as they are; 16x8 and 16x16 MCUs with the luminance
+// (and fourth) component at full resolution and each other sample the rounded mean of its 2x1
+// or 2x2 cell. Edge MCUs repeat the last valid column and row before the means are taken.
+void fetchMcuLayoutsPlain(JpegEncoderState* state, std::int32_t column, std::int32_t row);
+#if defined(__SSE2__)
+// The same blocks; the conversions to YCbCr through the SSE2 RGB conversion, the other
+// layouts through the plain routine.
+void fetchMcuLayoutsSse2(JpegEncoderState* state, std::int32_t column, std::int32_t row);
+#endif
+
+struct FetchLayout;
+// How fetchMcuLayoutsPlain reads the state's source for its components.
+FetchLayout describeFetchLayout(const JpegEncoderState& state);
+
+// Puts the fetch routine for the state's layout into its routine table: the 4-byte RGB routine
+// of the routine set for its layout, the routine for the other layouts otherwise. 0, or
+// JPEG_ERR_COMPONENTS for a component count outside 1..255 with colour conversion and
+// subsampling.
+int selectFetchRoutine(JpegEncoderState& state);

@@ -5,21 +5,22 @@
 
 namespace {
 
-constexpr RoutineTable kPlainRoutines = {fetchMcuRgbxPlain, forwardDctPlain,  quantizeBlockPlain,
-                                         encodeBlockPlain,  startOutputPlain, writeBytesPlain,
-                                         pendingBitsPlain};
+constexpr RoutineTable kPlainRoutines = {
+    fetchMcuRgbxPlain, forwardDctPlain,  quantizeBlockPlain, encodeBlockPlain,    startOutputPlain,
+    writeBytesPlain,   pendingBitsPlain, fetchMcuRgbxPlain,  fetchMcuLayoutsPlain};
 
 // The one place that asks whether the SSE2 routines exist.
 #if defined(__SSE2__)
 constexpr bool kHaveSse2 = true;
-constexpr RoutineTable kVectorRoutines = {fetchMcuRgbxSse2,  forwardDctSse2,    quantizeBlockSse2,
-                                          encodeBlockVector, startOutputVector, writeBytesVector,
-                                          pendingBitsVector};
+constexpr RoutineTable kVectorRoutines = {
+    fetchMcuRgbxSse2, forwardDctSse2,    quantizeBlockSse2, encodeBlockVector,  startOutputVector,
+    writeBytesVector, pendingBitsVector, fetchMcuRgbxSse2,  fetchMcuLayoutsSse2};
 #else
 constexpr bool kHaveSse2 = false;
 constexpr RoutineTable kVectorRoutines = {
-    fetchMcuRgbxPlain, forwardDctSse2Portable, quantizeBlockSse2Portable, encodeBlockVector,
-    startOutputVector, writeBytesVector,       pendingBitsVector};
+    fetchMcuRgbxPlain, forwardDctSse2Portable, quantizeBlockSse2Portable,
+    encodeBlockVector, startOutputVector,      writeBytesVector,
+    pendingBitsVector, fetchMcuRgbxPlain,      fetchMcuLayoutsPlain};
 #endif
 
 } // namespace

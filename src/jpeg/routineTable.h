@@ -13,13 +13,15 @@ struct JpegEncoderState;
 using FetchMcuFn = void (*)(JpegEncoderState* state, std::int32_t column, std::int32_t row);
 
 struct RoutineTable {
-    FetchMcuFn fetchMcu = nullptr;
+    FetchMcuFn fetchMcu = nullptr; // the one for the image's layout (selectFetchRoutine)
     ForwardDctFn forwardDct = nullptr;
     QuantizeBlockFn quantizeBlock = nullptr;
     EncodeBlockFn encodeBlock = nullptr;
     StartOutputFn startOutput = nullptr;
     WriteBytesFn writeBytes = nullptr;
     PendingBitsFn pendingBits = nullptr;
+    FetchMcuFn fetchMcuRgbx = nullptr;    // 4-byte RGB to YCbCr, no subsampling
+    FetchMcuFn fetchMcuLayouts = nullptr; // every other layout
 };
 
 enum class RoutineSet { Plain, Vector };

@@ -161,7 +161,7 @@ int writeFrameAndScan(JpegEncoderState& state) {
         writeSos(out, count, state.dcTableNumbers, state.acTableNumbers);
         out.flush();
         if (out.ok()) {
-            out.fail(checkFetchLayout(state));
+            out.fail(selectFetchRoutine(state));
         }
         if (!out.ok()) {
             return out.status();

@@ -235,11 +235,12 @@ struct Decoded {
     std::string message;
     int width = 0;
     int height = 0;
-    Bytes rgb;
+    Bytes rgb; // the pixels, in the format asked for
 };
 
-// Decodes with TurboJPEG; ok only without error and without warning.
-inline Decoded decodeWithTurbo(const Bytes& jpeg) {
+// Decodes with TurboJPEG into `pixelFormat` (RGB unless told); ok only without error and
+// without warning.
+inline Decoded decodeWithTurbo(const Bytes& jpeg, int pixelFormat = TJPF_RGB) {
     Decoded decoded;
     tjhandle handle = tjInitDecompress();
     int subsampling = 0;
@@ -250,10 +251,11 @@ inline Decoded decodeWithTurbo(const Bytes& jpeg) {
         tjDestroy(handle);
         return decoded;
     }
-    decoded.rgb.resize(static_cast<std::size_t>(decoded.width) * decoded.height * 3);
+    decoded.rgb.resize(static_cast<std::size_t>(decoded.width) * decoded.height *
+                       static_cast<std::size_t>(tjPixelSize[pixelFormat]));
     const int status = tjDecompress2(handle, jpeg.data(), static_cast<unsigned long>(jpeg.size()),
-                                     decoded.rgb.data(), decoded.width, 0, decoded.height, TJPF_RGB,
-                                     TJFLAG_ACCURATEDCT);
+                                     decoded.rgb.data(), decoded.width, 0, decoded.height,
+                                     pixelFormat, TJFLAG_ACCURATEDCT);
     decoded.ok = status == 0;
     if (!decoded.ok) {
         decoded.message = tjGetErrorStr2(handle);

@@ -132,6 +132,14 @@ TEST(Validation, ChecksInOrderAndTheFirstFailureDecides) {
              p.inputChannels = 3;
          },
          0},
+        {"input sampling 2 with an odd width", 9,
+         [](JPEG_PROPERTIES& p) {
+             p.inputSampling = 2;
+             p.inputColor = JPEG_COLOR_YCBCR;
+             p.inputChannels = 3;
+             p.inputWidth = 17;
+         },
+         -3},
         {"pixel fields before input sampling", 9,
          [](JPEG_PROPERTIES& p) {
              p.inputPixels = nullptr;
@@ -171,6 +179,14 @@ TEST(Validation, ChecksInOrderAndTheFirstFailureDecides) {
              p.inputChannels = 2;
              p.outputColor = JPEG_COLOR_OTHER;
              p.outputChannels = 3;
+         },
+         -8},
+        {"other colour with 5 components", 9,
+         [](JPEG_PROPERTIES& p) {
+             p.inputColor = JPEG_COLOR_OTHER;
+             p.inputChannels = 5;
+             p.outputColor = JPEG_COLOR_OTHER;
+             p.outputChannels = 5;
          },
          -8},
         {"3 channels with sampling 3", 9,

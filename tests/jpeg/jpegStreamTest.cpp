@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
 
 using namespace enc_test;
@@ -371,22 +372,30 @@ TEST(ApplicationSegment, FollowsTheOutputColour) {
     }
 }
 
-// Sources without a fetch routine are refused instead of being read wrongly.
-TEST(FetchRoutineSelection, UnsupportedSourceLayoutGivesNotSupported) {
+// The 4-byte RGB to YCbCr 4:4:4 layout keeps its own routine of the set; every other layout
+// gets the routine for the other layouts, and the next write chooses again.
+TEST(FetchRoutineSelection, FollowsTheLayoutOfEachWrite) {
     const RgbxImage image = makeImage(8, 8, 0, randomPixels(1));
     Record p = newRecord();
-    describe(*p, image);
-    p->inputChannels = 3;
-    p->inputWidth = 10; // same bytes, read as 3-byte pixels
     Bytes buffer(8192);
-    p->outputBuffer = buffer.data();
-    p->outputBufferSize = 8192;
-    EXPECT_EQ(jpegWrite(p.get(), JPEG_WRITE_BUFFER_IMAGE), JPEG_ERR_NOT_SUPPORTED);
-
-    describe(*p, image);
-    p->outputSampling = JPEG_SAMPLING_H2V2;
-    p->outputBufferSize = 8192;
-    EXPECT_EQ(jpegWrite(p.get(), JPEG_WRITE_BUFFER_IMAGE), JPEG_ERR_NOT_SUPPORTED);
+    const auto write = [&](const std::function<void(JPEG_PROPERTIES&)>& change) {
+        describe(*p, image);
+        change(*p);
+        p->outputBuffer = buffer.data();
+        p->outputBufferSize = static_cast<std::int32_t>(buffer.size());
+        EXPECT_EQ(jpegWrite(p.get(), JPEG_WRITE_BUFFER_IMAGE), 0);
+        return p->state.routines.fetchMcu;
+    };
+    const auto none = [](JPEG_PROPERTIES&) {};
+    EXPECT_EQ(write(none), p->state.routines.fetchMcuRgbx);
+    EXPECT_EQ(write([](JPEG_PROPERTIES& q) {
+                  q.inputChannels = 3;
+                  q.inputWidth = 10; // same bytes, read as 3-byte pixels
+              }),
+              p->state.routines.fetchMcuLayouts);
+    EXPECT_EQ(write([](JPEG_PROPERTIES& q) { q.outputSampling = JPEG_SAMPLING_H2V2; }),
+              p->state.routines.fetchMcuLayouts);
+    EXPECT_EQ(write(none), p->state.routines.fetchMcuRgbx);
 }
 
 struct CommentCase {

@@ -169,3 +169,89 @@ TEST(McuFetch, FourthByteHasNoInfluence) {
 }
 
 } // namespace
+
+// The routine for the other layouts, at chosen samples of an MCU: the rounded cell means
+// (halves up), the edge repeated before the mean is taken, packed pairs and the inverted
+// fourth component of YCCK.
+struct LayoutFields {
+    int inputColor, bytesPerPixel, inputSampling, outputColor, outputChannels, sampling;
+};
+constexpr LayoutFields kYccH2V1 = {JPEG_COLOR_YCBCR, 3, 0, JPEG_COLOR_YCBCR, 3, 2};
+constexpr LayoutFields kYccH2V2 = {JPEG_COLOR_YCBCR, 3, 0, JPEG_COLOR_YCBCR, 3, 1};
+constexpr LayoutFields kPacked = {JPEG_COLOR_YCBCR, 2, 2, JPEG_COLOR_YCBCR, 3, 0};
+constexpr LayoutFields kYcck = {JPEG_COLOR_FOUR_CHANNEL, 4, 0, JPEG_COLOR_YCC_FOUR_CHANNEL, 4, 0};
+
+struct LayoutSample {
+    int block;
+    int index; // 8 x row + column
+    int value;
+};
+struct McuPlace {
+    int width, height; // of the image
+    int mcuColumn;
+    int firstPixel; // where the listed pixels of row 0 start
+};
+struct LayoutFetchCase {
+    const char* name;
+    LayoutFields layout;
+    McuPlace place;
+    std::vector<std::vector<std::uint8_t>> pixels; // every other pixel is 0
+    std::vector<LayoutSample> expected;
+};
+
+const std::vector<LayoutFetchCase> kLayoutFetchCases = {
+    {"H2V1Halves",
+     kYccH2V1,
+     {16, 8, 0, 0},
+     {{0, 10, 127}, {0, 11, 128}},
+     {{2, 0, -117}, {3, 0, 0}}},
+    {"H2V2Quarters",
+     kYccH2V2,
+     {16, 1, 0, 0},
+     {{0, 129, 128}, {0, 128, 127}},
+     {{4, 0, 1}, {5, 0, 0}}},
+    {"RightEdge", kYccH2V1, {17, 8, 1, 16}, {{0, 200, 55}}, {{2, 0, 72}, {2, 7, 72}, {3, 0, -73}}},
+    {"PackedPairs",
+     kPacked,
+     {16, 8, 0, 0},
+     {{10, 20}, {30, 40}},
+     {{0, 1, -98}, {2, 0, -108}, {3, 0, -88}}},
+    {"Ycck", kYcck, {8, 8, 0, 0}, {{255, 255, 255, 0}}, {{0, 0, -128}, {1, 0, 0}, {3, 0, 127}}},
+};
+
+TEST(LayoutFetch, GivesTheConvertedAndAveragedSamples) {
+    std::vector<std::pair<const char*, FetchFn>> routines = {{"Plain", fetchMcuLayoutsPlain}};
+#if defined(__SSE2__)
+    routines.emplace_back("Sse2", fetchMcuLayoutsSse2);
+#endif
+    for (const LayoutFetchCase& c : kLayoutFetchCases) {
+        const LayoutFields& l = c.layout;
+        Bytes source(static_cast<std::size_t>(c.place.width * l.bytesPerPixel * c.place.height), 0);
+        for (std::size_t i = 0; i < c.pixels.size(); ++i) {
+            std::copy(c.pixels[i].begin(), c.pixels[i].end(),
+                      source.begin() +
+                          (c.place.firstPixel + static_cast<int>(i)) * l.bytesPerPixel);
+        }
+        Record p = newRecord();
+        p->inputPixels = source.data();
+        p->inputWidth = p->outputWidth = c.place.width;
+        p->inputHeight = p->outputHeight = c.place.height;
+        p->inputChannels = l.inputSampling == 2 ? 3 : l.bytesPerPixel;
+        p->inputColor = l.inputColor;
+        p->inputSampling = l.inputSampling;
+        p->outputChannels = l.outputChannels;
+        p->outputColor = l.outputColor;
+        p->outputSampling = l.sampling;
+        Bytes buffer(65536);
+        p->outputBuffer = buffer.data();
+        p->outputBufferSize = static_cast<std::int32_t>(buffer.size());
+        ASSERT_EQ(jpegWrite(p.get(), JPEG_WRITE_BUFFER_IMAGE), 0) << c.name;
+        for (const auto& [routineName, routine] : routines) {
+            routine(&p->state, c.place.mcuColumn, 0);
+            for (const LayoutSample& e : c.expected) {
+                EXPECT_EQ(p->state.mcuBlocks[64 * e.block + e.index], e.value)
+                    << c.name << " " << routineName << " block " << e.block << " at " << e.index;
+            }
+        }
+    }
+}

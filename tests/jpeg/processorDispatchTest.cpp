@@ -167,11 +167,13 @@ TEST(RoutineTable, PlainClassesGetThePlainSetAndTheOthersTheVectorSet) {
             EXPECT_EQ(table.forwardDct, &forwardDctSse2);
             EXPECT_EQ(table.quantizeBlock, &quantizeBlockSse2);
             EXPECT_EQ(table.fetchMcu, &fetchMcuRgbxSse2);
+            EXPECT_EQ(table.fetchMcuLayouts, &fetchMcuLayoutsSse2);
 #else
             EXPECT_FALSE(haveSse2Routines());
             EXPECT_EQ(table.forwardDct, &forwardDctSse2Portable);
             EXPECT_EQ(table.quantizeBlock, &quantizeBlockSse2Portable);
             EXPECT_EQ(table.fetchMcu, &fetchMcuRgbxPlain);
+            EXPECT_EQ(table.fetchMcuLayouts, &fetchMcuLayoutsPlain);
 #endif
         } else {
             EXPECT_EQ(table.encodeBlock, &encodeBlockPlain);
@@ -180,6 +182,7 @@ TEST(RoutineTable, PlainClassesGetThePlainSetAndTheOthersTheVectorSet) {
             EXPECT_EQ(table.forwardDct, &forwardDctPlain);
             EXPECT_EQ(table.quantizeBlock, &quantizeBlockPlain);
             EXPECT_EQ(table.fetchMcu, &fetchMcuRgbxPlain);
+            EXPECT_EQ(table.fetchMcuLayouts, &fetchMcuLayoutsPlain);
         }
     }
 }
