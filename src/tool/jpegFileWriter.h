@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 template <class Kind> class QimImgT;
 struct Rgba8;
@@ -16,4 +17,10 @@ bool writeJpegFile(const std::string& fileName, const QimImgT<Rgba8>& image, int
 // layout) come from `rows` one MCU row at a time; `anyRow` is any pixel row of that layout.
 // Writes the bytes writeJpegFile writes for the same pixels.
 bool writeJpegRows(const std::string& fileName, int width, int height, std::int64_t rowStep,
+                   const std::uint8_t* anyRow, int quality, JpegRowSource& rows);
+
+// The two writes above into memory: `bytes` receives the stream the file would hold. The
+// encoder's status, 0 on success (`bytes` is then empty on failure).
+int encodeJpegImage(std::vector<std::uint8_t>& bytes, const QimImgT<Rgba8>& image, int quality);
+int encodeJpegRows(std::vector<std::uint8_t>& bytes, int width, int height, std::int64_t rowStep,
                    const std::uint8_t* anyRow, int quality, JpegRowSource& rows);
