@@ -69,6 +69,8 @@ printf '%-16s %12s %8s %10s %8s %8s  %s\n' target executions files bytes edges f
 for target in "${targets[@]}"; do
     dir="$work/$target"
     executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "$dir/log.txt" | tail -n 1)
+    # A run ended by a finding prints no final statistics: its last status line then.
+    [ -n "$executed" ] || executed=$(sed -n 's/^#\([0-9]*\).*/\1/p' "$dir/log.txt" | tail -n 1)
     coverage=$(grep -E 'INITED|DONE' "$dir/coverage.txt" | tail -n 1)
     edges=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$coverage")
     features=$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$coverage")
