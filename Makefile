@@ -5,6 +5,7 @@ BENCH_BUILD ?= build-bench
 FUZZ_BUILD  ?= build-fuzz
 JOBS        ?= 2
 FUZZ_SECONDS ?= 60
+MINUTES     ?= 10
 WIN32_BUILD ?= build-win32
 WIN64_BUILD ?= build-win64
 
@@ -12,7 +13,7 @@ PREFIX      ?= /usr/local
 # Ninja where it is installed, else Make.
 GENERATOR   ?= $(if $(shell command -v ninja 2>/dev/null),Ninja,Unix Makefiles)
 
-.PHONY: all build tool run test test-asan install package bench fuzz windows cross-check format clean
+.PHONY: all build tool run test test-asan install package bench fuzz fuzz-campaign windows cross-check format clean
 
 all: build
 
@@ -62,10 +63,15 @@ bench:
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@for b in $(BENCH_BUILD)/bench/*Bench; do echo "== $$b"; $$b --benchmark_min_time=1; done
 
-# Every libFuzzer target for FUZZ_SECONDS each; fails on any finding.
+# Every libFuzzer target for FUZZ_SECONDS each, from the kept corpora; fails on any finding.
 fuzz:
 	@tools/ensure-deps.sh build fuzz
 	FUZZ_BUILD=$(FUZZ_BUILD) JOBS=$(JOBS) tools/run-fuzzers.sh $(FUZZ_SECONDS)
+
+# Every libFuzzer target for MINUTES each; what they find is merged into fuzz/corpus/.
+fuzz-campaign:
+	@tools/ensure-deps.sh build fuzz
+	FUZZ_BUILD=$(FUZZ_BUILD) JOBS=$(JOBS) tools/fuzz-campaign.sh $(MINUTES)
 
 # The Windows executables, 32-bit and 64-bit, cross-built with mingw-w64 and statically linked.
 windows:

@@ -26,14 +26,12 @@
 
 namespace fuzz_entry {
 
-// Larger source or output blocks are skipped to keep one run short; a single source row may
-// be larger, up to the largest width (65535 pixels of 4 bytes).
-inline constexpr std::int64_t kEncodeByteLimit = std::int64_t{1} << 16;
-inline constexpr std::int64_t kEncodeRowLimit = std::int64_t{1} << 18;
+// Source pictures are kept small, a few thousand pixels (a source block of at most 16 KiB, a
+// single row included), so that a run takes well under a millisecond: the coder works one
+// block at a time, so small pictures show the same faults as large ones. Larger blocks are
+// skipped, except for sizes that must be refused.
+inline constexpr std::int64_t kEncodeByteLimit = std::int64_t{1} << 14;
 inline constexpr std::int64_t kOutputByteLimit = std::int64_t{1} << 20;
-// Sources up to this size are also coded with the vector set's own transforms (SSE2 and
-// portable).
-inline constexpr std::int64_t kTransformCheckLimit = std::int64_t{1} << 14;
 // Writes of a suspended scan that are resumed before the record is given up.
 inline constexpr int kEncodeResumeLimit = 64;
 
@@ -84,6 +82,13 @@ struct EncodePlan {
 };
 
 struct EncodeOutcome {
+    // Back to no outcome, the memory of the bytes kept for the next run.
+    void clear() {
+        status = 0;
+        againStatus = 0;
+        size = 0;
+        bytes.clear();
+    }
     int status = 0;
     int againStatus = 0;
     std::int32_t size = 0;
@@ -99,8 +104,8 @@ inline std::int64_t sourceBlockSize(const EncodePlan& plan) {
     if (rows == 0 || rowBytes <= 0) {
         return 0;
     }
-    if (rowBytes > kEncodeRowLimit) {
-        return kEncodeRowLimit + 1;
+    if (rowBytes > kEncodeByteLimit) {
+        return kEncodeByteLimit + 1;
     }
     const std::int64_t padding = plan.inputRowPadding > 0 ? plan.inputRowPadding : 0;
     return (rows - 1) * (rowBytes + padding) + rowBytes;
@@ -186,8 +191,7 @@ inline bool readEncodePlan(fuzz_support::FuzzInput& in, EncodePlan& plan) {
     plan.fileName = in.oneIn(8) ? 1 + in.byte() % 2 : 0;
 
     plan.pixelBytes = sourceBlockSize(plan);
-    const bool oneRow = plan.inputHeight == 1 || plan.inputHeight == -1;
-    if (plan.pixelBytes > (oneRow ? kEncodeRowLimit : kEncodeByteLimit)) {
+    if (plan.pixelBytes > kEncodeByteLimit) {
         // Sizes that must be refused get a source block of nothing; others are skipped.
         const bool refused = plan.inputWidth > 65535 || plan.inputHeight > 65535 ||
                              plan.inputHeight < -65535 || plan.inputChannels > 255;
@@ -266,7 +270,7 @@ inline bool listedStatus(int status) {
     return std::strcmp(jpegStatusText(status), "Unknown error code") != 0;
 }
 
-// Fills the source block from the input's remaining bytes, or from a fixed pattern.
+// Fills the source block from the input's remaining bytes, repeated, or from a fixed pattern.
 inline void fillPixels(const EncodePlan& plan, std::uint8_t* pixels) {
     const std::size_t n = static_cast<std::size_t>(plan.pixelBytes);
     if (plan.pixelSeed.empty()) {
@@ -279,31 +283,46 @@ inline void fillPixels(const EncodePlan& plan, std::uint8_t* pixels) {
         }
         return;
     }
-    for (std::size_t i = 0; i < n; ++i) {
-        pixels[i] = plan.pixelSeed[i % plan.pixelSeed.size()];
+    for (std::size_t done = 0; done < n;) {
+        const std::size_t count = std::min(plan.pixelSeed.size(), n - done);
+        std::memcpy(pixels + done, plan.pixelSeed.data(), count);
+        done += count;
     }
 }
+
+// The source and output blocks of one input, of exactly the described sizes (new[] of 0 bytes
+// gives a block nothing may touch), shared by its runs: the encoder only reads the source, and
+// each run's output is taken from the output block before the next run.
+struct EncodeBlocks {
+    explicit EncodeBlocks(const EncodePlan& plan)
+        : pixels(new std::uint8_t[static_cast<std::size_t>(plan.pixelBytes)]),
+          output(new std::uint8_t[plan.outputCapacity > 0
+                                      ? static_cast<std::size_t>(plan.outputCapacity)
+                                      : 0]) {
+        fillPixels(plan, pixels.get());
+    }
+    std::unique_ptr<std::uint8_t[]> pixels;
+    std::unique_ptr<std::uint8_t[]> output;
+};
 
 enum class Transforms { OfTheSet, Plain, PortableVector };
 
 // Runs the plan with the routine set of `processorClass`, its DCT and quantiser replaced as
 // `transforms` says. Null when every check held.
-inline const char* runEncodePlan(const EncodePlan& plan, int processorClass, Transforms transforms,
+inline const char* runEncodePlan(const EncodePlan& plan, const EncodeBlocks& blocks,
+                                 int processorClass, Transforms transforms,
                                  EncodeOutcome& outcome) {
     static fuzz_support::MemoryFile outputFile("qmjpeg-fuzz-jpeg");
+    // The record carries the encoder's whole working state, which jpegInitialize resets: one
+    // record serves every run.
+    static const std::unique_ptr<JPEG_PROPERTIES> properties = std::make_unique<JPEG_PROPERTIES>();
     const std::string classText = std::to_string(processorClass);
     ::setenv(kProcessorClassVariable, classText.c_str(), 1);
 
-    // Blocks of exactly the described sizes; new[] of 0 bytes gives a block nothing may touch.
-    std::unique_ptr<std::uint8_t[]> pixels(
-        new std::uint8_t[static_cast<std::size_t>(plan.pixelBytes)]);
-    fillPixels(plan, pixels.get());
-    const std::size_t capacity =
-        plan.outputCapacity > 0 ? static_cast<std::size_t>(plan.outputCapacity) : 0;
-    std::unique_ptr<std::uint8_t[]> output(new std::uint8_t[capacity]);
-    std::vector<std::uint8_t> comment(plan.commentText);
+    outcome.clear();
+    std::uint8_t* const pixels = blocks.pixels.get();
+    std::uint8_t* const output = blocks.output.get();
 
-    auto properties = std::make_unique<JPEG_PROPERTIES>();
     JPEG_PROPERTIES& p = *properties;
     const int initialized = jpegInitialize(&p);
     ::unsetenv(kProcessorClassVariable);
@@ -316,14 +335,14 @@ inline const char* runEncodePlan(const EncodePlan& plan, int processorClass, Tra
         table.forwardDct = plain ? forwardDctPlain : forwardDctSse2Portable;
         table.quantizeBlock = plain ? quantizeBlockPlain : quantizeBlockSse2Portable;
     }
-    p.inputPixels = plan.noPixels ? nullptr : pixels.get();
+    p.inputPixels = plan.noPixels ? nullptr : pixels;
     p.inputWidth = plan.inputWidth;
     p.inputHeight = plan.inputHeight;
     p.inputRowPadding = plan.inputRowPadding;
     p.inputChannels = plan.inputChannels;
     p.inputColor = plan.inputColor;
     p.inputSampling = plan.inputSampling;
-    p.outputBuffer = plan.noOutputBuffer ? nullptr : output.get();
+    p.outputBuffer = plan.noOutputBuffer ? nullptr : output;
     p.outputBufferSize = plan.outputCapacity;
     p.outputWidth = plan.outputWidth;
     p.outputHeight = plan.outputHeight;
@@ -347,8 +366,8 @@ inline const char* runEncodePlan(const EncodePlan& plan, int processorClass, Tra
     p.state.dctMethod = plan.dctMethod;
     p.state.restartInterval = plan.restartInterval;
     if (plan.comment) {
-        p.state.commentText = comment.data();
-        p.state.commentLength = static_cast<std::uint16_t>(comment.size());
+        p.state.commentText = plan.commentText.data();
+        p.state.commentLength = static_cast<std::uint16_t>(plan.commentText.size());
     }
     if (!plan.quantTables.empty()) {
         p.state.callerQuantTables = 1;
@@ -384,7 +403,7 @@ inline const char* runEncodePlan(const EncodePlan& plan, int processorClass, Tra
         if (p.outputBufferSize < 4 || p.outputBufferSize > plan.outputCapacity) {
             failure = "successful write reports a size outside the buffer";
         } else {
-            const std::uint8_t* b = output.get();
+            const std::uint8_t* b = output;
             const std::size_t n = static_cast<std::size_t>(p.outputBufferSize);
             outcome.bytes.assign(reinterpret_cast<const char*>(b), n);
             if (b[0] != 0xFF || b[1] != 0xD8 || b[n - 2] != 0xFF || b[n - 1] != 0xD9) {
@@ -403,8 +422,9 @@ inline const char* runEncodePlan(const EncodePlan& plan, int processorClass, Tra
             failure = "second write returned a status outside the table";
         } else if (plan.request % 2 == 1 && outcome.againStatus == JPEG_SUCCESS &&
                    (p.outputBufferSize > plan.outputCapacity ||
-                    std::string(reinterpret_cast<const char*>(output.get()),
-                                static_cast<std::size_t>(p.outputBufferSize)) != outcome.bytes)) {
+                    outcome.bytes.compare(0, std::string::npos,
+                                          reinterpret_cast<const char*>(output),
+                                          static_cast<std::size_t>(p.outputBufferSize)) != 0)) {
             failure = "second write from the kept state gave other bytes";
         }
     }
@@ -433,33 +453,32 @@ const char* runJpegEncode(const std::uint8_t* data, std::size_t size) {
     if (!readEncodePlan(in, plan)) {
         return nullptr;
     }
+    const EncodeBlocks blocks(plan);
     constexpr int kPlainClass = 0;
     constexpr int kVectorClass = 6;
-    EncodeOutcome plain;
-    EncodeOutcome vectorPlainTransforms;
-    if (const char* failure = runEncodePlan(plan, kPlainClass, Transforms::OfTheSet, plain)) {
+    // Outcomes live on between inputs so that their bytes need no new memory each time.
+    static EncodeOutcome plain;
+    static EncodeOutcome vectorPlainTransforms;
+    static EncodeOutcome vector;
+    static EncodeOutcome vectorPortableTransforms;
+    if (const char* failure =
+            runEncodePlan(plan, blocks, kPlainClass, Transforms::OfTheSet, plain)) {
         return failure;
     }
     if (const char* failure =
-            runEncodePlan(plan, kVectorClass, Transforms::Plain, vectorPlainTransforms)) {
+            runEncodePlan(plan, blocks, kVectorClass, Transforms::Plain, vectorPlainTransforms)) {
         return failure;
     }
     if (const char* failure = compareOutcomes(plain, vectorPlainTransforms)) {
         return failure;
     }
-    // The transforms work on one block at a time whatever the image size: small images show
-    // the same faults as large ones.
-    if (plan.pixelBytes > kTransformCheckLimit) {
-        return nullptr;
-    }
-    EncodeOutcome vector;
-    if (const char* failure = runEncodePlan(plan, kVectorClass, Transforms::OfTheSet, vector)) {
+    if (const char* failure =
+            runEncodePlan(plan, blocks, kVectorClass, Transforms::OfTheSet, vector)) {
         return failure;
     }
     if (haveSse2Routines()) {
-        EncodeOutcome vectorPortableTransforms;
-        if (const char* failure = runEncodePlan(plan, kVectorClass, Transforms::PortableVector,
-                                                vectorPortableTransforms)) {
+        if (const char* failure = runEncodePlan(
+                plan, blocks, kVectorClass, Transforms::PortableVector, vectorPortableTransforms)) {
             return failure;
         }
         if (const char* failure = compareOutcomes(vector, vectorPortableTransforms)) {

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Writes the generated seed inputs of the fuzz targets: small bitmaps of every pixel format
-the loader takes (fuzz/seeds/bmpLoadFuzz/gen-*.bmp) and encoder plans
-(fuzz/seeds/jpegEncodeFuzz/gen-*). Run from the repository root; the output is deterministic."""
+the loader takes (fuzz/seeds/bmpLoadFuzz/gen-*.bmp), encoder plans
+(fuzz/seeds/jpegEncodeFuzz/gen-*) and pairs of bitmaps of one size in every header form, pixel
+format and compression for the whole -i run (fuzz/seeds/imageRunFuzz/gen-*). Run from the
+repository root; the output is deterministic."""
 import os
 import random
 import struct
@@ -79,6 +81,104 @@ def bitmaps():
                             clr_used=2)
 
 
+def any_header_bmp(header_size, width, height, bits, pixels, compression=BI_RGB, palette=(),
+                   masks=()):
+    """A bitmap with an info header of any size: the 12-byte core header (3-byte palette
+    entries), or the 40-byte fields followed, from 52 bytes on, by the masks and zeros."""
+    if header_size == 12:
+        info = struct.pack("<IHHHH", 12, width, height, 1, bits)
+        table = b"".join(bytes((b, g, r)) for (r, g, b) in palette)
+    else:
+        info = struct.pack("<IiiHHIIiiII", header_size, width, height, 1, bits, compression,
+                           len(pixels), 2835, 2835, len(palette), 0)
+        table = b""
+        in_header = header_size >= 52
+        mask_bytes = b"".join(struct.pack("<I", m) for m in masks)
+        if in_header:
+            info += mask_bytes
+        info += bytes(header_size - len(info))
+        if not in_header:
+            table += mask_bytes
+        table += b"".join(bytes((b, g, r, 0)) for (r, g, b) in palette)
+    offset = 14 + len(info) + len(table)
+    header = b"BM" + struct.pack("<IHHI", offset + len(pixels), 0, 0, offset)
+    return header + info + table + pixels
+
+
+def rle(width, height, bits, value):
+    """Run-length rows: each row as runs of two pixels of one index, then end of line."""
+    out = bytearray()
+    for y in range(height):
+        for x in range(0, width, 2):
+            count = min(2, width - x)
+            index = value(x, y)
+            out += bytes((count, index if bits == 8 else (index << 4) | index))
+        out += bytes((0, 0))
+    return bytes(out + bytes((0, 1)))
+
+
+def same_size_bitmaps(width=21, height=19):
+    """One size (three bands, the last short) in every form the -i run reads."""
+    pal16 = [(i * 17, 255 - i * 13, (i * 71) % 256) for i in range(16)]
+    pal256 = [(i, (i * 7) % 256, 255 - i) for i in range(256)]
+    tone = lambda x, y: (x * 11 + y * 5) % 256
+    for header in (12, 40, 52, 56, 64, 108, 124):
+        yield f"pal8-h{header}", any_header_bmp(
+            header, width, height, 8, rows(width, height, 8, tone), palette=pal256)
+        yield f"rgb24-h{header}", any_header_bmp(
+            header, width, height, 24,
+            rows(width, height, 24, lambda x, y: tone(x, y) << 16 | (x * 9) << 8 | y * 13))
+    yield "pal1", any_header_bmp(40, width, height, 1, rows(width, height, 1, lambda x, y: (x ^ y) & 1),
+                                 palette=[(10, 20, 30), (250, 240, 230)])
+    yield "pal4", any_header_bmp(40, width, height, 4, rows(width, height, 4, lambda x, y: (x + y) % 16),
+                                 palette=pal16)
+    yield "pal8-topdown", any_header_bmp(40, width, -height, 8, rows(width, height, 8, tone),
+                                         palette=pal256)
+    yield "rle8", any_header_bmp(40, width, height, 8, rle(width, height, 8, tone), BI_RLE8,
+                                 palette=pal256)
+    yield "rle4", any_header_bmp(40, width, height, 4, rle(width, height, 4, lambda x, y: (x + y) % 16),
+                                 BI_RLE4, palette=pal16)
+    yield "rgb16-555", any_header_bmp(
+        40, width, height, 16, rows(width, height, 16, lambda x, y: (x % 32) << 10 | (y % 32) << 5 | 7))
+    yield "rgb16-565", any_header_bmp(
+        40, width, height, 16, rows(width, height, 16, lambda x, y: (x % 32) << 11 | (y * 3) << 5 | 9),
+        BI_BITFIELDS, masks=(0xF800, 0x07E0, 0x001F))
+    yield "rgba16-4444-h56", any_header_bmp(
+        56, width, height, 16, rows(width, height, 16, lambda x, y: 0xF000 | (x % 16) << 8 | y % 16),
+        BI_BITFIELDS, masks=(0x0F00, 0x00F0, 0x000F, 0xF000))
+    yield "rgb32", any_header_bmp(
+        40, width, height, 32, rows(width, height, 32, lambda x, y: tone(x, y) << 8 | x * 3))
+    yield "rgba32-h108", any_header_bmp(
+        108, width, height, 32, rows(width, height, 32, lambda x, y: 0x80000000 | tone(x, y) << 16 | y),
+        BI_BITFIELDS, masks=(0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000))
+    yield "rgb32-bitfields", any_header_bmp(
+        40, width, height, 32, rows(width, height, 32, lambda x, y: (x * 40) << 22 | y * 50),
+        BI_BITFIELDS, masks=(0x3FF00000, 0x000FFC00, 0x000003FF))
+
+
+def image_run_input(source, final, lanes, part_byte):
+    """The -i run's input: lane byte, part-size byte, the source's length, both bitmaps."""
+    return bytes((lanes, part_byte)) + struct.pack("<I", len(source)) + source + final
+
+
+def image_run_pairs():
+    forms = list(same_size_bitmaps())
+    for i, (name, data) in enumerate(forms):
+        other_name, other = forms[(i * 7 + 3) % len(forms)]
+        yield f"{name}+{other_name}", image_run_input(data, other, i % 3, i % 5)
+    # Pictures of the bitmap suite (127 x 64), small files only.
+    suite = "tests/data/bmpsuite"
+    pairs = [("g/pal4rle.bmp", "g/pal1bg.bmp"), ("g/pal4.bmp", "q/pal2color.bmp"),
+             ("q/pal4rlecut.bmp", "q/pal1huffmsb.bmp")]
+    for a, b in pairs:
+        with open(os.path.join(suite, a), "rb") as f:
+            source = f.read()
+        with open(os.path.join(suite, b), "rb") as f:
+            final = f.read()
+        name = f"suite-{os.path.basename(a)[:-4]}+{os.path.basename(b)[:-4]}"
+        yield name, image_run_input(source, final, len(name) % 3, 1)
+
+
 def encoder_plans():
     rng = random.Random(1234)
     for i in range(16):
@@ -96,6 +196,11 @@ def main():
     out = "fuzz/seeds/jpegEncodeFuzz"
     os.makedirs(out, exist_ok=True)
     for name, data in encoder_plans():
+        with open(os.path.join(out, f"gen-{name}"), "wb") as f:
+            f.write(data)
+    out = "fuzz/seeds/imageRunFuzz"
+    os.makedirs(out, exist_ok=True)
+    for name, data in image_run_pairs():
         with open(os.path.join(out, f"gen-{name}"), "wb") as f:
             f.write(data)
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with Clang and runs each for a bounded time.
+# Builds the libFuzzer targets with Clang and runs each for a bounded time, starting from its
+# kept corpus (fuzz/corpus/<target>/, read only), the seeds and the regression inputs.
 # Fails on any finding (crash, sanitizer report, leak, timeout or memory limit).
 # Usage: tools/run-fuzzers.sh [seconds-per-target] [target...]
 set -euo pipefail
@@ -28,6 +29,7 @@ for target in "${targets[@]}"; do
     rm -rf "$artifacts" # findings of earlier runs are not this run's
     mkdir -p "$corpus" "$artifacts"
     seeds=()
+    [ -d "fuzz/corpus/$target" ] && seeds+=("fuzz/corpus/$target")
     [ -d "fuzz/seeds/$target" ] && seeds+=("fuzz/seeds/$target")
     [ -d "fuzz/regressions/$target" ] && seeds+=("fuzz/regressions/$target")
     dict=()

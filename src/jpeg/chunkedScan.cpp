@@ -20,11 +20,8 @@
 
 namespace {
 
-// A part covers at least this many pixels (whole MCU rows): enough to make the per-part work
-// small beside the coding, few enough that the coded parts held at once stay small.
-constexpr std::int64_t kPartPixels = 1 << 18;
-// Parts coded or waiting to be joined at once.
-constexpr int kPartsInFlight = 4;
+// Parts coded or waiting to be joined at once: one for each lane at least.
+constexpr int kPartsInFlight = kMaxRowSourceLanes;
 
 // A coded part: its first MCU block by block, each coded with a DC difference of 0, and the
 // other MCUs as one stream.
@@ -279,18 +276,20 @@ int encodeScanInParts(JpegEncoderState& state, JpegScanRecord& scan) {
     }
     const std::int64_t mcuRowPixels =
         std::int64_t{state.mcusPerRow} * state.frameHeader.mcuWidth * state.frameHeader.mcuHeight;
-    const std::int32_t partRows =
-        static_cast<std::int32_t>(std::max<std::int64_t>(1, kPartPixels / mcuRowPixels));
+    const std::int32_t partRows = static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(state.rowSource->partPixels() / mcuRowPixels, 1, state.mcuRows));
     const int partCount = static_cast<int>((state.mcuRows + partRows - 1) / partRows);
+    const int lanes = std::min(state.rowSource->lanes(), kMaxRowSourceLanes);
 
     std::vector<std::unique_ptr<CodedPart>> parts;
-    std::unique_ptr<PartCoder> coders[2];
+    std::vector<std::unique_ptr<PartCoder>> coders;
     try {
         for (int i = 0; i < kPartsInFlight; ++i) {
             parts.push_back(std::make_unique<CodedPart>());
         }
-        coders[0] = std::make_unique<PartCoder>(state, scan, 0);
-        coders[1] = std::make_unique<PartCoder>(state, scan, 1);
+        for (int lane = 0; lane < lanes; ++lane) {
+            coders.push_back(std::make_unique<PartCoder>(state, scan, lane));
+        }
     } catch (const std::bad_alloc&) {
         return JPEG_ERR_MEMORY;
     }
@@ -301,16 +300,20 @@ int encodeScanInParts(JpegEncoderState& state, JpegScanRecord& scan) {
     };
 
     PartSchedule schedule(partCount);
-    std::thread helper;
+    std::vector<std::thread> helpers;
     try {
-        helper = platform::startQuietThread([&] {
-            for (int part; (part = schedule.take(true)) >= 0;) {
-                codePart(*coders[1], part);
-                schedule.done(part);
-            }
-        });
+        helpers.reserve(coders.size());
+        for (std::size_t lane = 1; lane < coders.size(); ++lane) {
+            helpers.push_back(platform::startQuietThread([&, lane] {
+                for (int part; (part = schedule.take(true)) >= 0;) {
+                    codePart(*coders[lane], part);
+                    schedule.done(part);
+                }
+            }));
+        }
     } catch (const std::system_error&) {
-        // No second thread: this one codes every part.
+        // Fewer threads: the parts are shared among those there are, this one included.
+    } catch (const std::bad_alloc&) {
     }
 
     // This thread codes parts too and joins each as soon as it and those before it are done.
@@ -329,7 +332,7 @@ int encodeScanInParts(JpegEncoderState& state, JpegScanRecord& scan) {
         }
     }
     schedule.stop();
-    if (helper.joinable()) {
+    for (std::thread& helper : helpers) {
         helper.join();
     }
     if (result != JPEG_SUCCESS) {

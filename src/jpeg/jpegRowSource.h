@@ -6,6 +6,13 @@
 
 #include <cstdint>
 
+// Lanes a source may have; a source that gives more is read on this many.
+inline constexpr int kMaxRowSourceLanes = 4;
+// The least size of a part of a scan coded in parts, in pixels (whole MCU rows): enough to
+// make the per-part work small beside the coding, few enough that the coded parts held at
+// once stay small.
+inline constexpr std::int64_t kDefaultPartPixels = std::int64_t{1} << 18;
+
 class JpegRowSource {
 public:
     // Makes image rows [firstRow, firstRow + count) readable (one MCU row) for lane `lane`
@@ -16,8 +23,12 @@ public:
     virtual const std::uint8_t* rows(int lane, std::int32_t firstRow, std::int32_t count) = 0;
 
     // How many lanes may ask for rows at once: the scan is then coded in parts on as many
-    // threads.
+    // threads (at most kMaxRowSourceLanes).
     virtual int lanes() const { return 1; }
+
+    // The least size of a part, in pixels, when the scan is coded in parts; each part is at
+    // least one MCU row. The bytes written do not depend on it.
+    virtual std::int64_t partPixels() const { return kDefaultPartPixels; }
 
 protected:
     ~JpegRowSource() = default;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 template <class Kind> class QimImgT;
 struct Rgba8;
@@ -23,3 +24,9 @@ bool writeJpegRows(const std::string& fileName, int width, int height, std::int6
 int writeJpegRowsTo(int file, const std::string& fileName, int width, int height,
                     std::int64_t rowStep, const std::uint8_t* anyRow, int quality,
                     JpegRowSource& rows);
+
+// The two writes above into memory: `bytes` receives the stream the file would hold. The
+// encoder's status, 0 on success (`bytes` is then empty on failure).
+int encodeJpegImage(std::vector<std::uint8_t>& bytes, const QimImgT<Rgba8>& image, int quality);
+int encodeJpegRows(std::vector<std::uint8_t>& bytes, int width, int height, std::int64_t rowStep,
+                   const std::uint8_t* anyRow, int quality, JpegRowSource& rows);

@@ -3,6 +3,7 @@
 #include "tool/shadingRatio.h"
 #include "util/platformFile.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -30,7 +31,7 @@ struct RatioBandSource::Lane {
 
 RatioBandSource::RatioBandSource(BmpBandReader& source, BmpBandReader& finalImage, int threads)
     : source_(source), final_(finalImage), width_(source.width()), height_(source.height()) {
-    for (int i = 0; i < (threads >= 2 ? 2 : 1); ++i) {
+    for (int i = 0; i < std::clamp(threads, 1, kMaxRowSourceLanes); ++i) {
         lanes_.push_back(std::make_unique<Lane>(width_));
         valid_ = valid_ && lanes_.back()->valid();
     }

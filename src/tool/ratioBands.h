@@ -1,7 +1,7 @@
 // The shading-ratio image of two bitmaps, produced one MCU row (8 rows) at a time for the
-// JPEG encoder. With two threads the source has two lanes: the encoder codes parts of the
-// picture on two threads, each reading, converting and turning into ratio rows the bands of
-// its own parts.
+// JPEG encoder. With several threads the source has as many lanes (up to four): the encoder
+// codes parts of the picture on as many threads, each reading, converting and turning into
+// ratio rows the bands of its own parts.
 #pragma once
 
 #include "jpeg/jpegRowSource.h"
@@ -22,6 +22,7 @@ int pipelineThreads();
 class RatioBandSource final : public JpegRowSource {
 public:
     // Both readers are open and of the same, non-zero size; they must outlive this source.
+    // One lane for each thread, up to kMaxRowSourceLanes.
     RatioBandSource(BmpBandReader& source, BmpBandReader& finalImage, int threads);
     ~RatioBandSource();
     RatioBandSource(const RatioBandSource&) = delete;

@@ -153,13 +153,13 @@ INSTANTIATE_TEST_SUITE_P(Cases, ScanJoinerTest, ::testing::ValuesIn(kJoinCases),
 class ImageRows final : public JpegRowSource {
 public:
     ImageRows(const RgbxImage& image, int lanes, int failingBand = -1,
-              bool waitForSecondLane = false)
+              bool waitForSecondLane = false, std::int64_t partPixels = kDefaultPartPixels)
         : image_(image), lanes_(lanes), failingBand_(failingBand),
-          waitForSecondLane_(waitForSecondLane) {}
+          waitForSecondLane_(waitForSecondLane), partPixels_(partPixels) {}
 
     const std::uint8_t* rows(int lane, std::int32_t firstRow, std::int32_t count) override {
-        if (lane < 0 || lane >= lanes_ || count < 1 || firstRow + count > image_.height ||
-            firstRow / 8 == failingBand_) {
+        if (lane < 0 || lane >= lanes_ || lane >= kMaxRowSourceLanes || count < 1 ||
+            firstRow + count > image_.height || firstRow / 8 == failingBand_) {
             return nullptr;
         }
         {
@@ -177,6 +177,7 @@ public:
         return band.data();
     }
     int lanes() const override { return lanes_; }
+    std::int64_t partPixels() const override { return partPixels_; }
     bool askedBy(int lane) {
         std::lock_guard lock(mutex_);
         return askedBy_[lane];
@@ -187,10 +188,11 @@ private:
     int lanes_;
     int failingBand_;
     bool waitForSecondLane_;
-    Bytes bands_[2];
+    std::int64_t partPixels_;
+    Bytes bands_[kMaxRowSourceLanes];
     std::mutex mutex_;
     std::condition_variable changed_;
-    bool askedBy_[2] = {false, false};
+    bool askedBy_[kMaxRowSourceLanes] = {};
 };
 
 Encoded encodeRows(const RgbxImage& image, const char* processorClass, ImageRows& source) {
@@ -264,6 +266,32 @@ INSTANTIATE_TEST_SUITE_P(Cases, TwoLaneWriteTest, ::testing::ValuesIn(laneCases(
                          [](const ::testing::TestParamInfo<LaneCase>& info) {
                              return std::string(info.param.size.name) + info.param.set.name;
                          });
+
+// Up to four lanes, and parts as small as one MCU row (many joins), give the bytes of one
+// coder; a source with more lanes is read on four.
+TEST(ManyLaneWrite, EveryLaneCountAndPartSizeGivesTheWholeImageBytes) {
+    struct Case {
+        int width, height, lanes;
+        std::int64_t partPixels;
+    };
+    const Case cases[] = {{37, 70, 3, 1},   {37, 70, 4, 1},
+                          {257, 129, 4, 1}, {257, 129, 3, 4000},
+                          {21, 19, 2, 1},   {600, 500, 4, kDefaultPartPixels},
+                          {16, 48, 6, 1},   {9, 17, 4, 1 << 30}};
+    for (const Case& c : cases) {
+        const RgbxImage image = makeImage(c.width, c.height, 4, photoLike(c.width, c.height, 7));
+        for (const char* processorClass : {"0", "6"}) {
+            const Encoded whole = encodeToMemory(image, processorClass);
+            ASSERT_EQ(whole.status, JPEG_SUCCESS);
+            ImageRows source(image, c.lanes, -1, false, c.partPixels);
+            const Encoded parts = encodeRows(image, processorClass, source);
+            EXPECT_EQ(parts.status, JPEG_SUCCESS);
+            EXPECT_EQ(parts.bytes, whole.bytes)
+                << c.width << "x" << c.height << ", " << c.lanes << " lanes, parts of "
+                << c.partPixels << " pixels, class " << processorClass;
+        }
+    }
+}
 
 // A band that cannot be produced ends the write with -23 wherever it lies.
 TEST(TwoLaneWrite, UnavailableBandEndsTheWriteWithFileError) {

@@ -70,6 +70,7 @@ TEST(FuzzRegressionTest, EntriesLeaveTheImageLibraryInItsFixedErrorMode) {
 
 INSTANTIATE_TEST_SUITE_P(Targets, FuzzRegressionTest,
                          ::testing::Values(Target{"bmpLoad", fuzz_entry::runBmpLoad},
+                                           Target{"imageRun", fuzz_entry::runImageRun},
                                            Target{"jpegEncode", fuzz_entry::runJpegEncode},
                                            Target{"qmModel", fuzz_entry::runQmModel}),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -1,4 +1,5 @@
-// writeJpegFile: the tool's whole-image write of an Rgba8 image.
+// writeJpegFile: the tool's whole-image write of an Rgba8 image; encodeJpegImage, the same into
+// memory.
 #include "tool/jpegFileWriter.h"
 #include "jpeg/jpegEncoder.h"
 #include "support/testFiles.h"
@@ -6,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -100,6 +102,33 @@ TEST(WriteJpegFile, ReportsFailureWhenTheFileCannotBeCreated) {
     const QimImgT<Rgba8> image = makeImage(4, 4, 1);
     EXPECT_FALSE(writeJpegFile(dir.file("missing/folder/out.jpg"), image, 95));
     EXPECT_FALSE(writeJpegFile("", image, 95));
+}
+
+// Memory that must grow (full-range noise at quality 100 takes more than two bytes a pixel)
+// and memory that need not both hold the bytes of the file.
+TEST(EncodeJpegImage, GivesTheFileBytesInMemory) {
+    ScratchDir dir;
+    QimImgT<Rgba8> noise;
+    noise.create(256, 256, true, false, 0);
+    unsigned state = 5;
+    for (int y = 0; y < noise.height(); ++y) {
+        auto* row = reinterpret_cast<std::uint8_t*>(noise.imageData() + y * noise.widthStep());
+        for (int x = 0; x < 4 * noise.width(); ++x) {
+            state = state * 1103515245u + 12345u;
+            row[x] = static_cast<std::uint8_t>(state >> 23);
+        }
+    }
+    std::size_t largest = 0;
+    for (const auto& [image, quality] :
+         {std::pair{makeImage(17, 9, 2), 95}, std::pair{noise, 50}, std::pair{noise, 100}}) {
+        const std::string path = dir.file("memory.jpg");
+        ASSERT_TRUE(writeJpegFile(path, image, quality));
+        Bytes bytes{1, 2, 3};
+        EXPECT_EQ(encodeJpegImage(bytes, image, quality), JPEG_SUCCESS);
+        EXPECT_EQ(bytes, readFile(path)) << image.width() << " quality " << quality;
+        largest = std::max(largest, bytes.size());
+    }
+    EXPECT_GT(largest, 4096u + 2 * 256 * 256) << "the memory never had to grow";
 }
 
 } // namespace
