@@ -16,14 +16,8 @@ work=${FUZZ_WORK:-fuzz-out}/campaign
 parallel=${FUZZ_PARALLEL:-1}
 runs=${FUZZ_RUNS:--1}
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-    -DQMJPEG_FUZZ=ON -DQMJPEG_TESTS=OFF >/dev/null
-
-targets=("$@")
-if [ ${#targets[@]} -eq 0 ]; then
-    for t in fuzz/*Fuzz.cpp; do targets+=("$(basename "$t" .cpp)"); done
-fi
-cmake --build "$build" -j "${JOBS:-2}" --target "${targets[@]}"
+source tools/fuzz-build.sh
+fuzz_build "$@"
 
 export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1

@@ -11,15 +11,8 @@ shift || true
 build=${FUZZ_BUILD:-build-fuzz}
 work=${FUZZ_WORK:-fuzz-out}
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-    -DQMJPEG_FUZZ=ON -DQMJPEG_TESTS=OFF >/dev/null
-
-targets=("$@")
-if [ ${#targets[@]} -eq 0 ]; then
-    for t in fuzz/*Fuzz.cpp; do targets+=("$(basename "$t" .cpp)"); done
-fi
-
-cmake --build "$build" -j "${JOBS:-2}" --target "${targets[@]}"
+source tools/fuzz-build.sh
+fuzz_build "$@"
 
 status=0
 summary=()
