@@ -33,12 +33,10 @@ bool bmpTooLargeToTry(const std::uint8_t* data, std::size_t size, std::int64_t l
            layout.width * layout.height > limit;
 }
 
-LoadOutcome outcomeOf(bool accepted) {
-    LoadOutcome outcome{accepted, lastError().code, iplGetStatusReason()};
+LoadOutcome outcomeOf(const BmpCheck& checked) {
     iplSetStatusReason("");
-    clearLastError();
     iplSetStatus(IPL_StsOk);
-    return outcome;
+    return {static_cast<bool>(checked), checked.code, checked.reason};
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "tool/bmpBandReader.h"
+#include "tool/bmpLoader.h"
 #include "util/lastError.h"
 #include "vx2Image/QimImg.h"
 
@@ -30,18 +31,16 @@ private:
 // it refuses them before allocating anything.
 bool bmpTooLargeToTry(const std::uint8_t* data, std::size_t size, std::int64_t limit);
 
-// What a loader decided on one file: accepted or not, the recorded cause and the image
-// library's reason for a refusal. The library's status is left out: in the returning error
-// mode a refusal inside the whole conversion is reported again by its caller, which the fixed
-// mode never reaches, as the first report ends the process.
+// What a loader decided on one file: accepted or not, the cause and the reason it gives.
 struct LoadOutcome {
     bool accepted = false;
     std::int32_t code = kLastErrorNone;
     std::string reason;
 };
 
-// The outcome of a load that returned `accepted`; clears the recorded cause and status.
-LoadOutcome outcomeOf(bool accepted);
+// The outcome of a load; clears the image library's status and reason that a refusal in its
+// returning error mode leaves behind.
+LoadOutcome outcomeOf(const BmpCheck& checked);
 
 // The band reader on the file the whole loader read into `image` with outcome `whole`: the
 // same decision, cause and size, and when both accept, the same colour bytes in every band.

@@ -1,4 +1,4 @@
-// The bitmap path on one input: the bytes as a BMP file through loadBmpFile (file header
+// The bitmap path on one input: the bytes as a BMP file through loadBmp (file header
 // checks, fromDib, the DIB conversion and run-length decoding) and through the band reader of
 // the streamed -i mode, which must refuse and accept the same files and give the same pixels;
 // then the shading ratio of the image against a copy-on-write copy of itself and, for small
@@ -13,7 +13,6 @@
 #include "tool/jpegFileWriter.h"
 #include "tool/ratioBands.h"
 #include "tool/shadingRatio.h"
-#include "util/lastError.h"
 #include "vx2Image/QimImg.h"
 
 #include <algorithm>
@@ -39,13 +38,12 @@ const char* runBmpLoad(const std::uint8_t* data, std::size_t size) {
         return nullptr;
     }
     ReturningErrorMode mode;
-    clearLastError();
 
     QimImgT<Rgba8> image;
     image.create(0, 0, false, false, 0.0);
-    const LoadOutcome whole = outcomeOf(loadBmpFile(file.path().c_str(), image));
-    if (!whole.accepted && whole.code == kLastErrorNone) {
-        return "a refused bitmap left no cause";
+    const LoadOutcome whole = outcomeOf(loadBmp(file.path().c_str(), image));
+    if (!whole.accepted && whole.reason.empty()) {
+        return "a refused bitmap left no reason";
     }
     if (const char* failure = checkStreamed(file.path(), whole, image)) {
         return failure;

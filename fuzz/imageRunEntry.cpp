@@ -1,4 +1,4 @@
-// The whole -i run on one input holding two bitmaps: each through loadBmpFile and through the
+// The whole -i run on one input holding two bitmaps: each through loadBmp and through the
 // band reader, which must agree on acceptance, cause, size and pixels; then, for two accepted
 // bitmaps of one size, the shading-ratio image coded three ways, which must give the same
 // bytes: the whole images through computeShadingRatio and the whole-image write, the band
@@ -68,9 +68,9 @@ const char* loadBoth(Bitmap& bitmap, const std::uint8_t* data, std::size_t size)
         return nullptr;
     }
     bitmap.image.create(0, 0, false, false, 0.0);
-    bitmap.whole = outcomeOf(loadBmpFile(bitmap.file.path().c_str(), bitmap.image));
-    if (!bitmap.whole.accepted && bitmap.whole.code == kLastErrorNone) {
-        return "a refused bitmap left no cause";
+    bitmap.whole = outcomeOf(loadBmp(bitmap.file.path().c_str(), bitmap.image));
+    if (!bitmap.whole.accepted && bitmap.whole.reason.empty()) {
+        return "a refused bitmap left no reason";
     }
     return checkStreamed(bitmap.file.path(), bitmap.whole, bitmap.image);
 }
@@ -104,7 +104,6 @@ const char* runImageRun(const std::uint8_t* data, std::size_t size) {
     }
 
     ReturningErrorMode mode;
-    clearLastError();
     static fuzz_support::MemoryFile sourceFile("qmjpeg-fuzz-source");
     static fuzz_support::MemoryFile finalFile("qmjpeg-fuzz-final");
     Bitmap source(sourceFile);

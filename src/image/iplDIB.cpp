@@ -5,6 +5,7 @@
 // per call; each combination has its own row loop, so the loops carry no format decisions.
 #include "image/dibLayout.h"
 #include "image/dibRows.h"
+#include "image/imageRefusal.h"
 #include "image/iplImage.h"
 #include "image/ownrle.h"
 #include "util/byteOrder.h"
@@ -675,13 +676,7 @@ constexpr FaultReport kFaultReports[] = {
 };
 
 void reportFault(const DibStatus& status) {
-    for (const FaultReport& entry : kFaultReports) {
-        if (entry.fault == status.fault) {
-            iplSetStatusReason(status.reason);
-            report(entry.status, entry.message, entry.line);
-            return;
-        }
-    }
+    reportImageRefusal(dibRefusal(status));
 }
 
 // Validate: the image's fields, the bitmap's header and the image's size. True when the
@@ -711,6 +706,15 @@ bool validate(const DibBlock& block, ImageHeader* image, DibLayout& layout) {
 }
 
 } // namespace
+
+ImageRefusal dibRefusal(const DibStatus& status) {
+    for (const FaultReport& entry : kFaultReports) {
+        if (entry.fault == status.fault) {
+            return {entry.status, kFunction, entry.message, kFile, entry.line, status.reason};
+        }
+    }
+    return {};
+}
 
 std::int64_t imageRowBytes(const ImageHeader& image) {
     const std::int64_t depth = image.depth & IPL_DEPTH_MASK;
@@ -807,7 +811,11 @@ void iplConvertFromDIB(const BITMAPINFOHEADER* dib, std::int64_t dibSize, ImageH
     iplConvertDib(dib != nullptr ? &block : nullptr, image);
 }
 
-bool iplCheckDib(const DibBlock* block, ImageHeader* image, DibLayout& layout) {
+namespace {
+
+// Every check the conversion makes before it converts (arguments, the image's fields, the
+// bitmap's form and the extent of its parts), reporting the first refusal; fills `layout`.
+bool checkDib(const DibBlock* block, ImageHeader* image, DibLayout& layout) {
     if (block == nullptr || block->data == nullptr) {
         report(IPL_StsBadArg, "dib==0", kLine.nullArgument);
     }
@@ -839,9 +847,11 @@ bool iplCheckDib(const DibBlock* block, ImageHeader* image, DibLayout& layout) {
     return true;
 }
 
+} // namespace
+
 void iplConvertDib(const DibBlock* block, ImageHeader* image) {
     DibLayout layout;
-    if (!iplCheckDib(block, image, layout)) {
+    if (!checkDib(block, image, layout)) {
         return;
     }
     const DibRowConverter converter(*block, layout, *image);

@@ -122,11 +122,6 @@ void iplConvertFromDIB(const BITMAPINFOHEADER* dib, std::int64_t dibSize, ImageH
 // The same for a bitmap block that also knows the file's pixel-data offset.
 struct DibBlock;
 void iplConvertDib(const DibBlock* block, ImageHeader* image);
-// Runs every check that iplConvertDib makes before it converts (arguments, the image's fields,
-// the bitmap's form and the extent of its parts), reporting the first refusal as it does, and
-// fills `layout`. True when all pass. Nothing but the header, table and masks is read.
-struct DibLayout;
-bool iplCheckDib(const DibBlock* block, ImageHeader* image, DibLayout& layout);
 
 // Status and error reporting.
 int iplGetStatus();
@@ -138,8 +133,7 @@ void iplSetErrorMode(int mode);
 using IplErrorHandler = int (*)(int status, const char* functionName, const char* message,
                                 const char* file, int line);
 // Installs another error handler (null restores the default) and returns the previous one.
-// It lets test and fuzz harnesses observe the reports' messages and lines, and the tool say
-// why a bitmap was refused before the default handler ends the process.
+// It lets test and fuzz harnesses observe the reports' messages and lines.
 IplErrorHandler iplSetErrorHandler(IplErrorHandler handler);
 // The reason, in plain words, that goes with the refusal being reported: bitmap refusals set
 // it just before they report, so that an error handler can tell people why. Empty when the

@@ -52,11 +52,11 @@ const rle::Form& rleForm(const DibLayout& layout) {
     return layout.compression == BI_RLE8 ? rle::kRle8 : rle::kRle4;
 }
 
-bool rleDataInBlock(const DibBlock& dib, const DibLayout& layout) {
+ImageRefusal rleDataRefusal(const DibBlock& dib, const DibLayout& layout) {
     if (layout.pixelOffset > dib.size || layout.pixelOffset < layout.infoSize) {
-        return rle::refuse(rleForm(layout).pastEnd, rle::kNoEnd);
+        return rle::refusalOf(rleForm(layout).pastEnd, rle::kNoEnd);
     }
-    return true;
+    return {};
 }
 
 std::uint8_t* decodeRleRows(const DibBlock& dib, const DibLayout& layout) {
@@ -68,19 +68,26 @@ std::uint8_t* decodeRleRows(const DibBlock& dib, const DibLayout& layout) {
 
     OutputBlock block(size);
     if (block.get() == nullptr) {
-        rle::refuse(form.noMemory, "not enough memory to decode the run-length data");
+        reportImageRefusal(
+            rle::refusalOf(form.noMemory, "not enough memory to decode the run-length data"));
         return nullptr;
     }
     std::memset(block.get(), 0, static_cast<std::size_t>(size));
     if (height < 0) {
-        rle::refuse(form.position, "run-length bitmaps stored top-down are not supported");
+        reportImageRefusal(
+            rle::refusalOf(form.position, "run-length bitmaps stored top-down are not supported"));
         return nullptr;
     }
-    if (!rleDataInBlock(dib, layout)) {
+    if (const ImageRefusal refusal = rleDataRefusal(dib, layout); refusal.refused()) {
+        reportImageRefusal(refusal);
         return nullptr;
     }
     rle::MemoryCodes codes(dib.data + layout.pixelOffset, dib.size - layout.pixelOffset);
     BlockRows rows{block.get(), rowBytes};
     rle::Decoder decoder(form, codes, rows, rowBytes, height);
-    return decoder.decode() ? block.release() : nullptr;
+    if (!decoder.decode()) {
+        reportImageRefusal(decoder.refusal());
+        return nullptr;
+    }
+    return block.release();
 }

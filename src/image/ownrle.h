@@ -1,6 +1,8 @@
 // Run-length decoding of 8-bit (BI_RLE8) and 4-bit (BI_RLE4) device-independent bitmaps.
 #pragma once
 
+#include "image/imageRefusal.h"
+
 #include <cstdint>
 
 struct BITMAPINFOHEADER;
@@ -26,6 +28,6 @@ std::uint8_t* decodeRleRows(const DibBlock& dib, const DibLayout& layout);
 // The run-length form (RLE8 or RLE4) of a described run-length bitmap.
 const rle::Form& rleForm(const DibLayout& layout);
 
-// Reports (as the decoder does) and returns false when the run-length data of a described
-// bitmap does not start inside the block.
-bool rleDataInBlock(const DibBlock& dib, const DibLayout& layout);
+// The decoder's refusal of a described bitmap whose run-length data does not start inside the
+// block; no refusal when it does.
+ImageRefusal rleDataRefusal(const DibBlock& dib, const DibLayout& layout);

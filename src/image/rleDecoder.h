@@ -4,7 +4,7 @@
 // whose entry an earlier walk recorded. Every code is checked the same way in every use.
 #pragma once
 
-#include "image/iplImage.h"
+#include "image/imageRefusal.h"
 
 #include <cstdarg>
 #include <cstdint>
@@ -48,16 +48,14 @@ inline constexpr Form kRle4{
     {IPL_StsBadArg, "Incorrect format of BI_RLE4 DIB (data ends without end of bitmap)", 852},
 };
 
-// Reports the refusal with its reason for people (a printf format and its values); false.
-inline bool refuse(const Refusal& refusal, const char* reason, ...) {
+// The refusal as a value, with its reason for people (a printf format and its values).
+inline ImageRefusal refusalOf(const Refusal& refusal, const char* reason, ...) {
     char text[128];
     va_list args;
     va_start(args, reason);
     std::vsnprintf(text, sizeof text, reason, args);
     va_end(args);
-    iplSetStatusReason(text);
-    iplReportStatus(refusal.status, "iplConvertFromDIB", refusal.message, "ownrle", refusal.line);
-    return false;
+    return {refusal.status, "iplConvertFromDIB", refusal.message, "ownrle", refusal.line, text};
 }
 
 // Writes pixel x of an RLE4 row in place: the high nibble for even x, the low one for odd x.
@@ -105,16 +103,15 @@ public:
           rowPixels_(form.fourBit ? 2 * rowBytes : rowBytes), height_(height) {}
 
     // Starts at a recorded position instead of the first code; ends (true) before the first
-    // code of row `stopRow` or a later one. Refusals are then not reported: they can only mean
-    // that the data changed since the walk that recorded the position checked it.
+    // code of row `stopRow` or a later one. A refusal then can only mean that the data changed
+    // since the walk that recorded the position checked it.
     void resume(const Position& at, std::int64_t stopRow) {
         at_ = at;
         stopRow_ = stopRow;
-        report_ = false;
     }
 
-    // True at the end-of-bitmap code (or at the stop row); false after a refusal, reported
-    // unless resumed, or when the codes cannot be read (readFailed()).
+    // True at the end-of-bitmap code (or at the stop row); false after a refusal (refusal())
+    // or when the codes cannot be read (readFailedFlag()).
     bool decode() {
         std::int64_t enteredRow = -1;
         for (;;) {
@@ -159,13 +156,15 @@ public:
     }
 
     bool readFailedFlag() const { return readFailed_; }
+    const ImageRefusal& refusal() const { return refusal_; }
 
 private:
     bool has(std::int64_t bytes) const { return codes_.size() - at_.offset >= bytes; }
 
     template <class... Values>
-    bool fail(const Refusal& refusal, const char* reason, Values... values) const {
-        return report_ ? refuse(refusal, reason, values...) : false;
+    bool fail(const Refusal& refusal, const char* reason, Values... values) {
+        refusal_ = refusalOf(refusal, reason, values...);
+        return false;
     }
 
     bool readFailed() {
@@ -173,12 +172,12 @@ private:
         return false;
     }
 
-    bool pastLastRow() const {
+    bool pastLastRow() {
         return fail(form_.position, kPastLast, static_cast<long long>(height_ - 1));
     }
 
-    // Checks that `count` pixels fit in the current row from x; reports the refusal if not.
-    bool fits(std::int64_t count) const {
+    // Checks that `count` pixels fit in the current row from x; refuses them if not.
+    bool fits(std::int64_t count) {
         if (at_.y == height_) {
             return pastLastRow();
         }
@@ -207,7 +206,7 @@ private:
     }
 
     // The last row closed, or the last row being the current one.
-    bool endOfBitmap() const {
+    bool endOfBitmap() {
         if (at_.y == height_ || at_.y == height_ - 1) {
             return true;
         }
@@ -269,8 +268,8 @@ private:
     std::int64_t height_;
     Position at_;
     std::int64_t stopRow_ = INT64_MAX;
-    bool report_ = true;
     bool readFailed_ = false;
+    ImageRefusal refusal_;
 };
 
 } // namespace rle

@@ -6,6 +6,9 @@
 
 #include <cstdint>
 
+// Rows of one MCU row of the layouts a row source serves (no vertical subsampling): the rows
+// each call asks for.
+inline constexpr int kRowSourceMcuRows = 8;
 // Lanes a source may have; a source that gives more is read on this many.
 inline constexpr int kMaxRowSourceLanes = 4;
 // The least size of a part of a scan coded in parts, in pixels (whole MCU rows): enough to

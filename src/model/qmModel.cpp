@@ -286,7 +286,7 @@ Outcome loadQmModel(const std::string& fileName, QmModel& model) {
         // Out of memory (or of address space on 32-bit systems): storage is only sized for
         // data the file holds, but that can still exceed what the machine has. A failed load,
         // not an ended process.
-        setLastError(kLastErrorMemory, "Memory allocation error.");
+        setLastError(kLastErrorMemory, lastErrorText(kLastErrorMemory));
         return Outcome::failure("Cannot allocate memory for " + reader.part);
     }
 }

@@ -5,7 +5,6 @@
 #include "image/rleDecoder.h"
 #include "tool/bmpLoader.h"
 #include "util/byteOrder.h"
-#include "util/lastError.h"
 #include "util/platformFile.h"
 #include "vx2Image/QimImg.h"
 
@@ -28,8 +27,8 @@ constexpr std::int64_t kCodeWindow = 64 * 1024;
 BandImage::BandImage(int width, int rows, bool allocate) {
     const QimPixelKind& kind = Rgba8::kind;
     header_ = iplCreateImageHeader(kind.nChannels, kind.alphaChannel, kind.depth, kind.colorModel,
-                                   kind.channelSeq, 0, 0, 8, width, rows, nullptr, nullptr, nullptr,
-                                   nullptr);
+                                   kind.channelSeq, 0, 0, kQimRowAlign, width, rows, nullptr,
+                                   nullptr, nullptr, nullptr);
     if (header_ != nullptr && allocate) {
         iplAllocateImage(header_, 0, 0);
     }
@@ -166,131 +165,124 @@ BmpBandReader::Scratch::~Scratch() = default;
 BmpBandReader::BmpBandReader() = default;
 BmpBandReader::~BmpBandReader() = default;
 
-bool BmpBandReader::fail(int code, const std::string& why, std::string* reason) {
-    setLastError(code, lastErrorText(code));
-    if (reason != nullptr) {
-        *reason = why;
-    }
-    return false;
-}
-
-bool BmpBandReader::open(const std::string& fileName, std::string* reason) {
+BmpCheck BmpBandReader::open(const std::string& fileName) {
     bytes_ = std::make_unique<Bytes>();
     if (!bytes_->open(fileName)) {
-        setLastError(kLastErrorOpen, fileName);
-        if (reason != nullptr) {
-            *reason = std::string("cannot open the file (") + std::strerror(errno) + ")";
-        }
-        return false;
+        return BmpCheck::cannotOpen();
     }
-    const std::string unreadable = "the file could not be read";
     unsigned char fileHeader[kFileHeaderSize] = {};
     if (!bytes_->loadStream(kFileHeaderSize)) {
-        return fail(kLastErrorRead, unreadable, reason);
+        return unreadable();
     }
-    const std::int64_t headerBytes = bytes_->read(0, fileHeader, kFileHeaderSize);
-    std::string why;
     // First the header alone, then (a stream read in up to its declared size) its length.
-    if (const int code = checkBmpFileHeader(fileHeader, headerBytes, INT64_MAX, blockSize_, why);
-        code != 0) {
-        return fail(code, why, reason);
+    const std::int64_t headerBytes = bytes_->read(0, fileHeader, kFileHeaderSize);
+    if (BmpCheck header = checkBmpFileHeader(fileHeader, headerBytes, blockSize_); !header) {
+        return header;
     }
     if (!bytes_->loadStream(kFileHeaderSize + blockSize_)) {
-        return fail(kLastErrorRead, unreadable, reason);
+        return unreadable();
     }
-    if (const int code =
-            checkBmpFileHeader(fileHeader, headerBytes, bytes_->length(), blockSize_, why);
-        code != 0) {
-        return fail(code, why, reason);
+    if (BmpCheck length = checkBmpFileLength(blockSize_, bytes_->length()); !length) {
+        return length;
     }
+    BmpCheck checked = checkBlock(std::int64_t{loadLeI32(fileHeader + 10)} - kFileHeaderSize);
+    if (!checked && checked.code != kLastErrorConversion) {
+        return checked;
+    }
+    if (width_ == 0 || height_ == 0) {
+        return {}; // an empty image: no rows to read
+    }
+    // The whole-file loader has read every byte before the conversion refuses anything.
+    if (!readPrefix()) {
+        return unreadable();
+    }
+    if (!checked) {
+        return checked;
+    }
+    if (layout_.runLength) {
+        if (BmpCheck indexed = indexRunLengthRows(); !indexed) {
+            return indexed;
+        }
+    }
+    if (height_ >= kBandRows) {
+        fullBand_ = makeConverter(kBandRows);
+    }
+    if (height_ % kBandRows != 0) {
+        lastBand_ = makeConverter(height_ % kBandRows);
+    }
+    return {};
+}
 
+BmpCheck BmpBandReader::unreadable() {
+    return BmpCheck::failure(kLastErrorRead, "the file could not be read");
+}
+
+BmpCheck BmpBandReader::checkBlock(std::int64_t pixelOffset) {
     prefix_.assign(static_cast<std::size_t>(std::min(blockSize_, kHeadBytes)), 0);
     if (bytes_->read(kFileHeaderSize, prefix_.data(), static_cast<std::int64_t>(prefix_.size())) !=
         static_cast<std::int64_t>(prefix_.size())) {
-        return fail(kLastErrorRead, unreadable, reason);
+        return unreadable();
     }
-    DibBlock block;
-    block.data = prefix_.data();
-    block.size = blockSize_;
-    block.pixelOffset = std::int64_t{loadLeI32(fileHeader + 10)} - kFileHeaderSize;
-    block.fileOffset = kFileHeaderSize;
-    block.endsAtSizeField = blockSize_ < bytes_->length() - kFileHeaderSize;
+    prefixBlock_.size = blockSize_;
+    prefixBlock_.pixelOffset = pixelOffset;
+    prefixBlock_.fileOffset = kFileHeaderSize;
+    prefixBlock_.endsAtSizeField = blockSize_ < bytes_->length() - kFileHeaderSize;
     // Bit-field masks that follow an info header of any size: the checks read them, and an
     // unknown header may put them beyond the bytes read so far.
     const std::int64_t infoSize = prefix_.size() >= 4 ? loadLe32(prefix_.data()) : 0;
     if (infoSize + 16 > static_cast<std::int64_t>(prefix_.size()) && infoSize < blockSize_) {
         const std::int64_t count = std::min<std::int64_t>(16, blockSize_ - infoSize);
         if (bytes_->read(kFileHeaderSize + infoSize, afterHeader_.data(), count) != count) {
-            return fail(kLastErrorRead, unreadable, reason);
+            return unreadable();
         }
-        block.bytesAfterHeader = afterHeader_.data();
+        prefixBlock_.bytesAfterHeader = afterHeader_.data();
     }
-    if (const int code = checkBitmapBlock(block, layout_, why); code != 0) {
-        return fail(code, why, reason);
-    }
+    prefixBlock_.data = prefix_.data();
+    BmpCheck checked = checkBitmapBlock(prefixBlock_, layout_);
     width_ = static_cast<int>(layout_.width);
     height_ = static_cast<int>(layout_.height);
-    if (width_ == 0 || height_ == 0) {
-        return true; // an empty image: no rows to read
-    }
+    return checked;
+}
 
+bool BmpBandReader::readPrefix() {
     // Everything the conversion reads ahead of the rows: masks, table and the palette entries
     // an index can reach (beyond the table they are the bytes that follow it).
     const std::int64_t tableEnd = layout_.tableOffset + layout_.entryBytes * layout_.tableEntries;
     const std::int64_t paletteEnd = layout_.tableOffset + layout_.entryBytes * 256;
     const std::int64_t prefixBytes =
         std::min({blockSize_, kLargestPrefix, std::max({tableEnd, paletteEnd, kHeadBytes})});
-    if (prefixBytes > static_cast<std::int64_t>(prefix_.size())) {
-        const std::int64_t have = static_cast<std::int64_t>(prefix_.size());
+    const std::int64_t have = static_cast<std::int64_t>(prefix_.size());
+    if (prefixBytes > have) {
         prefix_.resize(static_cast<std::size_t>(prefixBytes), 0);
         if (bytes_->read(kFileHeaderSize + have, prefix_.data() + have, prefixBytes - have) !=
             prefixBytes - have) {
-            return fail(kLastErrorRead, unreadable, reason);
+            return false;
         }
     }
-    block.data = prefix_.data();
-    prefixBlock_ = block;
-
-    // The image library's own checks, as the conversion of the whole bitmap makes them.
-    BandImage whole(width_, height_, false);
-    if (!iplCheckDib(&prefixBlock_, &whole.header(), layout_)) {
-        const char* libraryReason = iplGetStatusReason();
-        return fail(kLastErrorConversion,
-                    *libraryReason != '\0' ? libraryReason : "the bitmap could not be converted",
-                    reason);
-    }
-    if (layout_.runLength && !indexRunLengthRows(reason)) {
-        return false;
-    }
-    if (height_ >= 8) {
-        fullBand_ = makeConverter(8);
-    }
-    if (height_ % 8 != 0) {
-        lastBand_ = makeConverter(height_ % 8);
-    }
+    prefixBlock_.data = prefix_.data();
     return true;
 }
 
-bool BmpBandReader::indexRunLengthRows(std::string* reason) {
+BmpCheck BmpBandReader::indexRunLengthRows() {
     const rle::Form& form = rleForm(layout_);
-    if (!rleDataInBlock(prefixBlock_, layout_)) {
-        return fail(kLastErrorConversion, iplGetStatusReason(), reason);
-    }
     codesStart_ = kFileHeaderSize + layout_.pixelOffset;
     codesSize_ = blockSize_ - layout_.pixelOffset;
     FileCodes codes(*bytes_, codesStart_, codesSize_);
     rowEntries_.assign(static_cast<std::size_t>(height_), RowEntry{});
     BandRows recorder;
     recorder.entries = &rowEntries_;
-    const std::int64_t rowBytes = rowStep(layout_.width * (form.fourBit ? 4 : 8), 4);
-    rle::Decoder decoder(form, codes, recorder, rowBytes, height_);
+    rle::Decoder decoder(form, codes, recorder, runLengthRowBytes(), height_);
     if (decoder.decode()) {
-        return true;
+        return {};
     }
     if (decoder.readFailedFlag()) {
-        return fail(kLastErrorRead, "the file could not be read", reason);
+        return unreadable();
     }
-    return fail(kLastErrorConversion, iplGetStatusReason(), reason);
+    return BmpCheck::failure(kLastErrorConversion, decoder.refusal().text());
+}
+
+std::int64_t BmpBandReader::runLengthRowBytes() const {
+    return rowStep(layout_.width * (rleForm(layout_).fourBit ? 4 : 8), 4);
 }
 
 bool BmpBandReader::readStoredRows(int firstRow, int rows, Scratch& scratch) const {
@@ -298,7 +290,7 @@ bool BmpBandReader::readStoredRows(int firstRow, int rows, Scratch& scratch) con
         layout_.bottomUp ? std::int64_t{height_} - firstRow - rows : firstRow;
     const std::int64_t offset = layout_.pixelOffset + firstStored * layout_.rowBytes;
     const std::int64_t length = std::min(rows * layout_.rowBytes, blockSize_ - offset);
-    scratch.rows.resize(static_cast<std::size_t>(8 * layout_.rowBytes));
+    scratch.rows.resize(static_cast<std::size_t>(kBandRows * layout_.rowBytes));
     if (length < 0 ||
         bytes_->read(kFileHeaderSize + offset, scratch.rows.data(), length) != length) {
         return false;
@@ -310,8 +302,8 @@ bool BmpBandReader::readStoredRows(int firstRow, int rows, Scratch& scratch) con
 
 bool BmpBandReader::decodeRunLengthRows(int firstRow, int rows, Scratch& scratch) const {
     const rle::Form& form = rleForm(layout_);
-    const std::int64_t rowBytes = rowStep(layout_.width * (form.fourBit ? 4 : 8), 4);
-    scratch.rows.assign(static_cast<std::size_t>(8 * rowBytes), 0);
+    const std::int64_t rowBytes = runLengthRowBytes();
+    scratch.rows.assign(static_cast<std::size_t>(kBandRows * rowBytes), 0);
     if (!scratch.codes) {
         scratch.codes = std::make_unique<FileCodes>(*bytes_, codesStart_, codesSize_);
     }
@@ -339,7 +331,7 @@ std::unique_ptr<DibRowConverter> BmpBandReader::makeConverter(int rows) const {
         bandLayout.rowBytes = rowStep(layout_.width * layout_.bitCount, 4);
     }
     // Bands are images of the bitmap's width.
-    BandImage shape(width_, 8, false);
+    BandImage shape(width_, kBandRows, false);
     if (!shape.hasHeader()) {
         return nullptr;
     }
@@ -347,12 +339,12 @@ std::unique_ptr<DibRowConverter> BmpBandReader::makeConverter(int rows) const {
 }
 
 bool BmpBandReader::readBand(int firstRow, int rows, BandImage& band, Scratch& scratch) const {
-    if (rows < 1 || rows > 8 || firstRow < 0 || firstRow > height_ - rows || !band.valid() ||
-        band.header().width < width_ || band.header().height < rows) {
+    if (rows < 1 || rows > kBandRows || firstRow < 0 || firstRow > height_ - rows ||
+        !band.valid() || band.header().width < width_ || band.header().height < rows) {
         return false;
     }
-    const DibRowConverter* converter = rows == 8 ? fullBand_.get() : lastBand_.get();
-    if (rows != 8 && firstRow + rows != height_) {
+    const DibRowConverter* converter = rows == kBandRows ? fullBand_.get() : lastBand_.get();
+    if (rows != kBandRows && firstRow + rows != height_) {
         return false; // only the last band is shorter
     }
     if (converter == nullptr || !converter->ready()) {

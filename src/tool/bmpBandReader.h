@@ -4,6 +4,8 @@
 
 #include "image/dibLayout.h"
 #include "image/iplImage.h"
+#include "jpeg/jpegRowSource.h"
+#include "tool/bmpLoader.h"
 
 #include <array>
 #include <cstdint>
@@ -12,6 +14,9 @@
 #include <vector>
 
 class DibRowConverter;
+
+// Rows per band: one MCU row of the encoder's row source.
+inline constexpr int kBandRows = kRowSourceMcuRows;
 
 // An RGBA image of `width` x `rows` pixels in the layout of an Rgba8 image (rows 8-byte
 // aligned), whose pixels the bitmap conversion writes a band at a time.
@@ -60,19 +65,18 @@ public:
     BmpBandReader(const BmpBandReader&) = delete;
     BmpBandReader& operator=(const BmpBandReader&) = delete;
 
-    // Opens the bitmap file and runs every check that loadBmpFile runs, in the same order and
-    // with the same outcome: false with the same last-error code and reason (when `reason` is
-    // given), or the same refusal of the image library, which ends the process in its default
-    // error mode. Run-length data is walked and checked whole here, without decoding any
-    // pixel. Inputs that cannot be read at any offset (pipes) are first read into memory, up
-    // to the size their header declares.
-    bool open(const std::string& fileName, std::string* reason = nullptr);
+    // Opens the bitmap file and runs every check that loadBmp runs, in the same order and with
+    // the same outcome: the same failure code and reason, refusals of the image library's
+    // conversion included (returned here, not reported). Run-length data is walked and checked
+    // whole here, without decoding any pixel. Inputs that cannot be read at any offset (pipes)
+    // are first read into memory, up to the size their header declares.
+    BmpCheck open(const std::string& fileName);
 
     // The bitmap's size, as loadBmpFile gives it to its image (0 x 0 before open).
     int width() const { return width_; }
     int height() const { return height_; }
 
-    // Converts image rows [firstRow, firstRow + rows) (row 0 at the top, at most 8 rows) into
+    // Converts image rows [firstRow, firstRow + rows) (row 0 at the top, at most kBandRows) into
     // rows 0 .. rows - 1 of `band` (at least as wide as the bitmap), exactly as loadBmpFile
     // converts them, alpha aside (the alpha bytes are those of the conversion, before
     // loadBmpFile's fix-up of alpha-less bitmaps). Bands may be read in any order. False when
@@ -87,8 +91,13 @@ private:
     class Bytes;
     struct BandRows;
 
-    bool fail(int code, const std::string& why, std::string* reason);
-    bool indexRunLengthRows(std::string* reason);
+    static BmpCheck unreadable();
+    // Reads the block's first bytes and checks the bitmap; sets the size.
+    BmpCheck checkBlock(std::int64_t pixelOffset);
+    // Reads the rest of what the conversion reads ahead of the rows.
+    bool readPrefix();
+    BmpCheck indexRunLengthRows();
+    std::int64_t runLengthRowBytes() const;
     bool readStoredRows(int firstRow, int rows, Scratch& scratch) const;
     bool decodeRunLengthRows(int firstRow, int rows, Scratch& scratch) const;
     std::unique_ptr<DibRowConverter> makeConverter(int rows) const;
@@ -104,8 +113,8 @@ private:
     std::array<std::uint8_t, 16> afterHeader_{}; // the bytes after a large info header
 
     Scratch ownScratch_;
-    // Converters for bands of 8 rows and for the last, shorter band, made once the bitmap is
-    // checked.
+    // Converters for bands of kBandRows rows and for the last, shorter band, made once the bitmap
+    // is checked.
     std::unique_ptr<DibRowConverter> fullBand_;
     std::unique_ptr<DibRowConverter> lastBand_;
     // Run-length data: where decoding enters each row (rows counted from the bottom).

@@ -1,7 +1,9 @@
 #include "tool/bmpLoader.h"
 
 #include "image/dibLayout.h"
+#include "image/imageRefusal.h"
 #include "image/iplImage.h"
+#include "image/ownrle.h"
 #include "util/byteOrder.h"
 #include "util/lastError.h"
 #include "util/platformFile.h"
@@ -21,23 +23,6 @@ struct AlignedFree {
 };
 using AlignedBlock = std::unique_ptr<void, AlignedFree>;
 
-// Records the failure: the last-error code and text, and the reason for people.
-class Failure {
-public:
-    explicit Failure(std::string* reason) : reason_(reason) {}
-
-    bool operator()(int code, const char* text, const std::string& reason) const {
-        setLastError(code, text);
-        if (reason_ != nullptr) {
-            *reason_ = reason;
-        }
-        return false;
-    }
-
-private:
-    std::string* reason_;
-};
-
 std::string formatted(const char* format, long long a, long long b = 0) {
     char text[128];
     std::snprintf(text, sizeof text, format, a, b);
@@ -46,79 +31,83 @@ std::string formatted(const char* format, long long a, long long b = 0) {
 
 } // namespace
 
-int checkBmpFileHeader(const unsigned char* fileHeader, std::int64_t headerBytes,
-                       std::int64_t fileLength, std::int64_t& blockSize, std::string& reason) {
+BmpCheck BmpCheck::cannotOpen() {
+    return failure(kLastErrorOpen,
+                   std::string("cannot open the file (") + std::strerror(errno) + ")");
+}
+
+BmpCheck checkBmpFileHeader(const unsigned char* fileHeader, std::int64_t headerBytes,
+                            std::int64_t& blockSize) {
     if (headerBytes != kFileHeaderSize) {
-        reason = formatted("file of %lld bytes is too short for a bitmap", headerBytes);
-        return kLastErrorRead;
+        return BmpCheck::failure(
+            kLastErrorRead, formatted("file of %lld bytes is too short for a bitmap", headerBytes));
     }
     if (fileHeader[0] != 'B' || fileHeader[1] != 'M') {
-        reason = "not a BMP file (it does not start with \"BM\")";
-        return kLastErrorSignature;
+        return BmpCheck::failure(kLastErrorSignature,
+                                 "not a BMP file (it does not start with \"BM\")");
     }
     const std::int64_t sizeField = loadLeI32(fileHeader + 2);
     blockSize = sizeField - kFileHeaderSize;
     if (blockSize <= 0) {
         // The field as the file holds it: unsigned, so that 0xFFFFFFFF reads as it is.
         const std::int64_t stored = loadLe32(fileHeader + 2);
-        reason = sizeField < 0
-                     ? formatted("file size field %lld is larger than %lld bytes", stored,
-                                 std::int64_t{0x7FFFFFFF})
-                     : formatted("file size field %lld is too small for a bitmap", stored);
-        return kLastErrorMemory;
+        return BmpCheck::failure(
+            kLastErrorMemory,
+            sizeField < 0 ? formatted("file size field %lld is larger than %lld bytes", stored,
+                                      std::int64_t{0x7FFFFFFF})
+                          : formatted("file size field %lld is too small for a bitmap", stored));
     }
+    return {};
+}
+
+BmpCheck checkBmpFileLength(std::int64_t blockSize, std::int64_t fileLength) {
     // The size field is not trusted with an allocation: the file must really hold that much.
     if (fileLength < 0 || blockSize > fileLength - kFileHeaderSize) {
-        reason = formatted("file ends at byte %lld but its file header says %lld", fileLength,
-                           sizeField);
-        return kLastErrorRead;
+        return BmpCheck::failure(kLastErrorRead,
+                                 formatted("file ends at byte %lld but its file header says %lld",
+                                           fileLength, blockSize + kFileHeaderSize));
     }
-    return 0;
+    return {};
 }
 
-const char* lastErrorText(int code) {
-    switch (code) {
-    case kLastErrorRead:
-        return "File read error.";
-    case kLastErrorSignature:
-        return "Image file is not a DIB, or cannot be read.";
-    case kLastErrorMemory:
-        return "Memory allocation error.";
-    case kLastErrorConversion:
-        return "Unable to convert DIB image to IPL image.";
-    case kLastErrorPastEnd:
-        return "Bitmap data extends past the end of the file.";
-    case kLastErrorDimensions:
-        return "Bitmap dimensions are not supported.";
-    default:
-        return "";
-    }
-}
-
-int checkBitmapBlock(const DibBlock& block, DibLayout& layout, std::string& reason) {
+BmpCheck checkBitmapBlock(const DibBlock& block, DibLayout& layout) {
     const DibStatus described = describeDib(block, layout);
     if (described.fault == DibFault::HeaderPastEnd || layout.infoSize > block.size) {
-        reason = described.ok() ? "file ends inside the info header" : described.reason;
-        return kLastErrorPastEnd;
+        return BmpCheck::failure(kLastErrorPastEnd, described.ok()
+                                                        ? "file ends inside the info header"
+                                                        : described.reason);
     }
     if (layout.width < 0) {
-        reason = formatted("negative width %lld", layout.width);
-        return kLastErrorDimensions;
+        return BmpCheck::failure(kLastErrorDimensions,
+                                 formatted("negative width %lld", layout.width));
     }
     if (layout.width > kQimMaxDimension || layout.height > kQimMaxDimension ||
         (layout.width != 0 && layout.height != 0 &&
          !qimImageSizeSupported(Rgba8::kind, layout.width, layout.height))) {
-        reason =
-            formatted("bitmap of %lld x %lld pixels is too large", layout.width, layout.height);
-        return kLastErrorDimensions;
+        return BmpCheck::failure(
+            kLastErrorDimensions,
+            formatted("bitmap of %lld x %lld pixels is too large", layout.width, layout.height));
     }
     const DibStatus extent = checkDibExtent(block, layout);
     if (isTruncation(extent.fault)) {
         // An unknown header's own parts say little: its size is the reason.
-        reason = described.fault == DibFault::InfoSize ? described.reason : extent.reason;
-        return kLastErrorPastEnd;
+        return BmpCheck::failure(kLastErrorPastEnd, described.fault == DibFault::InfoSize
+                                                        ? described.reason
+                                                        : extent.reason);
     }
-    return 0;
+    if (layout.width == 0 || layout.height == 0) {
+        return {}; // nothing to convert
+    }
+    // The conversion's refusals: the header's form (an unknown bit count last), then the parts.
+    const DibStatus& form = described.ok() ? extent : described;
+    ImageRefusal refusal = dibRefusal(form);
+    if (!refusal.refused() && layout.runLength) {
+        refusal = rleDataRefusal(block, layout);
+    }
+    if (refusal.refused()) {
+        return BmpCheck::failure(kLastErrorConversion, refusal.text());
+    }
+    return {};
 }
 
 namespace {
@@ -167,36 +156,31 @@ bool makeOpaqueWithoutAlpha(QimImgT<Rgba8>& image) {
 
 } // namespace
 
-bool loadBmpFile(const char* fileName, QimImgT<Rgba8>& image, std::string* reason) {
-    const Failure fail(reason);
+BmpCheck loadBmp(const char* fileName, QimImgT<Rgba8>& image) {
     std::ifstream in(platform::streamPath(fileName), std::ios::binary);
     if (!in) {
-        return fail(kLastErrorOpen, fileName,
-                    std::string("cannot open the file (") + std::strerror(errno) + ")");
+        return BmpCheck::cannotOpen();
     }
     unsigned char fileHeader[kFileHeaderSize];
     in.read(reinterpret_cast<char*>(fileHeader), kFileHeaderSize);
-    const std::int64_t headerBytes = in.gcount();
-    std::int64_t fileLength = -1;
-    if (headerBytes == kFileHeaderSize && fileHeader[0] == 'B' && fileHeader[1] == 'M') {
-        in.seekg(0, std::ios::end);
-        fileLength = in ? static_cast<std::int64_t>(in.tellg()) : -1;
-    }
     std::int64_t size = 0;
-    std::string problem;
-    if (const int code = checkBmpFileHeader(fileHeader, headerBytes, fileLength, size, problem);
-        code != 0) {
-        return fail(code, lastErrorText(code), problem);
+    if (BmpCheck header = checkBmpFileHeader(fileHeader, in.gcount(), size); !header) {
+        return header;
+    }
+    in.seekg(0, std::ios::end);
+    const std::int64_t fileLength = in ? static_cast<std::int64_t>(in.tellg()) : -1;
+    if (BmpCheck length = checkBmpFileLength(size, fileLength); !length) {
+        return length;
     }
     AlignedBlock block(iplAlignedAlloc(size));
     if (!block) {
-        return fail(kLastErrorMemory, "Memory allocation error.",
-                    formatted("not enough memory for %lld bytes", size));
+        return BmpCheck::failure(kLastErrorMemory,
+                                 formatted("not enough memory for %lld bytes", size));
     }
     in.seekg(kFileHeaderSize, std::ios::beg);
     in.read(static_cast<char*>(block.get()), size);
     if (!in || in.gcount() != size) {
-        return fail(kLastErrorRead, "File read error.", "the file could not be read");
+        return BmpCheck::failure(kLastErrorRead, "the file could not be read");
     }
 
     DibBlock dib;
@@ -206,22 +190,32 @@ bool loadBmpFile(const char* fileName, QimImgT<Rgba8>& image, std::string* reaso
     dib.fileOffset = kFileHeaderSize;
     dib.endsAtSizeField = size < fileLength - kFileHeaderSize;
     DibLayout layout;
-    if (const int code = checkBitmapBlock(dib, layout, problem); code != 0) {
-        return fail(code, lastErrorText(code), problem);
+    // The conversion makes and reports its own refusals.
+    if (BmpCheck checked = checkBitmapBlock(dib, layout);
+        !checked && checked.code != kLastErrorConversion) {
+        return checked;
     }
     if (layout.width == 0 || layout.height == 0) {
         image.create(static_cast<int>(layout.width), static_cast<int>(layout.height), false, false,
                      0.0);
-        return true;
+        return {};
     }
     if (!image.fromDib(dib)) {
         const char* why = iplGetStatusReason();
-        return fail(kLastErrorConversion, "Unable to convert DIB image to IPL image.",
-                    *why != '\0' ? why : "the bitmap could not be converted");
+        return BmpCheck::failure(kLastErrorConversion,
+                                 *why != '\0' ? why : "the bitmap could not be converted");
     }
     if (image.nChannels() == 4 && !makeOpaqueWithoutAlpha(image)) {
-        return fail(kLastErrorMemory, "Memory allocation error.",
-                    "not enough memory for the image");
+        return BmpCheck::failure(kLastErrorMemory, "not enough memory for the image");
     }
-    return true;
+    return {};
+}
+
+bool loadBmpFile(const char* fileName, QimImgT<Rgba8>& image) {
+    const BmpCheck loaded = loadBmp(fileName, image);
+    if (!loaded) {
+        setLastError(loaded.code,
+                     loaded.code == kLastErrorOpen ? fileName : lastErrorText(loaded.code));
+    }
+    return static_cast<bool>(loaded);
 }

@@ -13,25 +13,40 @@ struct DibLayout;
 // Bytes of the BMP file header in front of the bitmap block.
 inline constexpr std::int64_t kFileHeaderSize = 14;
 
-// Checks the file header (`headerBytes` bytes of it were read) of a file of `fileLength` bytes
-// (-1 when not known) and sets `blockSize` to the bitmap bytes that follow it. 0, or the
-// last-error code of the first failure with its reason for people in `reason`.
-int checkBmpFileHeader(const unsigned char* fileHeader, std::int64_t headerBytes,
-                       std::int64_t fileLength, std::int64_t& blockSize, std::string& reason);
+// What the checks of a bitmap found: nothing (code 0), or the last-error code that the loader
+// records for the first failure, with the reason for people. kLastErrorConversion marks a
+// refusal of the image library's conversion.
+struct BmpCheck {
+    int code = 0;
+    std::string reason;
 
-// Checks that the bitmap block holds everything its header promises and that its size can be
-// held by an image (reading only the header, table and masks); faults of the bitmap's format
-// are left to the conversion, which refuses them with their reason. 0, or the last-error code
-// to report with its reason.
-int checkBitmapBlock(const DibBlock& block, DibLayout& layout, std::string& reason);
+    explicit operator bool() const { return code == 0; }
+    static BmpCheck failure(int code, std::string reason) { return {code, std::move(reason)}; }
+    // The input could not be opened (errno says why).
+    static BmpCheck cannotOpen();
+};
 
-// The last-error text of a load failure code (kLastErrorOpen's text is the file name).
-const char* lastErrorText(int code);
+// Checks the file header (`headerBytes` bytes of it were read) and sets `blockSize` to the
+// bitmap bytes it says follow it.
+BmpCheck checkBmpFileHeader(const unsigned char* fileHeader, std::int64_t headerBytes,
+                            std::int64_t& blockSize);
+// Checks that a file of `fileLength` bytes (-1 when not known) holds the block.
+BmpCheck checkBmpFileLength(std::int64_t blockSize, std::int64_t fileLength);
+
+// Every check of a bitmap block before its pixels are read: that it holds everything its
+// header promises and that its size can be held by an image (the loader's own refusals),
+// then, for a bitmap with pixels, the faults of its format that the image library's
+// conversion refuses, in the order the conversion finds them. Reads only the header, table
+// and masks.
+BmpCheck checkBitmapBlock(const DibBlock& block, DibLayout& layout);
 
 // Loads the bitmap file into `image`, an RGBA image of the bitmap's size, top row first.
 // Bitmaps without any alpha information (every alpha byte 0) become opaque. A bitmap of width
-// or height 0 gives an image of that size without pixels. On failure returns false and
-// records the cause with setLastError, and when `reason` is given stores there why, in words
-// for people; the image's content is then not defined. Refusals of the image library end the
-// process in its default error mode before this returns (see failureReport.h).
-bool loadBmpFile(const char* fileName, QimImgT<Rgba8>& image, std::string* reason = nullptr);
+// or height 0 gives an image of that size without pixels. The image's content is not defined
+// after a failure. Refusals of the image library's conversion go through its status channel
+// (in its default error mode they end the process before this returns).
+BmpCheck loadBmp(const char* fileName, QimImgT<Rgba8>& image);
+
+// loadBmp with the outcome as a success flag and the cause of a failure recorded with
+// setLastError.
+bool loadBmpFile(const char* fileName, QimImgT<Rgba8>& image);

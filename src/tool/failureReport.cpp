@@ -1,29 +1,9 @@
 #include "tool/failureReport.h"
 
-#include "image/iplImage.h"
-
 #include <cstdio>
 #include <string>
 
 namespace {
-
-// The path being loaded and whether its line is out; the library's handler is a plain
-// function, so they live here while a reporter is alive.
-struct Current {
-    std::string path;
-    bool reported = false;
-};
-Current current;
-
-int reportThenHandle(int status, const char* functionName, const char* message, const char* file,
-                     int line) {
-    if (!current.reported) {
-        const char* reason = iplGetStatusReason();
-        writeFailureLine(current.path, *reason != '\0' ? reason : iplStatusText(status));
-        current.reported = true;
-    }
-    return iplDefaultErrorHandler(status, functionName, message, file, line);
-}
 
 // The text with every control byte written as an escape.
 std::string escaped(const std::string& text) {
@@ -54,19 +34,4 @@ void writeFailureLine(const std::string& path, const std::string& reason) {
     const std::string text = "qmjpeg: " + escaped(path) + ": " + escaped(reason) + "\n";
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
-}
-
-LibraryRefusalReporter::LibraryRefusalReporter(const std::string& path)
-    : previous_(iplSetErrorHandler(reportThenHandle)) {
-    current.path = path;
-    current.reported = false;
-    iplSetStatusReason("");
-}
-
-LibraryRefusalReporter::~LibraryRefusalReporter() {
-    iplSetErrorHandler(previous_);
-}
-
-bool LibraryRefusalReporter::reported() const {
-    return current.reported;
 }

@@ -23,22 +23,3 @@ private:
 // Writes "qmjpeg: <path>: <reason>" as one line on standard error; control bytes in either
 // are escaped (\n, \t, \xHH) so that the line stays one line.
 void writeFailureLine(const std::string& path, const std::string& reason);
-
-// While alive, a refusal that the image library reports is first written as the failure line
-// of loading `path`, with the reason the library gives; then the library's own handler runs
-// (which, in the default error mode, ends the process with status 1). At most one line is
-// written per reporter.
-class LibraryRefusalReporter {
-public:
-    explicit LibraryRefusalReporter(const std::string& path);
-    ~LibraryRefusalReporter();
-    LibraryRefusalReporter(const LibraryRefusalReporter&) = delete;
-    LibraryRefusalReporter& operator=(const LibraryRefusalReporter&) = delete;
-
-    // True when a line has been written for this path.
-    bool reported() const;
-
-private:
-    using Handler = int (*)(int, const char*, const char*, const char*, int);
-    Handler previous_;
-};

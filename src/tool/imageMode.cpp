@@ -5,8 +5,10 @@
 #include "tool/bmpBandReader.h"
 #include "tool/failureReport.h"
 #include "tool/jpegFileWriter.h"
+#include "tool/messages.h"
 #include "tool/modes.h"
 #include "tool/ratioBands.h"
+#include "util/lastError.h"
 #include "util/outputFile.h"
 
 #include <string>
@@ -14,13 +16,12 @@
 namespace {
 constexpr int kJpegQuality = 95;
 
-// Opens and checks the bitmap, or fails the run with `message` and the reason. (The refusals
-// that the image library reports itself are written before it ends the process.)
+// Opens and checks the bitmap, or fails the run with `message` and the reason. A refusal of
+// the image library's conversion ends the run as the library ends it: status 1 and nothing
+// on standard output.
 void openOrFail(const std::string& path, BmpBandReader& bitmap, const char* message) {
-    const LibraryRefusalReporter reporter(path);
-    std::string reason;
-    if (!bitmap.open(path, &reason)) {
-        throw ToolFailure(message, path, reason);
+    if (BmpCheck opened = bitmap.open(path); !opened) {
+        throw ToolFailure(opened.code == kLastErrorConversion ? "" : message, path, opened.reason);
     }
 }
 
@@ -35,15 +36,15 @@ std::string sizeText(const BmpBandReader& bitmap) {
     // An input that changed under the run is reported as the input it is.
     switch (ratio.failedInput()) {
     case RatioBandSource::FailedInput::Source:
-        throw ToolFailure("Unable to load src image\n", sourceFile, ratio.failureReason());
+        throw ToolFailure(messages::kLoadSource, sourceFile, ratio.failureReason());
     case RatioBandSource::FailedInput::Final:
-        throw ToolFailure("Unable to load final image\n", finalFile, ratio.failureReason());
+        throw ToolFailure(messages::kLoadFinal, finalFile, ratio.failureReason());
     case RatioBandSource::FailedInput::None:
         break;
     }
     const std::string reason = status == JPEG_ERR_MEMORY ? std::string("Cannot allocate memory")
                                                          : systemReason("write failed");
-    throw ToolFailure("Unable to create output file.\n", outputFile, reason);
+    throw ToolFailure(messages::kCreateOutput, outputFile, reason);
 }
 
 } // namespace
@@ -53,34 +54,33 @@ void runImageMode(const std::string& sourceFile, const std::string& finalFile,
     // Every check of both bitmaps runs here, before the output is touched.
     BmpBandReader source;
     BmpBandReader finalImage;
-    openOrFail(sourceFile, source, "Unable to load src image\n");
-    openOrFail(finalFile, finalImage, "Unable to load final image\n");
+    openOrFail(sourceFile, source, messages::kLoadSource);
+    openOrFail(finalFile, finalImage, messages::kLoadFinal);
     if (source.width() != finalImage.width() || source.height() != finalImage.height()) {
-        throw ToolFailure("Image dimensions don't match\n", finalFile,
+        throw ToolFailure(messages::kSizesDiffer, finalFile,
                           sizeText(finalImage) + ", but " + sourceFile + " is " + sizeText(source));
     }
     if (source.width() == 0 || source.height() == 0) {
-        throw ToolFailure("Image dimensions cannot be zero\n", finalFile,
+        throw ToolFailure(messages::kZeroSize, finalFile,
                           sizeText(finalImage) + ", and " + sourceFile + " is " + sizeText(source) +
                               ": no pixels to encode");
     }
 
     RatioBandSource ratio(source, finalImage, pipelineThreads());
     if (!ratio.valid()) {
-        throw ToolFailure("Memory allocation error.\n", outputFile, "Cannot allocate memory");
+        throw ToolFailure(messages::kNoMemory, outputFile, "Cannot allocate memory");
     }
 
     // The encoder writes a temporary file that replaces the output only once it is complete,
     // so the inputs it reads meanwhile stay as they were even when the output is one of them.
     OutputFile output(outputFile);
     if (Outcome prepared = output.prepare(); !prepared) {
-        throw ToolFailure("Unable to create output file.\n", outputFile, prepared.reason());
+        throw ToolFailure(messages::kCreateOutput, outputFile, prepared.reason());
     }
     platform::clearFailure();
     const platform::FileHandle file = output.openContent();
     if (file == platform::kNoFile) {
-        throw ToolFailure("Unable to create output file.\n", outputFile,
-                          systemReason("cannot be opened"));
+        throw ToolFailure(messages::kCreateOutput, outputFile, systemReason("cannot be opened"));
     }
     const int status = writeJpegRowsTo(file, outputFile, source.width(), source.height(),
                                        ratio.rowStep(), ratio.anyRow(), kJpegQuality, ratio);
@@ -88,6 +88,6 @@ void runImageMode(const std::string& sourceFile, const std::string& finalFile,
         failWrite(ratio, sourceFile, finalFile, outputFile, status);
     }
     if (Outcome committed = output.commit(); !committed) {
-        throw ToolFailure("Unable to create output file.\n", outputFile, committed.reason());
+        throw ToolFailure(messages::kCreateOutput, outputFile, committed.reason());
     }
 }

@@ -2,6 +2,7 @@
 // into its message on standard output and exit status 1; every failure but the usage text
 // first says why on standard error.
 #include "tool/failureReport.h"
+#include "tool/messages.h"
 #include "tool/modes.h"
 #include "util/commandLine.h"
 
@@ -20,8 +21,7 @@ void writeText(const std::string& text) {
 }
 
 void run(const std::vector<std::string>& argv) {
-    const std::string usage = (argv.empty() ? std::string() : argv[0]) +
-                              " <-f <qmFile>.qm | -i <srcImg>.bmp <finalImg>.bmp> <output>.jpg\n";
+    const std::string usage = (argv.empty() ? std::string() : argv[0]) + messages::kUsageArguments;
     const int arguments = static_cast<int>(argv.size()) - 1;
     if (arguments < 3) {
         throw ToolFailure(usage, {}, {});
@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
         std::exit(1);
     } catch (...) {
         writeFailureLine(outputPath(arguments), "unexpected failure");
-        writeText("Unexpected error\n");
+        writeText(messages::kUnexpected);
         std::exit(1);
     }
     std::fflush(stdout);

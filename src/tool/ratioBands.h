@@ -1,4 +1,4 @@
-// The shading-ratio image of two bitmaps, produced one MCU row (8 rows) at a time for the
+// The shading-ratio image of two bitmaps, produced one MCU row (kBandRows rows) at a time for the
 // JPEG encoder. With several threads the source has as many lanes (up to four): the encoder
 // codes parts of the picture on as many threads, each reading, converting and turning into
 // ratio rows the bands of its own parts.
@@ -12,9 +12,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-// Rows per band: one MCU row of the encoder.
-inline constexpr int kBandRows = 8;
 
 // Threads to use: 1 on a machine with one processor or when QMJPEG_THREADS is 1, else 2.
 int pipelineThreads();

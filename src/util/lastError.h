@@ -23,6 +23,10 @@ struct LastErrorRecord {
     char message[256] = {}; // at most 255 characters and a terminating zero
 };
 
+// The record's text for a failure code of the bitmap and model loaders; empty for the codes
+// whose text is the file's name (kLastErrorOpen, kLastErrorCreate) and for unknown codes.
+const char* lastErrorText(int code);
+
 // Records the error unless one is recorded already (the first error of a run wins).
 // The message is cut to its first 255 characters.
 void setLastError(std::int32_t code, std::string_view message);

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int kRowAlign = 8;
-
 // The line numbers that this file's assertion and error reports carry. They are fixed, not
 // taken from this file: they identify each report to people and tests whatever the code's
 // layout.
@@ -47,7 +45,7 @@ bool isFloatDepth(std::int32_t depth) {
 } // namespace
 
 std::int64_t qimWidthStep(const QimPixelKind& kind, std::int64_t width) {
-    return rowStep(width * (kind.depth & IPL_DEPTH_MASK) * kind.nChannels, kRowAlign);
+    return rowStep(width * (kind.depth & IPL_DEPTH_MASK) * kind.nChannels, kQimRowAlign);
 }
 
 bool qimImageSizeSupported(const QimPixelKind& kind, std::int64_t width, std::int64_t height) {
@@ -146,7 +144,7 @@ void QimImg::setHeader(const QimPixelKind& kind, int width, int height) {
     std::memcpy(h.channelSeq, kind.channelSeq, sizeof h.channelSeq);
     h.dataOrder = 0;
     h.origin = 0;
-    h.align = kRowAlign;
+    h.align = kQimRowAlign;
     h.width = width;
     h.height = height;
     h.roi = nullptr;

@@ -38,6 +38,8 @@ struct Gray8 {
 
 // Largest bitmap width and height a handle takes.
 inline constexpr std::int64_t kQimMaxDimension = 65535;
+// Rows of every image start on this many bytes.
+inline constexpr int kQimRowAlign = 8;
 
 // Row size in bytes of an image of `kind` that is `width` pixels wide (rows aligned to 8).
 std::int64_t qimWidthStep(const QimPixelKind& kind, std::int64_t width);

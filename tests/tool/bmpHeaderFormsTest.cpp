@@ -241,9 +241,8 @@ protected:
         clearLastError();
         QimImgT<Rgba8> image;
         image.create(0, 0, false, false, 0.0);
-        std::string reason;
-        if (!loadBmpFile(path.c_str(), image, &reason)) {
-            ADD_FAILURE() << name << ": " << reason;
+        if (const BmpCheck loadedBmp = loadBmp(path.c_str(), image); !loadedBmp) {
+            ADD_FAILURE() << name << ": " << loadedBmp.reason;
             return {};
         }
         return imageBytes(image);
