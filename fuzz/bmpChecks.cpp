@@ -33,10 +33,10 @@ bool bmpTooLargeToTry(const std::uint8_t* data, std::size_t size, std::int64_t l
            layout.width * layout.height > limit;
 }
 
-LoadOutcome outcomeOf(const BmpCheck& checked) {
+LoadOutcome outcomeOf(const Outcome& checked) {
     iplSetStatusReason("");
     iplSetStatus(IPL_StsOk);
-    return {static_cast<bool>(checked), checked.code, checked.reason};
+    return {static_cast<bool>(checked), checked.code(), checked.reason()};
 }
 
 namespace {

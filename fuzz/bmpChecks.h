@@ -40,7 +40,7 @@ struct LoadOutcome {
 
 // The outcome of a load; clears the image library's status and reason that a refusal in its
 // returning error mode leaves behind.
-LoadOutcome outcomeOf(const BmpCheck& checked);
+LoadOutcome outcomeOf(const Outcome& checked);
 
 // The band reader on the file the whole loader read into `image` with outcome `whole`: the
 // same decision, cause and size, and when both accept, the same colour bytes in every band.

@@ -99,16 +99,15 @@ void copyBits(const CopyView& src, const CopyView& dst, int width, int height) {
     }
 }
 
-} // namespace
-
-void iplCopy(const ImageHeader* source, ImageHeader* destination) {
+// The copy's argument checks; every failed one is reported. True when the copy may go on.
+bool copyArgumentsValid(const ImageHeader* source, const ImageHeader* destination) {
     if (iplCheckImageHeader(source) != IPL_StsOk) {
         iplReportStatus(iplGetStatus(), kFunction, "Incorrect Image", kFile, kLine.badSource);
-        return;
+        return false;
     }
     if (iplCheckImageHeader(destination) != IPL_StsOk) {
         iplReportStatus(iplGetStatus(), kFunction, "Incorrect Image", kFile, kLine.badDestination);
-        return;
+        return false;
     }
     if (source->depth != destination->depth) {
         iplReportStatus(IPL_StsBadArg, kFunction, "srcImage->depth != dstImage->depth", kFile,
@@ -123,35 +122,12 @@ void iplCopy(const ImageHeader* source, ImageHeader* destination) {
         iplReportStatus(IPL_StsBadArg, kFunction, "srcImage->dataOrder != dstImage->dataOrder",
                         kFile, kLine.dataOrders);
     }
-    if (iplGetStatus() < 0 || source == destination) {
-        return;
-    }
-    // Tiled and masked images are not copied.
-    if (source->tileInfo != nullptr || destination->tileInfo != nullptr) {
-        iplReportStatus(-6, kFunction, "tiled images are not supported", kFile, kLine.tiled);
-        return;
-    }
+    return iplGetStatus() >= 0;
+}
 
-    const CopyView src = makeView(source);
-    const CopyView dst = makeView(destination);
-    if (src.channels != dst.channels) {
-        iplReportStatus(IPL_StsBadArg, kFunction,
-                        "Number of processed channels of srcImage != Number of processed "
-                        "channels of dstImage",
-                        kFile, kLine.channels);
-        return;
-    }
-    const int width = std::min(src.width, dst.width);
-    const int height = std::min(src.height, dst.height);
-    if (width <= 0 || height <= 0 || src.channels <= 0) {
-        return;
-    }
-    if ((source->depth & IPL_DEPTH_MASK) == 1) {
-        copyBits(src, dst, width, height);
-        return;
-    }
-
-    const std::int64_t bytes = sampleBytes(source->depth);
+// Copies the processed channels of `width` x `height` pixels of samples of `bytes` bytes.
+void copySamples(const CopyView& src, const CopyView& dst, int width, int height,
+                 std::int64_t bytes) {
     if (src.planar) {
         // One plane per processed channel, row by row.
         const std::size_t run = static_cast<std::size_t>(width * bytes);
@@ -180,5 +156,38 @@ void iplCopy(const ImageHeader* source, ImageHeader* destination) {
         for (int col = 0; col < width; ++col) {
             std::memcpy(d + col * dstPixel, s + col * srcPixel, run);
         }
+    }
+}
+
+} // namespace
+
+void iplCopy(const ImageHeader* source, ImageHeader* destination) {
+    if (!copyArgumentsValid(source, destination) || source == destination) {
+        return;
+    }
+    // Tiled and masked images are not copied.
+    if (source->tileInfo != nullptr || destination->tileInfo != nullptr) {
+        iplReportStatus(-6, kFunction, "tiled images are not supported", kFile, kLine.tiled);
+        return;
+    }
+
+    const CopyView src = makeView(source);
+    const CopyView dst = makeView(destination);
+    if (src.channels != dst.channels) {
+        iplReportStatus(IPL_StsBadArg, kFunction,
+                        "Number of processed channels of srcImage != Number of processed "
+                        "channels of dstImage",
+                        kFile, kLine.channels);
+        return;
+    }
+    const int width = std::min(src.width, dst.width);
+    const int height = std::min(src.height, dst.height);
+    if (width <= 0 || height <= 0 || src.channels <= 0) {
+        return;
+    }
+    if ((source->depth & IPL_DEPTH_MASK) == 1) {
+        copyBits(src, dst, width, height);
+    } else {
+        copySamples(src, dst, width, height, sampleBytes(source->depth));
     }
 }

@@ -165,10 +165,10 @@ BmpBandReader::Scratch::~Scratch() = default;
 BmpBandReader::BmpBandReader() = default;
 BmpBandReader::~BmpBandReader() = default;
 
-BmpCheck BmpBandReader::open(const std::string& fileName) {
+Outcome BmpBandReader::open(const std::string& fileName) {
     bytes_ = std::make_unique<Bytes>();
     if (!bytes_->open(fileName)) {
-        return BmpCheck::cannotOpen();
+        return cannotOpenBitmap();
     }
     unsigned char fileHeader[kFileHeaderSize] = {};
     if (!bytes_->loadStream(kFileHeaderSize)) {
@@ -176,17 +176,17 @@ BmpCheck BmpBandReader::open(const std::string& fileName) {
     }
     // First the header alone, then (a stream read in up to its declared size) its length.
     const std::int64_t headerBytes = bytes_->read(0, fileHeader, kFileHeaderSize);
-    if (BmpCheck header = checkBmpFileHeader(fileHeader, headerBytes, blockSize_); !header) {
+    if (Outcome header = checkBmpFileHeader(fileHeader, headerBytes, blockSize_); !header) {
         return header;
     }
     if (!bytes_->loadStream(kFileHeaderSize + blockSize_)) {
         return unreadable();
     }
-    if (BmpCheck length = checkBmpFileLength(blockSize_, bytes_->length()); !length) {
+    if (Outcome length = checkBmpFileLength(blockSize_, bytes_->length()); !length) {
         return length;
     }
-    BmpCheck checked = checkBlock(std::int64_t{loadLeI32(fileHeader + 10)} - kFileHeaderSize);
-    if (!checked && checked.code != kLastErrorConversion) {
+    Outcome checked = checkBlock(std::int64_t{loadLeI32(fileHeader + 10)} - kFileHeaderSize);
+    if (!checked && checked.code() != kLastErrorConversion) {
         return checked;
     }
     if (width_ == 0 || height_ == 0) {
@@ -200,7 +200,7 @@ BmpCheck BmpBandReader::open(const std::string& fileName) {
         return checked;
     }
     if (layout_.runLength) {
-        if (BmpCheck indexed = indexRunLengthRows(); !indexed) {
+        if (Outcome indexed = indexRunLengthRows(); !indexed) {
             return indexed;
         }
     }
@@ -213,11 +213,11 @@ BmpCheck BmpBandReader::open(const std::string& fileName) {
     return {};
 }
 
-BmpCheck BmpBandReader::unreadable() {
-    return BmpCheck::failure(kLastErrorRead, "the file could not be read");
+Outcome BmpBandReader::unreadable() {
+    return Outcome::failure(kLastErrorRead, "the file could not be read");
 }
 
-BmpCheck BmpBandReader::checkBlock(std::int64_t pixelOffset) {
+Outcome BmpBandReader::checkBlock(std::int64_t pixelOffset) {
     prefix_.assign(static_cast<std::size_t>(std::min(blockSize_, kHeadBytes)), 0);
     if (bytes_->read(kFileHeaderSize, prefix_.data(), static_cast<std::int64_t>(prefix_.size())) !=
         static_cast<std::int64_t>(prefix_.size())) {
@@ -238,7 +238,7 @@ BmpCheck BmpBandReader::checkBlock(std::int64_t pixelOffset) {
         prefixBlock_.bytesAfterHeader = afterHeader_.data();
     }
     prefixBlock_.data = prefix_.data();
-    BmpCheck checked = checkBitmapBlock(prefixBlock_, layout_);
+    Outcome checked = checkBitmapBlock(prefixBlock_, layout_);
     width_ = static_cast<int>(layout_.width);
     height_ = static_cast<int>(layout_.height);
     return checked;
@@ -263,7 +263,7 @@ bool BmpBandReader::readPrefix() {
     return true;
 }
 
-BmpCheck BmpBandReader::indexRunLengthRows() {
+Outcome BmpBandReader::indexRunLengthRows() {
     const rle::Form& form = rleForm(layout_);
     codesStart_ = kFileHeaderSize + layout_.pixelOffset;
     codesSize_ = blockSize_ - layout_.pixelOffset;
@@ -278,7 +278,7 @@ BmpCheck BmpBandReader::indexRunLengthRows() {
     if (decoder.readFailedFlag()) {
         return unreadable();
     }
-    return BmpCheck::failure(kLastErrorConversion, decoder.refusal().text());
+    return Outcome::failure(kLastErrorConversion, decoder.refusal().text());
 }
 
 std::int64_t BmpBandReader::runLengthRowBytes() const {

@@ -70,7 +70,7 @@ public:
     // conversion included (returned here, not reported). Run-length data is walked and checked
     // whole here, without decoding any pixel. Inputs that cannot be read at any offset (pipes)
     // are first read into memory, up to the size their header declares.
-    BmpCheck open(const std::string& fileName);
+    Outcome open(const std::string& fileName);
 
     // The bitmap's size, as loadBmpFile gives it to its image (0 x 0 before open).
     int width() const { return width_; }
@@ -91,12 +91,12 @@ private:
     class Bytes;
     struct BandRows;
 
-    static BmpCheck unreadable();
+    static Outcome unreadable();
     // Reads the block's first bytes and checks the bitmap; sets the size.
-    BmpCheck checkBlock(std::int64_t pixelOffset);
+    Outcome checkBlock(std::int64_t pixelOffset);
     // Reads the rest of what the conversion reads ahead of the rows.
     bool readPrefix();
-    BmpCheck indexRunLengthRows();
+    Outcome indexRunLengthRows();
     std::int64_t runLengthRowBytes() const;
     bool readStoredRows(int firstRow, int rows, Scratch& scratch) const;
     bool decodeRunLengthRows(int firstRow, int rows, Scratch& scratch) const;

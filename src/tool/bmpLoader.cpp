@@ -31,27 +31,27 @@ std::string formatted(const char* format, long long a, long long b = 0) {
 
 } // namespace
 
-BmpCheck BmpCheck::cannotOpen() {
-    return failure(kLastErrorOpen,
-                   std::string("cannot open the file (") + std::strerror(errno) + ")");
+Outcome cannotOpenBitmap() {
+    return Outcome::failure(kLastErrorOpen,
+                            std::string("cannot open the file (") + std::strerror(errno) + ")");
 }
 
-BmpCheck checkBmpFileHeader(const unsigned char* fileHeader, std::int64_t headerBytes,
-                            std::int64_t& blockSize) {
+Outcome checkBmpFileHeader(const unsigned char* fileHeader, std::int64_t headerBytes,
+                           std::int64_t& blockSize) {
     if (headerBytes != kFileHeaderSize) {
-        return BmpCheck::failure(
+        return Outcome::failure(
             kLastErrorRead, formatted("file of %lld bytes is too short for a bitmap", headerBytes));
     }
     if (fileHeader[0] != 'B' || fileHeader[1] != 'M') {
-        return BmpCheck::failure(kLastErrorSignature,
-                                 "not a BMP file (it does not start with \"BM\")");
+        return Outcome::failure(kLastErrorSignature,
+                                "not a BMP file (it does not start with \"BM\")");
     }
     const std::int64_t sizeField = loadLeI32(fileHeader + 2);
     blockSize = sizeField - kFileHeaderSize;
     if (blockSize <= 0) {
         // The field as the file holds it: unsigned, so that 0xFFFFFFFF reads as it is.
         const std::int64_t stored = loadLe32(fileHeader + 2);
-        return BmpCheck::failure(
+        return Outcome::failure(
             kLastErrorMemory,
             sizeField < 0 ? formatted("file size field %lld is larger than %lld bytes", stored,
                                       std::int64_t{0x7FFFFFFF})
@@ -60,40 +60,40 @@ BmpCheck checkBmpFileHeader(const unsigned char* fileHeader, std::int64_t header
     return {};
 }
 
-BmpCheck checkBmpFileLength(std::int64_t blockSize, std::int64_t fileLength) {
+Outcome checkBmpFileLength(std::int64_t blockSize, std::int64_t fileLength) {
     // The size field is not trusted with an allocation: the file must really hold that much.
     if (fileLength < 0 || blockSize > fileLength - kFileHeaderSize) {
-        return BmpCheck::failure(kLastErrorRead,
-                                 formatted("file ends at byte %lld but its file header says %lld",
-                                           fileLength, blockSize + kFileHeaderSize));
+        return Outcome::failure(kLastErrorRead,
+                                formatted("file ends at byte %lld but its file header says %lld",
+                                          fileLength, blockSize + kFileHeaderSize));
     }
     return {};
 }
 
-BmpCheck checkBitmapBlock(const DibBlock& block, DibLayout& layout) {
+Outcome checkBitmapBlock(const DibBlock& block, DibLayout& layout) {
     const DibStatus described = describeDib(block, layout);
     if (described.fault == DibFault::HeaderPastEnd || layout.infoSize > block.size) {
-        return BmpCheck::failure(kLastErrorPastEnd, described.ok()
-                                                        ? "file ends inside the info header"
-                                                        : described.reason);
+        return Outcome::failure(kLastErrorPastEnd, described.ok()
+                                                       ? "file ends inside the info header"
+                                                       : described.reason);
     }
     if (layout.width < 0) {
-        return BmpCheck::failure(kLastErrorDimensions,
-                                 formatted("negative width %lld", layout.width));
+        return Outcome::failure(kLastErrorDimensions,
+                                formatted("negative width %lld", layout.width));
     }
     if (layout.width > kQimMaxDimension || layout.height > kQimMaxDimension ||
         (layout.width != 0 && layout.height != 0 &&
          !qimImageSizeSupported(Rgba8::kind, layout.width, layout.height))) {
-        return BmpCheck::failure(
+        return Outcome::failure(
             kLastErrorDimensions,
             formatted("bitmap of %lld x %lld pixels is too large", layout.width, layout.height));
     }
     const DibStatus extent = checkDibExtent(block, layout);
     if (isTruncation(extent.fault)) {
         // An unknown header's own parts say little: its size is the reason.
-        return BmpCheck::failure(kLastErrorPastEnd, described.fault == DibFault::InfoSize
-                                                        ? described.reason
-                                                        : extent.reason);
+        return Outcome::failure(kLastErrorPastEnd, described.fault == DibFault::InfoSize
+                                                       ? described.reason
+                                                       : extent.reason);
     }
     if (layout.width == 0 || layout.height == 0) {
         return {}; // nothing to convert
@@ -105,7 +105,7 @@ BmpCheck checkBitmapBlock(const DibBlock& block, DibLayout& layout) {
         refusal = rleDataRefusal(block, layout);
     }
     if (refusal.refused()) {
-        return BmpCheck::failure(kLastErrorConversion, refusal.text());
+        return Outcome::failure(kLastErrorConversion, refusal.text());
     }
     return {};
 }
@@ -156,31 +156,31 @@ bool makeOpaqueWithoutAlpha(QimImgT<Rgba8>& image) {
 
 } // namespace
 
-BmpCheck loadBmp(const char* fileName, QimImgT<Rgba8>& image) {
+Outcome loadBmp(const char* fileName, QimImgT<Rgba8>& image) {
     std::ifstream in(platform::streamPath(fileName), std::ios::binary);
     if (!in) {
-        return BmpCheck::cannotOpen();
+        return cannotOpenBitmap();
     }
     unsigned char fileHeader[kFileHeaderSize];
     in.read(reinterpret_cast<char*>(fileHeader), kFileHeaderSize);
     std::int64_t size = 0;
-    if (BmpCheck header = checkBmpFileHeader(fileHeader, in.gcount(), size); !header) {
+    if (Outcome header = checkBmpFileHeader(fileHeader, in.gcount(), size); !header) {
         return header;
     }
     in.seekg(0, std::ios::end);
     const std::int64_t fileLength = in ? static_cast<std::int64_t>(in.tellg()) : -1;
-    if (BmpCheck length = checkBmpFileLength(size, fileLength); !length) {
+    if (Outcome length = checkBmpFileLength(size, fileLength); !length) {
         return length;
     }
     AlignedBlock block(iplAlignedAlloc(size));
     if (!block) {
-        return BmpCheck::failure(kLastErrorMemory,
-                                 formatted("not enough memory for %lld bytes", size));
+        return Outcome::failure(kLastErrorMemory,
+                                formatted("not enough memory for %lld bytes", size));
     }
     in.seekg(kFileHeaderSize, std::ios::beg);
     in.read(static_cast<char*>(block.get()), size);
     if (!in || in.gcount() != size) {
-        return BmpCheck::failure(kLastErrorRead, "the file could not be read");
+        return Outcome::failure(kLastErrorRead, "the file could not be read");
     }
 
     DibBlock dib;
@@ -191,8 +191,8 @@ BmpCheck loadBmp(const char* fileName, QimImgT<Rgba8>& image) {
     dib.endsAtSizeField = size < fileLength - kFileHeaderSize;
     DibLayout layout;
     // The conversion makes and reports its own refusals.
-    if (BmpCheck checked = checkBitmapBlock(dib, layout);
-        !checked && checked.code != kLastErrorConversion) {
+    if (Outcome checked = checkBitmapBlock(dib, layout);
+        !checked && checked.code() != kLastErrorConversion) {
         return checked;
     }
     if (layout.width == 0 || layout.height == 0) {
@@ -202,20 +202,20 @@ BmpCheck loadBmp(const char* fileName, QimImgT<Rgba8>& image) {
     }
     if (!image.fromDib(dib)) {
         const char* why = iplGetStatusReason();
-        return BmpCheck::failure(kLastErrorConversion,
-                                 *why != '\0' ? why : "the bitmap could not be converted");
+        return Outcome::failure(kLastErrorConversion,
+                                *why != '\0' ? why : "the bitmap could not be converted");
     }
     if (image.nChannels() == 4 && !makeOpaqueWithoutAlpha(image)) {
-        return BmpCheck::failure(kLastErrorMemory, "not enough memory for the image");
+        return Outcome::failure(kLastErrorMemory, "not enough memory for the image");
     }
     return {};
 }
 
 bool loadBmpFile(const char* fileName, QimImgT<Rgba8>& image) {
-    const BmpCheck loaded = loadBmp(fileName, image);
+    const Outcome loaded = loadBmp(fileName, image);
     if (!loaded) {
-        setLastError(loaded.code,
-                     loaded.code == kLastErrorOpen ? fileName : lastErrorText(loaded.code));
+        setLastError(loaded.code(),
+                     loaded.code() == kLastErrorOpen ? fileName : lastErrorText(loaded.code()));
     }
     return static_cast<bool>(loaded);
 }

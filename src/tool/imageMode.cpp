@@ -20,8 +20,9 @@ constexpr int kJpegQuality = 95;
 // the image library's conversion ends the run as the library ends it: status 1 and nothing
 // on standard output.
 void openOrFail(const std::string& path, BmpBandReader& bitmap, const char* message) {
-    if (BmpCheck opened = bitmap.open(path); !opened) {
-        throw ToolFailure(opened.code == kLastErrorConversion ? "" : message, path, opened.reason);
+    if (Outcome opened = bitmap.open(path); !opened) {
+        throw ToolFailure(opened.code() == kLastErrorConversion ? "" : message, path,
+                          opened.reason());
     }
 }
 

@@ -241,8 +241,8 @@ protected:
         clearLastError();
         QimImgT<Rgba8> image;
         image.create(0, 0, false, false, 0.0);
-        if (const BmpCheck loadedBmp = loadBmp(path.c_str(), image); !loadedBmp) {
-            ADD_FAILURE() << name << ": " << loadedBmp.reason;
+        if (const Outcome loadedBmp = loadBmp(path.c_str(), image); !loadedBmp) {
+            ADD_FAILURE() << name << ": " << loadedBmp.reason();
             return {};
         }
         return imageBytes(image);
