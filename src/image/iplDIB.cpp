@@ -9,6 +9,7 @@
 #include "image/iplImage.h"
 #include "image/ownrle.h"
 #include "util/byteOrder.h"
+#include "util/reportLines.h"
 
 #include <algorithm>
 #include <array>
@@ -51,41 +52,7 @@ namespace {
 constexpr const char* kFunction = "iplConvertFromDIB";
 constexpr const char* kFile = "iplDIB";
 
-// The line numbers that the conversion's reports carry. They are fixed, not taken from this
-// file: callers and tests tell the refusals apart by them, so they must not move with the code.
-struct ReportLines {
-    int nullArgument = 646;
-    int alpha = 648;
-    int channels = 649;
-    int dataOrder = 652;
-    int origin = 656;
-    int align = 660;
-    int height = 666;
-    int width = 667;
-    int imageSize = 668;
-    int widthStep = 669;
-    int headerPastEnd = 671;
-    int infoSize = 672;
-    int planes = 674;
-    int compression = 676;
-    int rle8BitCount = 681;
-    int rle4BitCount = 683;
-    int rleTopDown = 685;
-    int paletteHuge = 690;
-    int palette8 = 691;
-    int palette4 = 693;
-    int negativeWidth = 695;
-    int imageTooSmall = 704;
-    int tablePastEnd = 712;
-    int zeroMask = 716;
-    int rowsPastEnd = 720;
-    int imageSizeTooSmall = 730;
-    int channelSeq = 790;
-    int noMemory = 893;
-    int rleFailed = 947;
-    int noRoutine = 994;
-};
-constexpr ReportLines kLine;
+constexpr const auto& kLine = report_lines::kIplDib;
 
 void report(int status, const char* message, int line) {
     iplReportStatus(status, kFunction, message, kFile, line);

@@ -1,5 +1,6 @@
 // Image header, aligned storage, status codes and error reporting of the image library.
 #include "image/iplImage.h"
+#include "util/reportLines.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -13,24 +14,7 @@ namespace {
 constexpr const char* kFile = "iplalloc";
 constexpr const char* kBadHeader = "Incorrect data-ins";
 
-// The line numbers that this file's reports carry. They are fixed, not taken from this file:
-// callers and tests tell the reports apart by them, so they must not move with the code. The
-// allocation's memory failure is reported one line after its header check.
-struct ReportLines {
-    int createBadField = 118;
-    int createTooLarge = 123;
-    int allocateNullImage = 301;
-    int allocateHasData = 302;
-    int allocateTiled = 303;
-    int allocateDepth = 304;
-    int allocateBadHeader = 306;
-    int allocateFpNullImage = 331;
-    int allocateFpHasData = 332;
-    int allocateFpTiled = 333;
-    int allocateFpDepth = 334;
-    int allocateFpBadHeader = 336;
-};
-constexpr ReportLines kLine;
+constexpr const auto& kLine = report_lines::kIplAlloc;
 
 // The process-wide error context: current status, error mode and handler.
 struct ImageErrorContext {
@@ -409,62 +393,46 @@ int iplCheckImageHeader(const ImageHeader* image) {
     return status;
 }
 
-void iplAllocateImage(ImageHeader* image, int fill, int fillValue) {
-    constexpr const char* function = "iplAllocateImage";
+namespace {
+
+// The checks of an allocating operation, each reported with its line; then the allocation.
+// True when the image has its pixels.
+bool allocateChecked(ImageHeader* image, const char* function, bool floatingPoint,
+                     const report_lines::AllocateLines& lines) {
     if (image == nullptr) {
         iplReportStatus(IPL_StsBadArg, function, "( image == ((void *)0) )", kFile,
-                        kLine.allocateNullImage);
-        return;
+                        lines.nullImage);
+        return false;
     }
     if (image->imageData != nullptr) {
         iplReportStatus(IPL_StsBadArg, function, "( image->imageData != ((void *)0) )", kFile,
-                        kLine.allocateHasData);
-        return;
+                        lines.hasData);
+        return false;
     }
     if (image->tileInfo != nullptr) {
         iplReportStatus(IPL_StsBadArg, function, "( image->tileInfo != ((void *)0) )", kFile,
-                        kLine.allocateTiled);
-        return;
+                        lines.tiled);
+        return false;
     }
-    if (image->depth == IPL_DEPTH_32F) {
-        iplReportStatus(IPL_StsBadArg, function, "( image->depth == 32 )", kFile,
-                        kLine.allocateDepth);
-        return;
+    if ((image->depth == IPL_DEPTH_32F) != floatingPoint) {
+        iplReportStatus(IPL_StsBadArg, function,
+                        floatingPoint ? "( image->depth != 32 )" : "( image->depth == 32 )", kFile,
+                        lines.depth);
+        return false;
     }
-    if (!allocatePixels(image, function, kLine.allocateBadHeader)) {
-        return;
-    }
-    if (fill != 0) {
+    return allocatePixels(image, function, lines.badHeader);
+}
+
+} // namespace
+
+void iplAllocateImage(ImageHeader* image, int fill, int fillValue) {
+    if (allocateChecked(image, "iplAllocateImage", false, kLine.allocate) && fill != 0) {
         fillWords(image, fillPattern(image->depth, static_cast<std::uint32_t>(fillValue)));
     }
 }
 
 void iplAllocateImageFP(ImageHeader* image, int fill, float fillValue) {
-    constexpr const char* function = "iplAllocateImageFP";
-    if (image == nullptr) {
-        iplReportStatus(IPL_StsBadArg, function, "( image == ((void *)0) )", kFile,
-                        kLine.allocateFpNullImage);
-        return;
-    }
-    if (image->imageData != nullptr) {
-        iplReportStatus(IPL_StsBadArg, function, "( image->imageData != ((void *)0) )", kFile,
-                        kLine.allocateFpHasData);
-        return;
-    }
-    if (image->tileInfo != nullptr) {
-        iplReportStatus(IPL_StsBadArg, function, "( image->tileInfo != ((void *)0) )", kFile,
-                        kLine.allocateFpTiled);
-        return;
-    }
-    if (image->depth != IPL_DEPTH_32F) {
-        iplReportStatus(IPL_StsBadArg, function, "( image->depth != 32 )", kFile,
-                        kLine.allocateFpDepth);
-        return;
-    }
-    if (!allocatePixels(image, function, kLine.allocateFpBadHeader)) {
-        return;
-    }
-    if (fill != 0) {
+    if (allocateChecked(image, "iplAllocateImageFP", true, kLine.allocateFp) && fill != 0) {
         std::uint32_t pattern = 0;
         std::memcpy(&pattern, &fillValue, sizeof(pattern));
         fillWords(image, pattern);

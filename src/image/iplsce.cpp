@@ -1,5 +1,6 @@
 // Image copy: copies the pixels of one untiled, unmasked image into another of the same depth.
 #include "image/iplImage.h"
+#include "util/reportLines.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -10,18 +11,7 @@ namespace {
 constexpr const char* kFunction = "iplCopy";
 constexpr const char* kFile = "iplsce";
 
-// The line numbers that this file's reports carry. They are fixed, not taken from this file:
-// callers and tests tell the reports apart by them, so they must not move with the code.
-struct ReportLines {
-    int badSource = 70;
-    int badDestination = 71;
-    int depths = 73;
-    int origins = 74;
-    int dataOrders = 76;
-    int tiled = 84;
-    int channels = 92;
-};
-constexpr ReportLines kLine;
+constexpr const auto& kLine = report_lines::kIplSce;
 
 // Where and how one image's pixels are visited by the copy.
 struct CopyView {

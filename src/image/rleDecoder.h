@@ -5,6 +5,7 @@
 #pragma once
 
 #include "image/imageRefusal.h"
+#include "util/reportLines.h"
 
 #include <cstdarg>
 #include <cstdint>
@@ -19,8 +20,7 @@ struct Refusal {
     int line;
 };
 
-// The refusals of one run-length form. Their line numbers are fixed, not taken from this file:
-// callers and tests tell the refusals apart by them.
+// The refusals of one run-length form, with their fixed line numbers.
 struct Form {
     bool fourBit;
     Refusal noMemory;
@@ -32,20 +32,30 @@ struct Form {
 
 inline constexpr Form kRle8{
     false,
-    {IPL_StsNoMem, "Not enough memory to decompress BI_RLE8 DIB at DIB", 606},
-    {IPL_StsBadArg, "Incorrect format of BI_RLE8 DIB (mismatch biHeight)", 652},
-    {IPL_StsBadArg, "Incorrect format of BI_RLE8 DIB (bad Delta command)", 667},
-    {IPL_StsBadArg, "Incorrect format of BI_RLE8 DIB (mismatch biHeight or biWidth)", 696},
-    {IPL_StsBadArg, "Incorrect format of BI_RLE8 DIB (data ends without end of bitmap)", 700},
+    {IPL_StsNoMem, "Not enough memory to decompress BI_RLE8 DIB at DIB",
+     report_lines::kRle8.noMemory},
+    {IPL_StsBadArg, "Incorrect format of BI_RLE8 DIB (mismatch biHeight)",
+     report_lines::kRle8.height},
+    {IPL_StsBadArg, "Incorrect format of BI_RLE8 DIB (bad Delta command)",
+     report_lines::kRle8.delta},
+    {IPL_StsBadArg, "Incorrect format of BI_RLE8 DIB (mismatch biHeight or biWidth)",
+     report_lines::kRle8.position},
+    {IPL_StsBadArg, "Incorrect format of BI_RLE8 DIB (data ends without end of bitmap)",
+     report_lines::kRle8.pastEnd},
 };
 
 inline constexpr Form kRle4{
     true,
-    {IPL_StsNoMem, "Not enough memory to decompress BI_RLE4 DIB at DIB", 715},
-    {IPL_StsBadArg, "Incorrect format of BI_RLE4 DIB (mismatch biHeight)", 785},
-    {IPL_StsBadArg, "Incorrect format of BI_RLE4 DIB (bad Delta command)", 805},
-    {IPL_StsBadArg, "Incorrect format of BI_RLE4 DIB (mismatch biHeight or biWidth)", 848},
-    {IPL_StsBadArg, "Incorrect format of BI_RLE4 DIB (data ends without end of bitmap)", 852},
+    {IPL_StsNoMem, "Not enough memory to decompress BI_RLE4 DIB at DIB",
+     report_lines::kRle4.noMemory},
+    {IPL_StsBadArg, "Incorrect format of BI_RLE4 DIB (mismatch biHeight)",
+     report_lines::kRle4.height},
+    {IPL_StsBadArg, "Incorrect format of BI_RLE4 DIB (bad Delta command)",
+     report_lines::kRle4.delta},
+    {IPL_StsBadArg, "Incorrect format of BI_RLE4 DIB (mismatch biHeight or biWidth)",
+     report_lines::kRle4.position},
+    {IPL_StsBadArg, "Incorrect format of BI_RLE4 DIB (data ends without end of bitmap)",
+     report_lines::kRle4.pastEnd},
 };
 
 // The refusal as a value, with its reason for people (a printf format and its values).

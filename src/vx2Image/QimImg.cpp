@@ -1,4 +1,5 @@
 #include "vx2Image/QimImg.h"
+#include "util/reportLines.h"
 
 #include "util/byteOrder.h"
 #include "util/diagnostics.h"
@@ -9,21 +10,7 @@
 
 namespace {
 
-// The line numbers that this file's assertion and error reports carry. They are fixed, not
-// taken from this file: they identify each report to people and tests whatever the code's
-// layout.
-struct ReportLines {
-    int widthAbove0 = 331;
-    int heightAbove0 = 332;
-    int allocating = 348;
-    int noMemory = 350;
-    int nullDib = 549;
-    int greyHasPixels = 1707;
-    int copyHasPixels = 1708;
-    int sameWidth = 1709;
-    int sameHeight = 1710;
-};
-constexpr ReportLines kLine;
+constexpr const auto& kLine = report_lines::kQimImg;
 
 int truncatedFillValue(double value) {
     if (!(value == value)) {

@@ -1,4 +1,5 @@
 #include "vx2Image/qimImgBase.h"
+#include "util/reportLines.h"
 
 #include "util/diagnostics.h"
 
@@ -7,19 +8,7 @@
 
 namespace {
 
-// The line numbers that this file's assertion reports carry. They are fixed, not taken from
-// this file: they identify each assertion to people and tests whatever the code's layout.
-struct ReportLines {
-    int destroyedRoi = 351;
-    int destroyedMask = 352;
-    int destroyedUserData = 353;
-    int destroyedTileInfo = 354;
-    int releasedRoi = 382;
-    int releasedMask = 383;
-    int releasedUserData = 384;
-    int releasedTileInfo = 385;
-};
-constexpr ReportLines kLine;
+constexpr const auto& kLine = report_lines::kQimImgBase;
 
 void clearBorrowedParts(ImageHeader& header) {
     header.imageData = nullptr;
