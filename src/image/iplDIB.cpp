@@ -560,45 +560,34 @@ struct DecodedBlock {
 };
 
 bool imageFieldsValid(const ImageHeader* image) {
-    if (image->alphaChannel < 0) {
-        report(IPL_StsBadArg, "( image->alphaChannel < 0 )", kLine.alpha);
-        return false;
-    }
-    if (image->nChannels < image->alphaChannel) {
-        report(IPL_StsBadArg, "( image->nChannels < image->alphaChannel )", kLine.channels);
-        return false;
-    }
-    if (image->dataOrder != 0 && image->dataOrder != 1) {
-        report(IPL_StsBadArg, "( (image->dataOrder != 0) && (image->dataOrder != 1) )",
-               kLine.dataOrder);
-        return false;
-    }
-    if (image->origin != 0 && image->origin != 1) {
-        report(IPL_StsBadArg, "( (image->origin != 0) && (image->origin != 1) )", kLine.origin);
-        return false;
-    }
-    if (image->align != 4 && image->align != 8 && image->align != 16 && image->align != 32) {
-        report(IPL_StsBadArg,
-               "( (image->align != 4) && (image->align != 8) && (image->align != 16) && "
-               "(image->align != 32) )",
-               kLine.align);
-        return false;
-    }
-    if (image->height <= 0) {
-        report(IPL_StsBadArg, "(image->height <= 0)", kLine.height);
-        return false;
-    }
-    if (image->width <= 0) {
-        report(IPL_StsBadArg, "(image->width <= 0)", kLine.width);
-        return false;
-    }
-    if (image->imageSize <= 0) {
-        report(IPL_StsBadArg, "(image->imageSize <= 0)", kLine.imageSize);
-        return false;
-    }
-    if (image->widthStep <= 0) {
-        report(IPL_StsBadArg, "(image->widthStep <= 0)", kLine.widthStep);
-        return false;
+    struct FieldCheck {
+        bool failed;
+        const char* message;
+        int line;
+    };
+    const int align = image->align;
+    const FieldCheck checks[] = {
+        {image->alphaChannel < 0, "( image->alphaChannel < 0 )", kLine.alpha},
+        {image->nChannels < image->alphaChannel, "( image->nChannels < image->alphaChannel )",
+         kLine.channels},
+        {image->dataOrder != 0 && image->dataOrder != 1,
+         "( (image->dataOrder != 0) && (image->dataOrder != 1) )", kLine.dataOrder},
+        {image->origin != 0 && image->origin != 1,
+         "( (image->origin != 0) && (image->origin != 1) )", kLine.origin},
+        {align != 4 && align != 8 && align != 16 && align != 32,
+         "( (image->align != 4) && (image->align != 8) && (image->align != 16) && "
+         "(image->align != 32) )",
+         kLine.align},
+        {image->height <= 0, "(image->height <= 0)", kLine.height},
+        {image->width <= 0, "(image->width <= 0)", kLine.width},
+        {image->imageSize <= 0, "(image->imageSize <= 0)", kLine.imageSize},
+        {image->widthStep <= 0, "(image->widthStep <= 0)", kLine.widthStep},
+    };
+    for (const FieldCheck& check : checks) {
+        if (check.failed) {
+            report(IPL_StsBadArg, check.message, check.line);
+            return false;
+        }
     }
     return true;
 }

@@ -86,15 +86,16 @@ struct QimImgLines {
 inline constexpr QimImgLines kQimImg;
 
 // src/vx2Image/qimImgBase
+// The lines of the four checks that a body holds no borrowed parts.
+struct BorrowedPartsLines {
+    int roi;
+    int mask;
+    int userData;
+    int tileInfo;
+};
 struct QimImgBaseLines {
-    int destroyedRoi = 351;
-    int destroyedMask = 352;
-    int destroyedUserData = 353;
-    int destroyedTileInfo = 354;
-    int releasedRoi = 382;
-    int releasedMask = 383;
-    int releasedUserData = 384;
-    int releasedTileInfo = 385;
+    BorrowedPartsLines destroyed{351, 352, 353, 354};
+    BorrowedPartsLines released{382, 383, 384, 385};
 };
 inline constexpr QimImgBaseLines kQimImgBase;
 

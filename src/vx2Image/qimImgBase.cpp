@@ -19,6 +19,14 @@ void clearBorrowedParts(ImageHeader& header) {
     header.tileInfo = nullptr;
 }
 
+// A body gives up its pixels only once nothing borrowed hangs on its header.
+void assertNoBorrowedParts(const ImageHeader& header, const report_lines::BorrowedPartsLines& at) {
+    VX2_ASSERT(header.roi == nullptr, kQimImgBaseFile, at.roi);
+    VX2_ASSERT(header.mask == nullptr, kQimImgBaseFile, at.mask);
+    VX2_ASSERT(header.userData == nullptr, kQimImgBaseFile, at.userData);
+    VX2_ASSERT(header.tileInfo == nullptr, kQimImgBaseFile, at.tileInfo);
+}
+
 } // namespace
 
 QimImgBase::QimImgBase() {
@@ -45,20 +53,14 @@ QimImgBase::QimImgBase(const QimImgBase& other, bool copyPixels) : header(other.
 }
 
 QimImgBase::~QimImgBase() {
-    VX2_ASSERT(header.roi == nullptr, kQimImgBaseFile, kLine.destroyedRoi);
-    VX2_ASSERT(header.mask == nullptr, kQimImgBaseFile, kLine.destroyedMask);
-    VX2_ASSERT(header.userData == nullptr, kQimImgBaseFile, kLine.destroyedUserData);
-    VX2_ASSERT(header.tileInfo == nullptr, kQimImgBaseFile, kLine.destroyedTileInfo);
+    assertNoBorrowedParts(header, kLine.destroyed);
     if (header.dataBlock != nullptr) {
         iplFreeImageData(&header);
     }
 }
 
 void QimImgBase::releasePixels() {
-    VX2_ASSERT(header.roi == nullptr, kQimImgBaseFile, kLine.releasedRoi);
-    VX2_ASSERT(header.mask == nullptr, kQimImgBaseFile, kLine.releasedMask);
-    VX2_ASSERT(header.userData == nullptr, kQimImgBaseFile, kLine.releasedUserData);
-    VX2_ASSERT(header.tileInfo == nullptr, kQimImgBaseFile, kLine.releasedTileInfo);
+    assertNoBorrowedParts(header, kLine.released);
     if (header.dataBlock != nullptr) {
         iplFreeImageData(&header);
     }
