@@ -5,12 +5,14 @@
 #include "jpeg/defaultTables.h"
 #include "jpeg/jpegFile.h"
 #include "jpeg/jpegValidation.h"
+#include "jpeg/outputSink.h"
 #include "jpeg/processorInfo.h"
 #include "jpeg/routineTable.h"
 #include "jpeg/scanEncoder.h"
 #include "jpeg/streamWriter.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -52,15 +54,15 @@ constexpr JpegPublicFields kPublicDefaults = {
 
 // The copy of the public fields and what follows from them.
 void copyPublicFields(const JpegPublicFields& p, JpegEncoderState& s) {
-    s.fields = p;
+    s.config.fields = p;
     const std::int64_t pixelBytes = p.inputSampling == 2
                                         ? 2 * static_cast<std::int64_t>(p.inputWidth)
                                         : static_cast<std::int64_t>(p.inputWidth) * p.inputChannels;
     const std::int64_t stride = p.inputRowPadding + pixelBytes;
-    s.rowStride = static_cast<std::ptrdiff_t>(p.inputHeight < 0 ? -stride : stride);
+    s.config.rowStride = static_cast<std::ptrdiff_t>(p.inputHeight < 0 ? -stride : stride);
     if (p.inputSampling == 2 && p.inputColor == JPEG_COLOR_YCBCR &&
         p.outputColor == JPEG_COLOR_YCBCR) {
-        s.fields.outputSampling = JPEG_SAMPLING_H2V1;
+        s.config.fields.outputSampling = JPEG_SAMPLING_H2V1;
     }
 }
 
@@ -70,14 +72,12 @@ void setStateDefaults(JpegEncoderState& s, int processorClass) {
     copyPublicFields(kPublicDefaults, s);
     s.requestCode = JPEG_NO_REQUEST;
     s.dctMethod = 1;
-    for (int i = 0; i < 4; ++i) {
-        s.dcTableNumbers[i] = i == 0 ? 0 : 1;
-        s.acTableNumbers[i] = i == 0 ? 0 : 1;
-    }
+    assignDefaultHuffmanTableNumbers(s.config);
     for (int i = 0; i < kJpegMaxComponents; ++i) {
-        s.components[i] = {0, 0, 0, i == 0 ? 0 : 1};
+        s.config.components[i] = {0, 0, 0, defaultTableNumber(i)};
     }
-    s.stream.file = kNoJpegFile;
+    s.coder.config = &s.config;
+    s.outputFile = kNoJpegFile;
     s.processorClass = processorClass;
     s.jfifVersion = 0x0101;
     s.densityUnits = 0;
@@ -88,71 +88,74 @@ void setStateDefaults(JpegEncoderState& s, int processorClass) {
 }
 
 // The default tables: luminance for component 0, chrominance for the colour components.
-void assignDefaultQuantTables(JpegEncoderState& s, int count, int sampling) {
+void assignDefaultQuantTables(EncoderConfig& config, int count, int sampling) {
     if (sampling == JPEG_SAMPLING_NONE) {
-        s.components[0].quantTable = 0;
-        if (s.colorConversion != 0) {
-            for (int i = 1; i < count; ++i) {
-                s.components[i].quantTable = 1;
+        for (int i = 0; i < count; ++i) {
+            if (i == 0 || config.colorConversion != 0) {
+                config.components[i].quantTable = defaultTableNumber(i);
             }
         }
         return;
     }
-    const bool chroma = s.fields.convertColor != 0;
+    // Subsampled: a fourth component is sampled as luminance is and takes its table.
+    const bool chroma = config.fields.convertColor != 0;
     for (int i = 0; i < count; ++i) {
-        s.components[i].quantTable = chroma && (i == 1 || i == 2) ? 1 : 0;
+        config.components[i].quantTable =
+            chroma && (i == 1 || i == 2) ? kChrominanceTableNumber : kLuminanceTableNumber;
     }
 }
 
 // Components, sampling factors, quantisation table numbers, frame header and MCU geometry.
 int layOutComponents(JpegEncoderState& s) {
-    s.colorConversion = 1;
-    if (s.fields.outputColor == JPEG_COLOR_RGB || s.fields.outputColor == JPEG_COLOR_FOUR_CHANNEL ||
-        s.fields.inputColor == JPEG_COLOR_YCBCR || s.fields.inputColor == JPEG_COLOR_GRAY ||
-        s.fields.inputColor == JPEG_COLOR_OTHER) {
-        s.colorConversion = 0;
+    s.config.colorConversion = 1;
+    if (s.config.fields.outputColor == JPEG_COLOR_RGB ||
+        s.config.fields.outputColor == JPEG_COLOR_FOUR_CHANNEL ||
+        s.config.fields.inputColor == JPEG_COLOR_YCBCR ||
+        s.config.fields.inputColor == JPEG_COLOR_GRAY ||
+        s.config.fields.inputColor == JPEG_COLOR_OTHER) {
+        s.config.colorConversion = 0;
     }
-    const int count = s.fields.outputChannels;
+    const int count = s.config.fields.outputChannels;
     // A baseline scan carries at most four components, and the component array has four.
     if (count < 1 || count > kJpegMaxComponents) {
         return JPEG_ERR_NOT_SUPPORTED;
     }
-    const int sampling = s.fields.outputSampling;
+    const int sampling = s.config.fields.outputSampling;
     if (sampling < 0 || sampling > 4) {
         return JPEG_ERR_SUBSAMPLING;
     }
     for (int i = 0; i < count; ++i) {
-        s.components[i].index = i;
-        s.components[i].h = kSamplingFactors[sampling][i].h;
-        s.components[i].v = kSamplingFactors[sampling][i].v;
+        s.config.components[i].index = i;
+        s.config.components[i].h = kSamplingFactors[sampling][i].h;
+        s.config.components[i].v = kSamplingFactors[sampling][i].v;
     }
     if (!callerSuppliedQuantTables(s)) {
-        assignDefaultQuantTables(s, count, sampling);
+        assignDefaultQuantTables(s.config, count, sampling);
     }
 
-    JpegFrameHeader& frame = s.frameHeader;
-    frame.width = s.fields.outputWidth;
-    frame.height = s.fields.outputHeight;
+    JpegFrameHeader& frame = s.config.frameHeader;
+    frame.width = s.config.fields.outputWidth;
+    frame.height = s.config.fields.outputHeight;
     frame.componentCount = count;
     frame.hMax = 1;
     frame.vMax = 1;
-    s.subsampled = 0;
+    s.config.subsampled = 0;
     for (int i = 0; i < count; ++i) {
-        frame.hMax = std::max(frame.hMax, s.components[i].h);
-        frame.vMax = std::max(frame.vMax, s.components[i].v);
-        if (s.components[i].h != 1 || s.components[i].v != 1) {
-            s.subsampled = 1;
+        frame.hMax = std::max(frame.hMax, s.config.components[i].h);
+        frame.vMax = std::max(frame.vMax, s.config.components[i].v);
+        if (s.config.components[i].h != 1 || s.config.components[i].v != 1) {
+            s.config.subsampled = 1;
         }
     }
-    s.fields.upsample = s.subsampled;
+    s.config.fields.upsample = s.config.subsampled;
     frame.mcuWidth = 8 * frame.hMax;
     frame.mcuHeight = 8 * frame.vMax;
     // Sizes are only checked for image requests; a table request may carry any values.
     const auto units = [](std::int64_t size, std::int64_t unit) {
         return size > 0 ? static_cast<std::int32_t>((size + unit - 1) / unit) : 0;
     };
-    s.mcusPerRow = units(frame.width, frame.mcuWidth);
-    s.mcuRows = units(frame.height, frame.mcuHeight);
+    s.config.mcusPerRow = units(frame.width, frame.mcuWidth);
+    s.config.mcuRows = units(frame.height, frame.mcuHeight);
     return JPEG_SUCCESS;
 }
 
@@ -160,12 +163,12 @@ int layOutComponents(JpegEncoderState& s) {
 // close failed, or a suspended write was never finished) is removed, unless it is not a regular
 // file or its name now stands for another file.
 void closeOutputFile(JpegEncoderState& s, int& result, bool finished) {
-    if (s.stream.file == kNoJpegFile) {
+    if (s.outputFile == kNoJpegFile) {
         return;
     }
-    const bool removable = jpegFileNamedBy(s.stream.file, s.outputPath);
-    const bool closed = jpegFileClose(s.stream.file);
-    s.stream.file = kNoJpegFile;
+    const bool removable = jpegFileNamedBy(s.outputFile, s.outputPath);
+    const bool closed = jpegFileClose(s.outputFile);
+    s.outputFile = kNoJpegFile;
     if (!closed) {
         result = JPEG_ERR_CLOSE_FILE;
     }
@@ -175,7 +178,29 @@ void closeOutputFile(JpegEncoderState& s, int& result, bool finished) {
     s.outputPath = nullptr;
 }
 
-int writeRequest(JPEG_PROPERTIES& p, int request) {
+// Points the coder's output at the file of a file request, opening it by name unless the
+// caller gave a sink of its own or a suspended write left the file open. 0 or
+// JPEG_ERR_FILE_NAME.
+int attachOutputFile(JPEG_PROPERTIES& p, int request, std::optional<FileSink>& fileSink) {
+    JpegEncoderState& s = p.state;
+    if (s.coder.stream.sink != nullptr) {
+        return JPEG_SUCCESS;
+    }
+    if (isFileRequest(request) && s.outputFile == kNoJpegFile) {
+        const char* name = p.useStateAsIs != 0 ? s.config.fields.outputFileName : p.outputFileName;
+        s.outputFile = name != nullptr ? jpegFileOpen(name) : kNoJpegFile;
+        if (s.outputFile == kNoJpegFile) {
+            return JPEG_ERR_FILE_NAME;
+        }
+        s.outputPath = name;
+    }
+    if (s.outputFile != kNoJpegFile) {
+        s.coder.stream.sink = &fileSink.emplace(s.outputFile);
+    }
+    return JPEG_SUCCESS;
+}
+
+int writeRequest(JPEG_PROPERTIES& p, int request, std::optional<FileSink>& fileSink) {
     JpegEncoderState& s = p.state;
     s.requestCode = request;
     if (const int result = validateProperties(p, request); result != 0) {
@@ -184,13 +209,8 @@ int writeRequest(JPEG_PROPERTIES& p, int request) {
     if (!isWriteRequest(request)) {
         return JPEG_ERR_NOT_SUPPORTED; // decoder requests
     }
-    if (isFileRequest(request) && s.stream.file == kNoJpegFile) {
-        const char* name = p.useStateAsIs != 0 ? s.fields.outputFileName : p.outputFileName;
-        s.stream.file = name != nullptr ? jpegFileOpen(name) : kNoJpegFile;
-        if (s.stream.file == kNoJpegFile) {
-            return JPEG_ERR_FILE_NAME;
-        }
-        s.outputPath = name;
+    if (const int result = attachOutputFile(p, request, fileSink); result != 0) {
+        return result;
     }
     const bool suspended = s.suspendedScan != nullptr;
     if (p.useStateAsIs == 0 && !suspended) {
@@ -202,30 +222,32 @@ int writeRequest(JPEG_PROPERTIES& p, int request) {
     }
 
     if (!suspended) {
-        s.stream.byteCount = 0;
-        s.sourceOrigin = s.fields.inputPixels;
-        s.sourceFirstRow = 0;
+        s.coder.config = &s.config;
+        s.coder.stream.byteCount = 0;
+        s.coder.sourceOrigin = s.config.fields.inputPixels;
+        s.coder.sourceFirstRow = 0;
         // Only image requests read the source, and only their sizes have been checked.
-        if (isImageRequest(request) && s.fields.inputHeight < 0 &&
-            s.fields.inputPixels != nullptr) {
-            const std::ptrdiff_t lastRow = -static_cast<std::ptrdiff_t>(s.fields.inputHeight) - 1;
-            s.sourceOrigin = s.fields.inputPixels + lastRow * -s.rowStride;
+        if (isImageRequest(request) && s.config.fields.inputHeight < 0 &&
+            s.config.fields.inputPixels != nullptr) {
+            const std::ptrdiff_t lastRow =
+                -static_cast<std::ptrdiff_t>(s.config.fields.inputHeight) - 1;
+            s.coder.sourceOrigin = s.config.fields.inputPixels + lastRow * -s.config.rowStride;
         }
         if (const int result = writeStreamHeader(s); result != 0) {
             return result;
         }
         if (isTablesRequest(request)) {
-            p.outputBufferSize = s.fields.outputBufferSize = s.stream.byteCount;
+            p.outputBufferSize = s.config.fields.outputBufferSize = s.coder.stream.byteCount;
         }
     }
     if (!isImageRequest(request)) {
         return JPEG_SUCCESS;
     }
     const int result = writeFrameAndScan(s);
-    p.outputBufferSize = s.fields.outputBufferSize = s.stream.byteCount;
+    p.outputBufferSize = s.config.fields.outputBufferSize = s.coder.stream.byteCount;
     if ((result == JPEG_INTERRUPT_SUCCESS || result == JPEG_ROI_SUCCESS) &&
         s.suspendedScan != nullptr) {
-        const JpegFrameHeader& frame = s.frameHeader;
+        const JpegFrameHeader& frame = s.config.frameHeader;
         s.resumeX = std::min((s.suspendedScan->lastMcuColumn + 1) * frame.mcuWidth, frame.width);
         s.resumeY = std::min((s.suspendedScan->lastMcuRow + 1) * frame.mcuHeight, frame.height);
     }
@@ -254,10 +276,14 @@ int jpegWrite(JPEG_PROPERTIES* properties, int requestCode) {
     }
     JpegEncoderState& s = properties->state;
     int result = JPEG_ERR_EXCEPTION;
+    std::optional<FileSink> fileSink;
     try {
-        result = writeRequest(*properties, requestCode);
+        result = writeRequest(*properties, requestCode, fileSink);
     } catch (...) {
         result = JPEG_ERR_EXCEPTION;
+    }
+    if (fileSink.has_value()) {
+        s.coder.stream.sink = nullptr; // the sink lives for this call; the file stays open
     }
     const bool suspended = (result == JPEG_INTERRUPT_SUCCESS || result == JPEG_ROI_SUCCESS) &&
                            s.suspendedScan != nullptr;
@@ -274,10 +300,10 @@ int jpegRelease(JPEG_PROPERTIES* properties) {
     JpegEncoderState& s = properties->state;
     int result = JPEG_SUCCESS;
     closeOutputFile(s, result, false);
-    for (const std::uint16_t*& table : s.quantTables) {
+    for (const std::uint16_t*& table : s.tables.quantTables) {
         table = nullptr;
     }
-    if (result == JPEG_SUCCESS && s.fields.outputChannels > 255) {
+    if (result == JPEG_SUCCESS && s.config.fields.outputChannels > 255) {
         result = JPEG_ERR_PROPERTIES;
     }
     // The working memory is freed whatever happened above.
