@@ -91,13 +91,8 @@ int writeBytesPlain(const std::uint8_t* bytes, std::int32_t count, OutputStream*
                                                ((std::uint32_t{1} << stream->bitCount) - 1));
         pendingCount = 1;
     }
-    const int result =
-        output_bytes::appendPendingAndMarkerBytes(stream, pending, pendingCount, bytes, count);
-    if (result != JPEG_ERR_BUFFER_TOO_SMALL) {
-        stream->accumulator = 0;
-        stream->bitCount = 8;
-    }
-    return result;
+    return output_bytes::appendPendingAndMarkerBytes(stream, pending, pendingCount, bytes, count,
+                                                     8);
 }
 
 int encodeBlockPlain(OutputStream* stream, const HuffmanCodeTable* dcTable,

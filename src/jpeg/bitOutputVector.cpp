@@ -178,13 +178,8 @@ int writeBytesVector(const std::uint8_t* bytes, std::int32_t count, OutputStream
             pending[i] = static_cast<std::uint8_t>(padded >> (56 - 8 * i));
         }
     }
-    const int result =
-        output_bytes::appendPendingAndMarkerBytes(stream, pending, pendingCount, bytes, count);
-    if (result != JPEG_ERR_BUFFER_TOO_SMALL) {
-        stream->accumulator = 0;
-        stream->bitCount = 0;
-    }
-    return result;
+    return output_bytes::appendPendingAndMarkerBytes(stream, pending, pendingCount, bytes, count,
+                                                     0);
 }
 
 PendingBits pendingBitsVector(const OutputStream* stream) {

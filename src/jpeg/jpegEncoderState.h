@@ -10,7 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// The largest number of components an interleaved baseline scan can carry.
+// The largest number of components an interleaved baseline scan can carry. The layout of a
+// write refuses more (layOutComponents); only the segment writers check again, for the
+// sake of their fixed buffers.
 constexpr int kJpegMaxComponents = 4;
 // Room of the MCU block buffer: 4 + 1 + 1 + 4 blocks for the largest sampling layout.
 constexpr int kJpegMaxBlocksPerMcu = 10;

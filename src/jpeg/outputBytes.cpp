@@ -14,8 +14,10 @@ int drainBuffer(OutputStream* stream) {
     return size == 0 ? JPEG_SUCCESS : stream->sink->write(stream->start, size);
 }
 
-int appendPendingAndMarkerBytes(OutputStream* stream, const std::uint8_t* pending, int pendingCount,
-                                const std::uint8_t* bytes, std::int32_t count) {
+namespace {
+
+int appendPendingAndMarker(OutputStream* stream, const std::uint8_t* pending, int pendingCount,
+                           const std::uint8_t* bytes, std::int32_t count) {
     if (count < 0) {
         count = 0;
     }
@@ -45,6 +47,18 @@ int appendPendingAndMarkerBytes(OutputStream* stream, const std::uint8_t* pendin
         stream->byteCount += chunk;
         bytes += chunk;
         count -= chunk;
+    }
+    return result;
+}
+
+} // namespace
+
+int appendPendingAndMarkerBytes(OutputStream* stream, const std::uint8_t* pending, int pendingCount,
+                                const std::uint8_t* bytes, std::int32_t count, int emptyBitCount) {
+    const int result = appendPendingAndMarker(stream, pending, pendingCount, bytes, count);
+    if (result != JPEG_ERR_BUFFER_TOO_SMALL) {
+        stream->accumulator = 0;
+        stream->bitCount = emptyBitCount;
     }
     return result;
 }

@@ -38,9 +38,10 @@ inline int appendCodedByte(OutputStream* stream, std::uint8_t byte) {
 // The flush-and-append step of writeBytes once the bit writer has turned its pending bits
 // into `pendingCount` whole (padded) bytes. In memory mode nothing is appended, and
 // JPEG_ERR_BUFFER_TOO_SMALL is returned, when the pending bytes with their stuffing and the `count`
-// marker bytes would reach the end of the caller's memory.
+// marker bytes would reach the end of the caller's memory. Otherwise the bit accumulator is
+// emptied: `emptyBitCount` is the writer's bitCount with no bits pending.
 int appendPendingAndMarkerBytes(OutputStream* stream, const std::uint8_t* pending, int pendingCount,
-                                const std::uint8_t* bytes, std::int32_t count);
+                                const std::uint8_t* bytes, std::int32_t count, int emptyBitCount);
 
 // Appends bytes as `writeBytes` does (the stream has no pending bits); with a sink, a block of
 // a buffer or more goes straight to it, after what the buffer holds.

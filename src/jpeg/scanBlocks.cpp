@@ -8,9 +8,6 @@
 int planBlocks(const EncoderConfig& config, const EncoderTables& tables, const JpegScanRecord& scan,
                ScanCoderState& coder, bool resumed, BlockJob* jobs) {
     const int componentCount = scan.componentCount;
-    if (componentCount < 1 || componentCount > kJpegMaxComponents) {
-        return JPEG_ERR_NOT_SUPPORTED;
-    }
     int blockCount = 0;
     for (int i = 0; i < componentCount; ++i) {
         const JpegScanComponent& component = scan.components[i];

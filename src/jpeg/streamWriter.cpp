@@ -146,10 +146,7 @@ int writeFrameAndScan(JpegEncoderState& state) {
         if (scan == nullptr) {
             return JPEG_ERR_MEMORY;
         }
-        const int count = state.config.fields.outputChannels;
-        if (count < 1 || count > kJpegMaxComponents) {
-            return JPEG_ERR_NOT_SUPPORTED;
-        }
+        const int count = state.config.frameHeader.componentCount;
         scan->componentCount = count;
         for (int i = 0; i < count; ++i) {
             scan->components[i] = {i, state.config.components[i].h, state.config.components[i].v};
