@@ -1,8 +1,9 @@
-// jpegInitialize, jpegWrite and jpegRelease: the record's life cycle, the copying of the public
-// fields into the working state and the component and MCU layout of a write.
+// jpegInitialize, jpegWrite and jpegRelease: the record's life cycle over the encoder's config,
+// tables and scan coder, and the output file of the file requests.
 #include "jpeg/jpegEncoder.h"
 
 #include "jpeg/defaultTables.h"
+#include "jpeg/encoderConfig.h"
 #include "jpeg/jpegFile.h"
 #include "jpeg/jpegValidation.h"
 #include "jpeg/outputSink.h"
@@ -15,18 +16,6 @@
 #include <optional>
 
 namespace {
-
-struct SamplingFactors {
-    std::int32_t h;
-    std::int32_t v;
-};
-
-// Factors of components 0 to 3 for each sampling code.
-constexpr SamplingFactors kSamplingFactors[5][kJpegMaxComponents] = {
-    {{1, 1}, {1, 1}, {1, 1}, {1, 1}}, {{2, 2}, {1, 1}, {1, 1}, {1, 1}},
-    {{2, 1}, {1, 1}, {1, 1}, {1, 1}}, {{2, 2}, {1, 1}, {1, 1}, {2, 2}},
-    {{2, 1}, {1, 1}, {1, 1}, {2, 1}},
-};
 
 constexpr JpegPublicFields kPublicDefaults = {
     .useStateAsIs = 0,
@@ -52,24 +41,10 @@ constexpr JpegPublicFields kPublicDefaults = {
     .quality = 75,
 };
 
-// The copy of the public fields and what follows from them.
-void copyPublicFields(const JpegPublicFields& p, JpegEncoderState& s) {
-    s.config.fields = p;
-    const std::int64_t pixelBytes = p.inputSampling == 2
-                                        ? 2 * static_cast<std::int64_t>(p.inputWidth)
-                                        : static_cast<std::int64_t>(p.inputWidth) * p.inputChannels;
-    const std::int64_t stride = p.inputRowPadding + pixelBytes;
-    s.config.rowStride = static_cast<std::ptrdiff_t>(p.inputHeight < 0 ? -stride : stride);
-    if (p.inputSampling == 2 && p.inputColor == JPEG_COLOR_YCBCR &&
-        p.outputColor == JPEG_COLOR_YCBCR) {
-        s.config.fields.outputSampling = JPEG_SAMPLING_H2V1;
-    }
-}
-
 // The state starts with copies of the public defaults.
 void setStateDefaults(JpegEncoderState& s, int processorClass) {
     s = JpegEncoderState{};
-    copyPublicFields(kPublicDefaults, s);
+    setConfigFields(s.config, kPublicDefaults);
     s.requestCode = JPEG_NO_REQUEST;
     s.dctMethod = 1;
     assignDefaultHuffmanTableNumbers(s.config);
@@ -85,78 +60,6 @@ void setStateDefaults(JpegEncoderState& s, int processorClass) {
     s.yDensity = 1;
     s.app14Version = 100;
     s.routines = routinesForClass(processorClass);
-}
-
-// The default tables: luminance for component 0, chrominance for the colour components.
-void assignDefaultQuantTables(EncoderConfig& config, int count, int sampling) {
-    if (sampling == JPEG_SAMPLING_NONE) {
-        for (int i = 0; i < count; ++i) {
-            if (i == 0 || config.colorConversion != 0) {
-                config.components[i].quantTable = defaultTableNumber(i);
-            }
-        }
-        return;
-    }
-    // Subsampled: a fourth component is sampled as luminance is and takes its table.
-    const bool chroma = config.fields.convertColor != 0;
-    for (int i = 0; i < count; ++i) {
-        config.components[i].quantTable =
-            chroma && (i == 1 || i == 2) ? kChrominanceTableNumber : kLuminanceTableNumber;
-    }
-}
-
-// Components, sampling factors, quantisation table numbers, frame header and MCU geometry.
-int layOutComponents(JpegEncoderState& s) {
-    s.config.colorConversion = 1;
-    if (s.config.fields.outputColor == JPEG_COLOR_RGB ||
-        s.config.fields.outputColor == JPEG_COLOR_FOUR_CHANNEL ||
-        s.config.fields.inputColor == JPEG_COLOR_YCBCR ||
-        s.config.fields.inputColor == JPEG_COLOR_GRAY ||
-        s.config.fields.inputColor == JPEG_COLOR_OTHER) {
-        s.config.colorConversion = 0;
-    }
-    const int count = s.config.fields.outputChannels;
-    // A baseline scan carries at most four components, and the component array has four.
-    if (count < 1 || count > kJpegMaxComponents) {
-        return JPEG_ERR_NOT_SUPPORTED;
-    }
-    const int sampling = s.config.fields.outputSampling;
-    if (sampling < 0 || sampling > 4) {
-        return JPEG_ERR_SUBSAMPLING;
-    }
-    for (int i = 0; i < count; ++i) {
-        s.config.components[i].index = i;
-        s.config.components[i].h = kSamplingFactors[sampling][i].h;
-        s.config.components[i].v = kSamplingFactors[sampling][i].v;
-    }
-    if (!callerSuppliedQuantTables(s)) {
-        assignDefaultQuantTables(s.config, count, sampling);
-    }
-
-    JpegFrameHeader& frame = s.config.frameHeader;
-    frame.width = s.config.fields.outputWidth;
-    frame.height = s.config.fields.outputHeight;
-    frame.componentCount = count;
-    frame.hMax = 1;
-    frame.vMax = 1;
-    s.config.subsampled = 0;
-    for (int i = 0; i < count; ++i) {
-        frame.hMax = std::max(frame.hMax, s.config.components[i].h);
-        frame.vMax = std::max(frame.vMax, s.config.components[i].v);
-        if (s.config.components[i].h != 1 || s.config.components[i].v != 1) {
-            s.config.subsampled = 1;
-        }
-    }
-    s.config.fields.upsample = s.config.subsampled;
-    frame.mcuWidth = 8 * frame.hMax;
-    frame.mcuHeight = 8 * frame.vMax;
-    // Sizes are only checked for image requests; a table request may carry any values.
-    const auto units = [](std::int64_t size, std::int64_t unit) {
-        return size > 0 ? static_cast<std::int32_t>((size + unit - 1) / unit) : 0;
-    };
-    s.config.mcusPerRow = units(frame.width, frame.mcuWidth);
-    s.config.mcuRows = units(frame.height, frame.mcuHeight);
-    return JPEG_SUCCESS;
 }
 
 // Closes the open output file. A file that holds no complete stream (the write failed, the
@@ -214,10 +117,10 @@ int writeRequest(JPEG_PROPERTIES& p, int request, std::optional<FileSink>& fileS
     }
     const bool suspended = s.suspendedScan != nullptr;
     if (p.useStateAsIs == 0 && !suspended) {
-        copyPublicFields(p, s);
+        setConfigFields(s.config, p);
     }
     installDefaultTables(s);
-    if (const int result = layOutComponents(s); result != 0) {
+    if (const int result = layOutComponents(s.config, callerSuppliedQuantTables(s)); result != 0) {
         return result;
     }
 
