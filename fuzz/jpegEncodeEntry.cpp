@@ -364,7 +364,7 @@ inline const char* runEncodePlan(const EncodePlan& plan, const EncodeBlocks& blo
         break;
     }
     p.state.dctMethod = plan.dctMethod;
-    p.state.restartInterval = plan.restartInterval;
+    p.state.config.restartInterval = plan.restartInterval;
     if (plan.comment) {
         p.state.commentText = plan.commentText.data();
         p.state.commentLength = static_cast<std::uint16_t>(plan.commentText.size());

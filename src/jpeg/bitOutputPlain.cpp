@@ -1,4 +1,5 @@
 // Plain bit output: one pending byte, codes appended a byte at a time with 0xFF stuffing.
+#include "jpeg/coefficientBits.h"
 #include "jpeg/jpegStatus.h"
 #include "jpeg/outputBytes.h"
 #include "jpeg/outputStream.h"
@@ -68,16 +69,6 @@ private:
     FirstFailure status_;
 };
 
-inline int category(std::int32_t v) {
-    const std::int32_t magnitude = v < 0 ? -v : v;
-    return magnitude < 256 ? magnitudeCategory[magnitude] : magnitudeCategory[magnitude >> 8] + 8;
-}
-
-// Value bits of v: v itself when positive, v - 1 (its one's complement) when negative.
-inline std::uint32_t valueBits(std::int32_t v) {
-    return static_cast<std::uint32_t>(v < 0 ? v - 1 : v);
-}
-
 } // namespace
 
 void startOutputPlain(OutputStream* stream, std::uint8_t* memory, std::int32_t size) {
@@ -100,13 +91,8 @@ int writeBytesPlain(const std::uint8_t* bytes, std::int32_t count, OutputStream*
                                                ((std::uint32_t{1} << stream->bitCount) - 1));
         pendingCount = 1;
     }
-    const int result =
-        output_bytes::appendPendingAndMarkerBytes(stream, pending, pendingCount, bytes, count);
-    if (result != JPEG_ERR_BUFFER_TOO_SMALL) {
-        stream->accumulator = 0;
-        stream->bitCount = 8;
-    }
-    return result;
+    return output_bytes::appendPendingAndMarkerBytes(stream, pending, pendingCount, bytes, count,
+                                                     8);
 }
 
 int encodeBlockPlain(OutputStream* stream, const HuffmanCodeTable* dcTable,
@@ -115,10 +101,10 @@ int encodeBlockPlain(OutputStream* stream, const HuffmanCodeTable* dcTable,
     const std::int32_t diff = std::int32_t{block[0]} - *dcPredictor;
     *dcPredictor = block[0];
     PlainBitWriter writer(stream);
-    const int dcCategory = category(diff);
+    const int dcCategory = categoryOf(diff);
     writer.putSymbol(dcTable, dcCategory);
     if (dcCategory != 0) {
-        writer.putBits(valueBits(diff), dcCategory);
+        writer.putBits(valueBits(diff, dcCategory), dcCategory);
     }
 
     int run = 0;
@@ -131,14 +117,14 @@ int encodeBlockPlain(OutputStream* stream, const HuffmanCodeTable* dcTable,
         for (; run > 15; run -= 16) {
             writer.putSymbol(acTable, 0xF0);
         }
-        const int acCategory = category(v);
+        const int acCategory = categoryOf(v);
         // Only -32768 reaches 16, which no AC symbol can express.
         if (acCategory > 15) {
             writer.fail(JPEG_ERR_BAD_HUFFMAN_TABLE);
             break;
         }
         writer.putSymbol(acTable, (run << 4) | acCategory);
-        writer.putBits(valueBits(v), acCategory);
+        writer.putBits(valueBits(v, acCategory), acCategory);
         run = 0;
     }
     if (run > 0) {

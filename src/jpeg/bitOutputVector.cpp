@@ -5,6 +5,8 @@
 // stuffed zeros afterwards; near the end of the caller's memory each word is checked and
 // written byte by byte, each byte followed by a speculative 0x00 that is kept only after
 // 0xFF. The bytes produced are the same as those of the plain routines.
+#include "jpeg/byteStuffing.h"
+#include "jpeg/coefficientBits.h"
 #include "jpeg/jpegStatus.h"
 #include "jpeg/outputBytes.h"
 #include "jpeg/outputStream.h"
@@ -28,11 +30,6 @@ namespace {
 // Room that a word needs: four bytes, each possibly followed by a stuffed zero.
 constexpr std::ptrdiff_t kWordRoom = 8;
 
-inline bool hasFFByte(std::uint32_t word) {
-    const std::uint32_t inverted = ~word; // a 0xFF byte becomes a zero byte
-    return ((inverted - 0x01010101u) & ~inverted & 0x80808080u) != 0;
-}
-
 inline void storeBigEndian32(std::uint8_t* p, std::uint32_t word) {
     const std::uint32_t bigEndian =
         std::endian::native == std::endian::little ? __builtin_bswap32(word) : word;
@@ -52,7 +49,7 @@ struct CursorAndResult {
 emitWordNearEnd(OutputStream* stream, std::uint8_t* cursor, std::uint32_t word) {
     stream->byteCount += static_cast<std::int32_t>(cursor - stream->cursor);
     stream->cursor = cursor;
-    int result = spillsBuffer(stream) ? output_bytes::writeOutFileBuffer(stream) : JPEG_SUCCESS;
+    int result = spillsBuffer(stream) ? output_bytes::drainBuffer(stream) : JPEG_SUCCESS;
     for (int shift = 24; result == JPEG_SUCCESS && shift >= 0; shift -= 8) {
         result = output_bytes::appendCodedByte(stream, static_cast<std::uint8_t>(word >> shift));
     }
@@ -149,7 +146,7 @@ private:
             const auto byte = static_cast<std::uint8_t>(word >> shift);
             cursor_[0] = byte;
             cursor_[1] = 0;
-            cursor_ += byte == 0xFF ? 2 : 1;
+            cursor_ += needsStuffing(byte) ? 2 : 1;
         }
     }
 
@@ -159,16 +156,6 @@ private:
     std::uint8_t* cursor_;
     FirstFailure status_;
 };
-
-// Category (number of significant bits) and value bits of a coefficient.
-inline int categoryOf(std::int32_t v) {
-    return std::bit_width(static_cast<std::uint32_t>(v < 0 ? -v : v));
-}
-
-inline std::uint32_t valueBits(std::int32_t v, int category) {
-    // v - 1 for negative v, cut to `category` bits.
-    return static_cast<std::uint32_t>(v + (v >> 31)) & ((std::uint32_t{1} << category) - 1);
-}
 
 } // namespace
 
@@ -191,13 +178,8 @@ int writeBytesVector(const std::uint8_t* bytes, std::int32_t count, OutputStream
             pending[i] = static_cast<std::uint8_t>(padded >> (56 - 8 * i));
         }
     }
-    const int result =
-        output_bytes::appendPendingAndMarkerBytes(stream, pending, pendingCount, bytes, count);
-    if (result != JPEG_ERR_BUFFER_TOO_SMALL) {
-        stream->accumulator = 0;
-        stream->bitCount = 0;
-    }
-    return result;
+    return output_bytes::appendPendingAndMarkerBytes(stream, pending, pendingCount, bytes, count,
+                                                     0);
 }
 
 PendingBits pendingBitsVector(const OutputStream* stream) {
@@ -227,11 +209,6 @@ inline int bitsSet(std::uint64_t mask) {
     mask = (mask & 0x3333333333333333u) + ((mask >> 2) & 0x3333333333333333u);
     mask = (mask + (mask >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
     return static_cast<int>((mask * 0x0101010101010101u) >> 56);
-}
-
-inline int categoryOfNonZero(std::int32_t v) {
-    const auto magnitude = static_cast<std::uint32_t>(v < 0 ? -v : v);
-    return (31 ^ __builtin_clz(magnitude)) + 1; // bit_width without the test for 0
 }
 
 template <bool kChecked, bool kDense>
@@ -440,7 +417,7 @@ inline void stuffUnchecked(OutputStream* stream, std::uint8_t* from) {
     std::uint8_t* const to = stream->cursor;
     std::uint8_t* p = from;
 #if defined(__SSE2__)
-    const __m128i ones = _mm_set1_epi8(static_cast<char>(0xFF));
+    const __m128i ones = _mm_set1_epi8(static_cast<char>(kStuffedAfter));
     for (; to - p >= 16; p += 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         if (_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, ones)) != 0) {
@@ -448,7 +425,7 @@ inline void stuffUnchecked(OutputStream* stream, std::uint8_t* from) {
         }
     }
 #endif
-    while (p != to && *p != 0xFF) {
+    while (p != to && !needsStuffing(*p)) {
         ++p;
     }
     if (p == to) [[likely]] {
@@ -456,14 +433,14 @@ inline void stuffUnchecked(OutputStream* stream, std::uint8_t* from) {
     }
     std::ptrdiff_t count = 0;
     for (const std::uint8_t* q = p; q != to; ++q) {
-        count += *q == 0xFF;
+        count += needsStuffing(*q);
     }
     // Move the bytes up from the back, each 0xFF followed by its zero.
     std::uint8_t* src = to;
     std::uint8_t* dst = to + count;
     while (dst != src) {
         const std::uint8_t byte = *--src;
-        if (byte == 0xFF) {
+        if (needsStuffing(byte)) {
             *--dst = 0x00;
         }
         *--dst = byte;
@@ -508,7 +485,7 @@ int encodeBlockVectorWith(BlockPreparation preparation, OutputStream* stream,
             return dense ? codeBlock<true, true>(stream, dcTable, acTable, diff, prepared)
                          : codeBlock<true, false>(stream, dcTable, acTable, diff, prepared);
         }
-        if (const int result = output_bytes::writeOutFileBuffer(stream); result != 0) {
+        if (const int result = output_bytes::drainBuffer(stream); result != 0) {
             return result;
         }
     }

@@ -1,15 +1,16 @@
 #include "jpeg/chunkedScan.h"
 
+#include "jpeg/coefficientBits.h"
 #include "jpeg/jpegRowSource.h"
 #include "jpeg/jpegStatus.h"
 #include "jpeg/outputBytes.h"
+#include "jpeg/outputSink.h"
 #include "jpeg/scanBlocks.h"
 #include "jpeg/scanJoin.h"
 #include "util/platformFile.h"
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -40,13 +41,16 @@ struct CodedPart {
     std::int16_t lastDc[kJpegMaxComponents] = {};
 };
 
-// One thread's coder: a copy of the working state with its own block buffer, predictors and
-// output, reading the shared tables of the original.
+// One thread's coder: a scan coder state of its own (block buffer, predictors, output) on the
+// shared config and tables of the write.
 class PartCoder {
 public:
     PartCoder(const JpegEncoderState& state, const JpegScanRecord& scan, int lane)
-        : state_(std::make_unique<JpegEncoderState>(state)), scan_(scan), lane_(lane) {
-        blockCount_ = planBlocks(*state_, scan_, false, jobs_);
+        : routines_(state.routines), scan_(scan) {
+        coder_.config = &state.config;
+        coder_.rowSource = state.coder.rowSource;
+        coder_.lane = lane;
+        blockCount_ = planBlocks(state.config, state.tables, scan_, coder_, false, jobs_);
     }
 
     void code(std::int32_t firstRow, std::int32_t endRow, CodedPart& part) {
@@ -55,92 +59,73 @@ public:
 
 private:
     int codeRows(std::int32_t firstRow, std::int32_t endRow, CodedPart& part) {
-        JpegEncoderState& s = *state_;
-        const RoutineTable& routines = s.routines;
-        OutputStream* stream = &s.stream;
+        OutputStream* stream = &coder_.stream;
         part.bytes.clear();
-        stream->file = kNoJpegFile;
-        stream->sink = &part.bytes;
-        routines.startOutput(stream, nullptr, 0);
-        for (std::int32_t row = firstRow; row < endRow; ++row) {
-            if (!fetchBand(s, row, lane_)) {
-                return JPEG_ERR_FILE;
-            }
-            for (std::int32_t column = 0; column < s.mcusPerRow; ++column) {
-                routines.fetchMcu(&s, column, row);
-                for (int b = 0; b < blockCount_; ++b) {
-                    routines.forwardDct(jobs_[b].block);
-                }
-                if (row == firstRow && column == 0) {
-                    if (const int result = codeFirstMcu(part); result != JPEG_SUCCESS) {
-                        return result;
-                    }
-                    continue;
-                }
-                if (const int result = quantizeAndCode(routines, stream, jobs_, blockCount_);
-                    result != JPEG_SUCCESS) {
-                    return result;
-                }
-            }
+        MemorySink sink(part.bytes);
+        stream->sink = &sink;
+        routines_.startOutput(stream, nullptr, 0);
+        int result = forEachMcu(coder_, routines_, jobs_, blockCount_, firstRow, 0, endRow,
+                                [&](std::int32_t row, std::int32_t column) {
+                                    if (row == firstRow && column == 0) {
+                                        return codeFirstMcu(part);
+                                    }
+                                    return quantizeAndCode(routines_, stream, jobs_, blockCount_);
+                                });
+        if (result == JPEG_SUCCESS) {
+            result = output_bytes::drainBuffer(stream);
         }
-        if (const int result = output_bytes::writeOutFileBuffer(stream); result != JPEG_SUCCESS) {
+        stream->sink = nullptr;
+        if (result != JPEG_SUCCESS) {
             return result;
         }
-        part.tail = routines.pendingBits(stream);
-        for (int i = 0; i < scan_.componentCount; ++i) {
-            part.lastDc[i] = scan_.components[i].dcPredictor;
-        }
+        part.tail = routines_.pendingBits(stream);
+        std::copy(coder_.dcPredictors, coder_.dcPredictors + scan_.componentCount, part.lastDc);
         return JPEG_SUCCESS;
     }
 
     // Each block of the part's first MCU apart, predicted from its own DC (a difference of 0)
     // so that the joiner can put the true difference in its place.
     int codeFirstMcu(CodedPart& part) {
-        const RoutineTable& routines = state_->routines;
         part.firstCount = blockCount_;
         for (int b = 0; b < blockCount_; ++b) {
             const BlockJob& job = jobs_[b];
             CodedPart::FirstBlock& first = part.first[static_cast<std::size_t>(b)];
-            routines.quantizeBlock(job.block, job.reciprocals);
+            routines_.quantizeBlock(job.block, job.reciprocals);
             first.bytes.clear();
             first.dc = job.block[0];
             first.component = job.component;
             *job.dcPredictor = job.block[0];
-            blockStream_.file = kNoJpegFile;
-            blockStream_.sink = &first.bytes;
-            routines.startOutput(&blockStream_, nullptr, 0);
-            int result = routines.encodeBlock(&blockStream_, job.dcTable, job.acTable,
-                                              job.dcPredictor, job.block);
+            MemorySink sink(first.bytes);
+            blockStream_.sink = &sink;
+            routines_.startOutput(&blockStream_, nullptr, 0);
+            int result = routines_.encodeBlock(&blockStream_, job.dcTable, job.acTable,
+                                               job.dcPredictor, job.block);
             if (result == JPEG_SUCCESS) {
-                result = output_bytes::writeOutFileBuffer(&blockStream_);
+                result = output_bytes::drainBuffer(&blockStream_);
             }
+            blockStream_.sink = nullptr;
             if (result != JPEG_SUCCESS) {
                 return result;
             }
-            first.tail = routines.pendingBits(&blockStream_);
+            first.tail = routines_.pendingBits(&blockStream_);
         }
         return JPEG_SUCCESS;
     }
 
-    std::unique_ptr<JpegEncoderState> state_;
+    RoutineTable routines_;
     JpegScanRecord scan_;
-    int lane_;
+    ScanCoderState coder_{};
     BlockJob jobs_[kJpegMaxBlocksPerMcu];
     int blockCount_ = 0;
     OutputStream blockStream_;
 };
-
-// Category (bit length) and value bits of a DC difference.
-int categoryOf(std::int32_t v) {
-    return std::bit_width(static_cast<std::uint32_t>(v < 0 ? -v : v));
-}
 
 // Appends the parts in order, writing the DC codes of each first MCU from the predictors
 // the part before left.
 class PartJoiner {
 public:
     PartJoiner(JpegEncoderState& state, const BlockJob* jobs, int blockCount, int componentCount)
-        : joiner_(&state.stream, state.routines.writeBytes), componentCount_(componentCount) {
+        : joiner_(&state.coder.stream, state.routines.writeBytes), componentCount_(componentCount) {
         for (int i = 0; i < blockCount; ++i) {
             dcTables_[i] = jobs[i].dcTable;
         }
@@ -160,10 +145,8 @@ public:
             if (category > 15 || table->length[category] == 0) {
                 return JPEG_ERR_BAD_HUFFMAN_TABLE;
             }
-            // Negative differences carry diff - 1 in `category` bits.
-            const auto bits = static_cast<std::uint32_t>(diff < 0 ? diff - 1 : diff);
             joiner_.putBits(table->code[category], table->length[category]);
-            joiner_.putBits(bits, category);
+            joiner_.putBits(valueBits(diff, category), category);
             // The part's own DC code (difference 0: the code of category 0 alone) is left out.
             joiner_.appendPart(first.bytes.data(), first.bytes.size(), first.tail,
                                table->length[0]);
@@ -254,13 +237,13 @@ private:
 } // namespace
 
 bool canCodeInParts(const JpegEncoderState& state) {
-    if (state.rowSource == nullptr || state.rowSource->lanes() < 2 || state.restartInterval != 0 ||
-        state.interruptFlag != 0 || state.mcuRows < 2) {
+    if (state.coder.rowSource == nullptr || state.coder.rowSource->lanes() < 2 ||
+        state.config.restartInterval != 0 || state.interruptFlag != 0 || state.config.mcuRows < 2) {
         return false;
     }
-    for (int i = 0; i < state.fields.outputChannels && i < kJpegMaxComponents; ++i) {
-        const int number = state.dcTableNumbers[i];
-        const HuffmanCodeTable* table = number < 4 ? state.dcTables[number] : nullptr;
+    for (int i = 0; i < state.config.fields.outputChannels && i < kJpegMaxComponents; ++i) {
+        const int number = state.config.dcTableNumbers[i];
+        const HuffmanCodeTable* table = number < 4 ? state.tables.dcTables[number] : nullptr;
         if (table == nullptr || table->length[0] == 0) {
             return false;
         }
@@ -270,16 +253,17 @@ bool canCodeInParts(const JpegEncoderState& state) {
 
 int encodeScanInParts(JpegEncoderState& state, JpegScanRecord& scan) {
     BlockJob jobs[kJpegMaxBlocksPerMcu];
-    const int blockCount = planBlocks(state, scan, false, jobs);
+    const int blockCount = planBlocks(state.config, state.tables, scan, state.coder, false, jobs);
     if (blockCount < 0) {
         return blockCount;
     }
-    const std::int64_t mcuRowPixels =
-        std::int64_t{state.mcusPerRow} * state.frameHeader.mcuWidth * state.frameHeader.mcuHeight;
-    const std::int32_t partRows = static_cast<std::int32_t>(
-        std::clamp<std::int64_t>(state.rowSource->partPixels() / mcuRowPixels, 1, state.mcuRows));
-    const int partCount = static_cast<int>((state.mcuRows + partRows - 1) / partRows);
-    const int lanes = std::min(state.rowSource->lanes(), kMaxRowSourceLanes);
+    const std::int64_t mcuRowPixels = std::int64_t{state.config.mcusPerRow} *
+                                      state.config.frameHeader.mcuWidth *
+                                      state.config.frameHeader.mcuHeight;
+    const std::int32_t partRows = static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        state.coder.rowSource->partPixels() / mcuRowPixels, 1, state.config.mcuRows));
+    const int partCount = static_cast<int>((state.config.mcuRows + partRows - 1) / partRows);
+    const int lanes = std::min(state.coder.rowSource->lanes(), kMaxRowSourceLanes);
 
     std::vector<std::unique_ptr<CodedPart>> parts;
     std::vector<std::unique_ptr<PartCoder>> coders;
@@ -295,7 +279,7 @@ int encodeScanInParts(JpegEncoderState& state, JpegScanRecord& scan) {
     }
     auto codePart = [&](PartCoder& coder, int part) {
         const std::int32_t first = part * partRows;
-        coder.code(first, std::min(first + partRows, state.mcuRows),
+        coder.code(first, std::min(first + partRows, state.config.mcuRows),
                    *parts[static_cast<std::size_t>(part % kPartsInFlight)]);
     };
 
@@ -339,7 +323,7 @@ int encodeScanInParts(JpegEncoderState& state, JpegScanRecord& scan) {
         return result;
     }
     for (int i = 0; i < scan.componentCount; ++i) {
-        scan.components[i].dcPredictor = 0;
+        state.coder.dcPredictors[i] = 0;
     }
     return joiner.finish();
 }

@@ -32,23 +32,29 @@ bool callerSuppliedHuffmanTables(const JpegEncoderState& state) {
 void installDefaultTables(JpegEncoderState& state) {
     if (!callerSuppliedQuantTables(state)) {
         state.quantTableCount = 2;
-        state.quantSlots[0] = {kLuminanceQuantBase, 0};
-        state.quantSlots[1] = {kChrominanceQuantBase, 1};
+        state.quantSlots[0] = {kLuminanceQuantBase, kLuminanceTableNumber};
+        state.quantSlots[1] = {kChrominanceQuantBase, kChrominanceTableNumber};
         state.quantSlots[2] = {nullptr, 0};
         state.quantSlots[3] = {nullptr, 0};
     }
     if (!callerSuppliedHuffmanTables(state)) {
         state.huffmanPairCount = 2;
-        state.huffmanSlots[0] = {kDcLuminanceBits, kDcLuminanceValues, 0, 0};
-        state.huffmanSlots[1] = {kAcLuminanceBits, kAcLuminanceValues, 1, 0};
-        state.huffmanSlots[2] = {kDcChrominanceBits, kDcChrominanceValues, 0, 1};
-        state.huffmanSlots[3] = {kAcChrominanceBits, kAcChrominanceValues, 1, 1};
+        state.huffmanSlots[0] = {kDcLuminanceBits, kDcLuminanceValues, 0, kLuminanceTableNumber};
+        state.huffmanSlots[1] = {kAcLuminanceBits, kAcLuminanceValues, 1, kLuminanceTableNumber};
+        state.huffmanSlots[2] = {kDcChrominanceBits, kDcChrominanceValues, 0,
+                                 kChrominanceTableNumber};
+        state.huffmanSlots[3] = {kAcChrominanceBits, kAcChrominanceValues, 1,
+                                 kChrominanceTableNumber};
         for (int i = 4; i < 8; ++i) {
             state.huffmanSlots[i] = {nullptr, nullptr, 0, 0};
         }
-        for (int i = 0; i < 4; ++i) {
-            state.dcTableNumbers[i] = i == 0 ? 0 : 1;
-            state.acTableNumbers[i] = i == 0 ? 0 : 1;
-        }
+        assignDefaultHuffmanTableNumbers(state.config);
+    }
+}
+
+void assignDefaultHuffmanTableNumbers(EncoderConfig& config) {
+    for (int i = 0; i < kJpegMaxComponents; ++i) {
+        config.dcTableNumbers[i] = defaultTableNumber(i);
+        config.acTableNumbers[i] = defaultTableNumber(i);
     }
 }

@@ -13,6 +13,3 @@ struct HuffmanCodeTable {
 // hold, or more codes of some length than a prefix code leaves room for.
 int buildHuffmanCodeTable(const std::uint8_t* bits, const std::uint8_t* huffval,
                           HuffmanCodeTable* table);
-
-// Entry i: number of significant bits of i.
-extern const std::int8_t magnitudeCategory[256];

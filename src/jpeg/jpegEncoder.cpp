@@ -1,30 +1,21 @@
-// jpegInitialize, jpegWrite and jpegRelease: the record's life cycle, the copying of the public
-// fields into the working state and the component and MCU layout of a write.
+// jpegInitialize, jpegWrite and jpegRelease: the record's life cycle over the encoder's config,
+// tables and scan coder, and the output file of the file requests.
 #include "jpeg/jpegEncoder.h"
 
 #include "jpeg/defaultTables.h"
+#include "jpeg/encoderConfig.h"
 #include "jpeg/jpegFile.h"
 #include "jpeg/jpegValidation.h"
+#include "jpeg/outputSink.h"
 #include "jpeg/processorInfo.h"
 #include "jpeg/routineTable.h"
 #include "jpeg/scanEncoder.h"
 #include "jpeg/streamWriter.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace {
-
-struct SamplingFactors {
-    std::int32_t h;
-    std::int32_t v;
-};
-
-// Factors of components 0 to 3 for each sampling code.
-constexpr SamplingFactors kSamplingFactors[5][kJpegMaxComponents] = {
-    {{1, 1}, {1, 1}, {1, 1}, {1, 1}}, {{2, 2}, {1, 1}, {1, 1}, {1, 1}},
-    {{2, 1}, {1, 1}, {1, 1}, {1, 1}}, {{2, 2}, {1, 1}, {1, 1}, {2, 2}},
-    {{2, 1}, {1, 1}, {1, 1}, {2, 1}},
-};
 
 constexpr JpegPublicFields kPublicDefaults = {
     .useStateAsIs = 0,
@@ -50,34 +41,18 @@ constexpr JpegPublicFields kPublicDefaults = {
     .quality = 75,
 };
 
-// The copy of the public fields and what follows from them.
-void copyPublicFields(const JpegPublicFields& p, JpegEncoderState& s) {
-    s.fields = p;
-    const std::int64_t pixelBytes = p.inputSampling == 2
-                                        ? 2 * static_cast<std::int64_t>(p.inputWidth)
-                                        : static_cast<std::int64_t>(p.inputWidth) * p.inputChannels;
-    const std::int64_t stride = p.inputRowPadding + pixelBytes;
-    s.rowStride = static_cast<std::ptrdiff_t>(p.inputHeight < 0 ? -stride : stride);
-    if (p.inputSampling == 2 && p.inputColor == JPEG_COLOR_YCBCR &&
-        p.outputColor == JPEG_COLOR_YCBCR) {
-        s.fields.outputSampling = JPEG_SAMPLING_H2V1;
-    }
-}
-
 // The state starts with copies of the public defaults.
 void setStateDefaults(JpegEncoderState& s, int processorClass) {
     s = JpegEncoderState{};
-    copyPublicFields(kPublicDefaults, s);
+    setConfigFields(s.config, kPublicDefaults);
     s.requestCode = JPEG_NO_REQUEST;
     s.dctMethod = 1;
-    for (int i = 0; i < 4; ++i) {
-        s.dcTableNumbers[i] = i == 0 ? 0 : 1;
-        s.acTableNumbers[i] = i == 0 ? 0 : 1;
-    }
+    assignDefaultHuffmanTableNumbers(s.config);
     for (int i = 0; i < kJpegMaxComponents; ++i) {
-        s.components[i] = {0, 0, 0, i == 0 ? 0 : 1};
+        s.config.components[i] = {0, 0, 0, defaultTableNumber(i)};
     }
-    s.stream.file = kNoJpegFile;
+    s.coder.config = &s.config;
+    s.outputFile = kNoJpegFile;
     s.processorClass = processorClass;
     s.jfifVersion = 0x0101;
     s.densityUnits = 0;
@@ -87,85 +62,16 @@ void setStateDefaults(JpegEncoderState& s, int processorClass) {
     s.routines = routinesForClass(processorClass);
 }
 
-// The default tables: luminance for component 0, chrominance for the colour components.
-void assignDefaultQuantTables(JpegEncoderState& s, int count, int sampling) {
-    if (sampling == JPEG_SAMPLING_NONE) {
-        s.components[0].quantTable = 0;
-        if (s.colorConversion != 0) {
-            for (int i = 1; i < count; ++i) {
-                s.components[i].quantTable = 1;
-            }
-        }
-        return;
-    }
-    const bool chroma = s.fields.convertColor != 0;
-    for (int i = 0; i < count; ++i) {
-        s.components[i].quantTable = chroma && (i == 1 || i == 2) ? 1 : 0;
-    }
-}
-
-// Components, sampling factors, quantisation table numbers, frame header and MCU geometry.
-int layOutComponents(JpegEncoderState& s) {
-    s.colorConversion = 1;
-    if (s.fields.outputColor == JPEG_COLOR_RGB || s.fields.outputColor == JPEG_COLOR_FOUR_CHANNEL ||
-        s.fields.inputColor == JPEG_COLOR_YCBCR || s.fields.inputColor == JPEG_COLOR_GRAY ||
-        s.fields.inputColor == JPEG_COLOR_OTHER) {
-        s.colorConversion = 0;
-    }
-    const int count = s.fields.outputChannels;
-    // A baseline scan carries at most four components, and the component array has four.
-    if (count < 1 || count > kJpegMaxComponents) {
-        return JPEG_ERR_NOT_SUPPORTED;
-    }
-    const int sampling = s.fields.outputSampling;
-    if (sampling < 0 || sampling > 4) {
-        return JPEG_ERR_SUBSAMPLING;
-    }
-    for (int i = 0; i < count; ++i) {
-        s.components[i].index = i;
-        s.components[i].h = kSamplingFactors[sampling][i].h;
-        s.components[i].v = kSamplingFactors[sampling][i].v;
-    }
-    if (!callerSuppliedQuantTables(s)) {
-        assignDefaultQuantTables(s, count, sampling);
-    }
-
-    JpegFrameHeader& frame = s.frameHeader;
-    frame.width = s.fields.outputWidth;
-    frame.height = s.fields.outputHeight;
-    frame.componentCount = count;
-    frame.hMax = 1;
-    frame.vMax = 1;
-    s.subsampled = 0;
-    for (int i = 0; i < count; ++i) {
-        frame.hMax = std::max(frame.hMax, s.components[i].h);
-        frame.vMax = std::max(frame.vMax, s.components[i].v);
-        if (s.components[i].h != 1 || s.components[i].v != 1) {
-            s.subsampled = 1;
-        }
-    }
-    s.fields.upsample = s.subsampled;
-    frame.mcuWidth = 8 * frame.hMax;
-    frame.mcuHeight = 8 * frame.vMax;
-    // Sizes are only checked for image requests; a table request may carry any values.
-    const auto units = [](std::int64_t size, std::int64_t unit) {
-        return size > 0 ? static_cast<std::int32_t>((size + unit - 1) / unit) : 0;
-    };
-    s.mcusPerRow = units(frame.width, frame.mcuWidth);
-    s.mcuRows = units(frame.height, frame.mcuHeight);
-    return JPEG_SUCCESS;
-}
-
 // Closes the open output file. A file that holds no complete stream (the write failed, the
 // close failed, or a suspended write was never finished) is removed, unless it is not a regular
 // file or its name now stands for another file.
 void closeOutputFile(JpegEncoderState& s, int& result, bool finished) {
-    if (s.stream.file == kNoJpegFile) {
+    if (s.outputFile == kNoJpegFile) {
         return;
     }
-    const bool removable = jpegFileNamedBy(s.stream.file, s.outputPath);
-    const bool closed = jpegFileClose(s.stream.file);
-    s.stream.file = kNoJpegFile;
+    const bool removable = jpegFileNamedBy(s.outputFile, s.outputPath);
+    const bool closed = jpegFileClose(s.outputFile);
+    s.outputFile = kNoJpegFile;
     if (!closed) {
         result = JPEG_ERR_CLOSE_FILE;
     }
@@ -175,7 +81,29 @@ void closeOutputFile(JpegEncoderState& s, int& result, bool finished) {
     s.outputPath = nullptr;
 }
 
-int writeRequest(JPEG_PROPERTIES& p, int request) {
+// Points the coder's output at the file of a file request, opening it by name unless the
+// caller gave a sink of its own or a suspended write left the file open. 0 or
+// JPEG_ERR_FILE_NAME.
+int attachOutputFile(JPEG_PROPERTIES& p, int request, std::optional<FileSink>& fileSink) {
+    JpegEncoderState& s = p.state;
+    if (s.coder.stream.sink != nullptr) {
+        return JPEG_SUCCESS;
+    }
+    if (isFileRequest(request) && s.outputFile == kNoJpegFile) {
+        const char* name = p.useStateAsIs != 0 ? s.config.fields.outputFileName : p.outputFileName;
+        s.outputFile = name != nullptr ? jpegFileOpen(name) : kNoJpegFile;
+        if (s.outputFile == kNoJpegFile) {
+            return JPEG_ERR_FILE_NAME;
+        }
+        s.outputPath = name;
+    }
+    if (s.outputFile != kNoJpegFile) {
+        s.coder.stream.sink = &fileSink.emplace(s.outputFile);
+    }
+    return JPEG_SUCCESS;
+}
+
+int writeRequest(JPEG_PROPERTIES& p, int request, std::optional<FileSink>& fileSink) {
     JpegEncoderState& s = p.state;
     s.requestCode = request;
     if (const int result = validateProperties(p, request); result != 0) {
@@ -184,48 +112,45 @@ int writeRequest(JPEG_PROPERTIES& p, int request) {
     if (!isWriteRequest(request)) {
         return JPEG_ERR_NOT_SUPPORTED; // decoder requests
     }
-    if (isFileRequest(request) && s.stream.file == kNoJpegFile) {
-        const char* name = p.useStateAsIs != 0 ? s.fields.outputFileName : p.outputFileName;
-        s.stream.file = name != nullptr ? jpegFileOpen(name) : kNoJpegFile;
-        if (s.stream.file == kNoJpegFile) {
-            return JPEG_ERR_FILE_NAME;
-        }
-        s.outputPath = name;
+    if (const int result = attachOutputFile(p, request, fileSink); result != 0) {
+        return result;
     }
     const bool suspended = s.suspendedScan != nullptr;
     if (p.useStateAsIs == 0 && !suspended) {
-        copyPublicFields(p, s);
+        setConfigFields(s.config, p);
     }
     installDefaultTables(s);
-    if (const int result = layOutComponents(s); result != 0) {
+    if (const int result = layOutComponents(s.config, callerSuppliedQuantTables(s)); result != 0) {
         return result;
     }
 
     if (!suspended) {
-        s.stream.byteCount = 0;
-        s.sourceOrigin = s.fields.inputPixels;
-        s.sourceFirstRow = 0;
+        s.coder.config = &s.config;
+        s.coder.stream.byteCount = 0;
+        s.coder.sourceOrigin = s.config.fields.inputPixels;
+        s.coder.sourceFirstRow = 0;
         // Only image requests read the source, and only their sizes have been checked.
-        if (isImageRequest(request) && s.fields.inputHeight < 0 &&
-            s.fields.inputPixels != nullptr) {
-            const std::ptrdiff_t lastRow = -static_cast<std::ptrdiff_t>(s.fields.inputHeight) - 1;
-            s.sourceOrigin = s.fields.inputPixels + lastRow * -s.rowStride;
+        if (isImageRequest(request) && s.config.fields.inputHeight < 0 &&
+            s.config.fields.inputPixels != nullptr) {
+            const std::ptrdiff_t lastRow =
+                -static_cast<std::ptrdiff_t>(s.config.fields.inputHeight) - 1;
+            s.coder.sourceOrigin = s.config.fields.inputPixels + lastRow * -s.config.rowStride;
         }
         if (const int result = writeStreamHeader(s); result != 0) {
             return result;
         }
         if (isTablesRequest(request)) {
-            p.outputBufferSize = s.fields.outputBufferSize = s.stream.byteCount;
+            p.outputBufferSize = s.config.fields.outputBufferSize = s.coder.stream.byteCount;
         }
     }
     if (!isImageRequest(request)) {
         return JPEG_SUCCESS;
     }
     const int result = writeFrameAndScan(s);
-    p.outputBufferSize = s.fields.outputBufferSize = s.stream.byteCount;
+    p.outputBufferSize = s.config.fields.outputBufferSize = s.coder.stream.byteCount;
     if ((result == JPEG_INTERRUPT_SUCCESS || result == JPEG_ROI_SUCCESS) &&
         s.suspendedScan != nullptr) {
-        const JpegFrameHeader& frame = s.frameHeader;
+        const JpegFrameHeader& frame = s.config.frameHeader;
         s.resumeX = std::min((s.suspendedScan->lastMcuColumn + 1) * frame.mcuWidth, frame.width);
         s.resumeY = std::min((s.suspendedScan->lastMcuRow + 1) * frame.mcuHeight, frame.height);
     }
@@ -254,10 +179,14 @@ int jpegWrite(JPEG_PROPERTIES* properties, int requestCode) {
     }
     JpegEncoderState& s = properties->state;
     int result = JPEG_ERR_EXCEPTION;
+    std::optional<FileSink> fileSink;
     try {
-        result = writeRequest(*properties, requestCode);
+        result = writeRequest(*properties, requestCode, fileSink);
     } catch (...) {
         result = JPEG_ERR_EXCEPTION;
+    }
+    if (fileSink.has_value()) {
+        s.coder.stream.sink = nullptr; // the sink lives for this call; the file stays open
     }
     const bool suspended = (result == JPEG_INTERRUPT_SUCCESS || result == JPEG_ROI_SUCCESS) &&
                            s.suspendedScan != nullptr;
@@ -274,10 +203,10 @@ int jpegRelease(JPEG_PROPERTIES* properties) {
     JpegEncoderState& s = properties->state;
     int result = JPEG_SUCCESS;
     closeOutputFile(s, result, false);
-    for (const std::uint16_t*& table : s.quantTables) {
+    for (const std::uint16_t*& table : s.tables.quantTables) {
         table = nullptr;
     }
-    if (result == JPEG_SUCCESS && s.fields.outputChannels > 255) {
+    if (result == JPEG_SUCCESS && s.config.fields.outputChannels > 255) {
         result = JPEG_ERR_PROPERTIES;
     }
     // The working memory is freed whatever happened above.

@@ -3,13 +3,16 @@
 #pragma once
 
 #include "jpeg/huffmanTable.h"
+#include "jpeg/jpegFile.h"
 #include "jpeg/outputStream.h"
 #include "jpeg/routineTable.h"
 
 #include <cstddef>
 #include <cstdint>
 
-// The largest number of components an interleaved baseline scan can carry.
+// The largest number of components an interleaved baseline scan can carry. The layout of a
+// write refuses more (layOutComponents); only the segment writers check again, for the
+// sake of their fixed buffers.
 constexpr int kJpegMaxComponents = 4;
 // Room of the MCU block buffer: 4 + 1 + 1 + 4 blocks for the largest sampling layout.
 constexpr int kJpegMaxBlocksPerMcu = 10;
@@ -90,6 +93,58 @@ struct JpegPublicFields {
 
 class JpegRowSource;
 
+// The layout of a write, fixed once its scan starts: the copy of the public fields, the source
+// stride, the components with their sampling factors and table numbers, and the MCU geometry.
+// Every coder of the scan reads it; none writes it.
+struct EncoderConfig {
+    // Copy of the public fields; the write adjusts outputSampling, upsample and
+    // outputBufferSize in it. inputPixels is the caller's.
+    JpegPublicFields fields;
+    std::ptrdiff_t rowStride; // bytes from image row to image row; negative for bottom-up
+    std::int32_t colorConversion;
+    std::int32_t subsampled;
+
+    JpegFrameHeader frameHeader;
+    JpegComponent components[kJpegMaxComponents];
+    std::uint8_t dcTableNumbers[kJpegMaxComponents];
+    std::uint8_t acTableNumbers[kJpegMaxComponents];
+    std::int32_t restartInterval; // MCUs; 0 = no restart markers
+
+    std::int32_t mcusPerRow;
+    std::int32_t mcuRows;
+    FetchLayout fetchLayout; // read by the fetch routine for the other layouts
+};
+
+// The tables derived from the table slots once per write and shared by every coder.
+struct EncoderTables {
+    // Scaled quantisation tables (zig-zag order), rewritten in place into the quantiser's
+    // reciprocal tables (natural order); quantTables[table number] points at the prepared one.
+    alignas(8) std::uint16_t quantStorage[4][64];
+    const std::uint16_t* quantTables[4];
+
+    HuffmanCodeTable huffmanTables[8];
+    const HuffmanCodeTable* dcTables[4]; // by table number
+    const HuffmanCodeTable* acTables[4];
+};
+
+// One coder of a scan: where its source rows are, its MCU blocks, its DC predictors and its
+// output. A scan coded in parts has one of these per thread, each reading the shared config.
+struct ScanCoderState {
+    const EncoderConfig* config;
+    // Image row 0 of the source: inputPixels, or its last stored row for bottom-up sources.
+    // With a row source: the first row of the current band, image row sourceFirstRow.
+    const std::uint8_t* sourceOrigin;
+    std::int32_t sourceFirstRow;
+    JpegRowSource* rowSource; // null: the whole source is at inputPixels
+    int lane;                 // the row source's lane this coder reads
+
+    std::int16_t dcPredictors[kJpegMaxComponents];
+    OutputStream stream;
+
+    // MCU block buffer: the blocks of one MCU, 64 values each, natural order.
+    alignas(32) std::int16_t mcuBlocks[kJpegMaxBlocksPerMcu * 64];
+};
+
 // The encoder's working state. Owned by the encoder; filled by jpegInitialize and jpegWrite.
 struct JpegEncoderState {
     std::int32_t requestCode;
@@ -99,45 +154,23 @@ struct JpegEncoderState {
     std::int32_t interruptFlag;
     std::int32_t dctMethod; // must be 0 or 1; both use the same transforms
 
-    // Copy of the public fields; the write adjusts outputSampling, upsample and
-    // outputBufferSize in it. inputPixels is the caller's; sourceOrigin below is the row 0.
-    JpegPublicFields fields;
-    std::ptrdiff_t rowStride; // bytes from image row to image row; negative for bottom-up
-    std::int32_t colorConversion;
-    std::int32_t subsampled;
-
-    std::int32_t mcusPerRow;
-    std::int32_t mcuRows;
-    FetchLayout fetchLayout; // read by the fetch routine for the other layouts
+    EncoderConfig config;
+    EncoderTables tables;
+    ScanCoderState coder;
 
     std::int32_t quantTableCount;
     std::int32_t huffmanPairCount;
-
-    // Scaled quantisation tables (zig-zag order), rewritten in place into the quantiser's
-    // reciprocal tables (natural order); quantTables[table number] points at the prepared one.
-    alignas(8) std::uint16_t quantStorage[4][64];
-    const std::uint16_t* quantTables[4];
-
-    HuffmanCodeTable huffmanTables[8];
-    const HuffmanCodeTable* dcTables[4]; // by table number
-    const HuffmanCodeTable* acTables[4];
-
     JpegQuantSlot quantSlots[4];
     JpegHuffmanSlot huffmanSlots[8];
     std::int32_t callerQuantTables;
     std::int32_t callerHuffmanTables;
 
-    std::uint8_t dcTableNumbers[4];
-    std::uint8_t acTableNumbers[4];
-
-    JpegFrameHeader frameHeader;
-    JpegComponent components[kJpegMaxComponents];
-
-    std::int32_t restartInterval; // MCUs; 0 = no restart markers
     JpegScanRecord* suspendedScan;
 
-    OutputStream stream;
-    const char* outputPath; // the name stream.file was opened by (the caller's text)
+    // The file a file request opened by name (kept open while its scan is suspended), and
+    // that name (the caller's text).
+    JpegFileHandle outputFile;
+    const char* outputPath;
     std::int32_t processorClass;
 
     std::uint16_t jfifVersion;
@@ -150,15 +183,6 @@ struct JpegEncoderState {
 
     const std::uint8_t* commentText; // null: the default comment
     std::uint16_t commentLength;
-
-    // Image row 0 of the source: inputPixels, or its last stored row for bottom-up sources.
-    // With a row source: the first row of the current band, image row sourceFirstRow.
-    const std::uint8_t* sourceOrigin;
-    std::int32_t sourceFirstRow;
-    JpegRowSource* rowSource; // null: the whole source is at inputPixels
-
-    // MCU block buffer: the blocks of one MCU, 64 values each, natural order.
-    alignas(32) std::int16_t mcuBlocks[kJpegMaxBlocksPerMcu * 64];
 
     RoutineTable routines; // empty before jpegInitialize and after jpegRelease
 };

@@ -1,5 +1,5 @@
-// Source rows delivered band by band during an image write, instead of one whole buffer.
-// Internal to the program: the public interface stays jpegWrite on a whole buffer.
+// Source rows delivered band by band during an image write, and the writes that read them:
+// the tool's road into the encoder. jpegWrite on a whole buffer stays the library interface.
 #pragma once
 
 #include "jpeg/jpegEncoder.h"
@@ -43,8 +43,17 @@ protected:
 // writes for the same pixels in one buffer, whatever the number of lanes.
 int jpegWriteRows(JPEG_PROPERTIES* properties, int requestCode, JpegRowSource* source);
 
-// jpegWriteRows for a file request that writes into the open file `file` instead of opening
-// outputFileName: the bytes go at the file's current position. The encoder owns `file` from
-// the call on and closes it, whatever the result.
+class ByteSink;
+
+// jpegWriteRows (jpegWrite on the whole buffer at inputPixels when `source` is null) for a
+// file request whose bytes go to `sink` instead of a file: no file is opened, and
+// outputFileName may be null. The interrupt flag must be 0: the sink is the write's for this
+// call only.
+int jpegWriteRowsInto(JPEG_PROPERTIES* properties, int requestCode, JpegRowSource* source,
+                      ByteSink& sink);
+
+// jpegWriteRowsInto the open file `file`, at its current position. The encoder owns `file`
+// from the call on and closes it, whatever the result; a failed close gives
+// JPEG_ERR_CLOSE_FILE.
 int jpegWriteRowsTo(JPEG_PROPERTIES* properties, int requestCode, JpegRowSource* source,
                     JpegFileHandle file);

@@ -1,29 +1,37 @@
 #include "jpeg/jpegRowSource.h"
 
+#include "jpeg/outputSink.h"
+
 int jpegWriteRows(JPEG_PROPERTIES* properties, int requestCode, JpegRowSource* source) {
     if (properties == nullptr || source == nullptr || properties->inputHeight < 0) {
         return JPEG_ERR_PROPERTIES;
     }
-    properties->state.rowSource = source;
+    properties->state.coder.rowSource = source;
     const int result = jpegWrite(properties, requestCode);
-    properties->state.rowSource = nullptr;
+    properties->state.coder.rowSource = nullptr;
+    return result;
+}
+
+int jpegWriteRowsInto(JPEG_PROPERTIES* properties, int requestCode, JpegRowSource* source,
+                      ByteSink& sink) {
+    if (properties == nullptr || properties->state.outputFile != kNoJpegFile ||
+        properties->state.coder.stream.sink != nullptr) {
+        return JPEG_ERR_PROPERTIES;
+    }
+    // A file request finds its sink in place and opens no file.
+    properties->state.coder.stream.sink = &sink;
+    const int result = source != nullptr ? jpegWriteRows(properties, requestCode, source)
+                                         : jpegWrite(properties, requestCode);
+    properties->state.coder.stream.sink = nullptr;
     return result;
 }
 
 int jpegWriteRowsTo(JPEG_PROPERTIES* properties, int requestCode, JpegRowSource* source,
                     JpegFileHandle file) {
-    if (properties == nullptr || file == kNoJpegFile ||
-        properties->state.stream.file != kNoJpegFile) {
-        jpegFileClose(file);
+    if (file == kNoJpegFile) {
         return JPEG_ERR_PROPERTIES;
     }
-    // An image request finds its file open and writes into it; jpegWrite closes it.
-    properties->state.stream.file = file;
-    const int result = jpegWriteRows(properties, requestCode, source);
-    if (properties->state.stream.file != kNoJpegFile &&
-        properties->state.suspendedScan == nullptr) {
-        jpegFileClose(properties->state.stream.file);
-        properties->state.stream.file = kNoJpegFile;
-    }
-    return result;
+    FileSink sink(file);
+    const int result = jpegWriteRowsInto(properties, requestCode, source, sink);
+    return jpegFileClose(file) ? result : JPEG_ERR_CLOSE_FILE;
 }

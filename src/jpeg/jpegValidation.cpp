@@ -81,7 +81,9 @@ int validateProperties(const JPEG_PROPERTIES& p, int request) {
             return JPEG_ERR_SUBSAMPLING;
         }
     }
-    if (isFileRequest(request) && p.outputFileName == nullptr) {
+    // A file request writes into the named file, or into the sink of jpegWriteRowsInto.
+    if (isFileRequest(request) && p.outputFileName == nullptr &&
+        p.state.coder.stream.sink == nullptr) {
         return JPEG_ERR_PROPERTIES;
     }
     if (isBufferRequest(request) && (p.outputBuffer == nullptr || p.outputBufferSize == 0)) {

@@ -25,34 +25,36 @@ struct McuExtent {
     int validRows;
 };
 
-McuExtent mcuExtent(const JpegEncoderState& state, std::int32_t column, std::int32_t row) {
+McuExtent mcuExtent(const ScanCoderState& coder, std::int32_t column, std::int32_t row) {
     McuExtent extent;
     extent.validColumns = kMcuSize;
     extent.validRows = kMcuSize;
-    if (column == state.mcusPerRow - 1 && state.fields.inputWidth % kMcuSize != 0) {
-        extent.validColumns = state.fields.inputWidth % kMcuSize;
+    if (column == coder.config->mcusPerRow - 1 && coder.config->fields.inputWidth % kMcuSize != 0) {
+        extent.validColumns = coder.config->fields.inputWidth % kMcuSize;
     }
-    const std::int32_t height =
-        state.fields.inputHeight < 0 ? -state.fields.inputHeight : state.fields.inputHeight;
-    if (row == state.mcuRows - 1 && height % kMcuSize != 0) {
+    const std::int32_t height = coder.config->fields.inputHeight < 0
+                                    ? -coder.config->fields.inputHeight
+                                    : coder.config->fields.inputHeight;
+    if (row == coder.config->mcuRows - 1 && height % kMcuSize != 0) {
         extent.validRows = height % kMcuSize;
     }
     extent.first =
-        state.sourceOrigin +
-        (static_cast<std::ptrdiff_t>(row) * kMcuSize - state.sourceFirstRow) * state.rowStride +
-        static_cast<std::ptrdiff_t>(column) * kMcuSize * state.fields.inputChannels;
+        coder.sourceOrigin +
+        (static_cast<std::ptrdiff_t>(row) * kMcuSize - coder.sourceFirstRow) *
+            coder.config->rowStride +
+        static_cast<std::ptrdiff_t>(column) * kMcuSize * coder.config->fields.inputChannels;
     return extent;
 }
 
 } // namespace
 
-void fetchMcuRgbxPlain(JpegEncoderState* state, std::int32_t column, std::int32_t row) {
-    const McuExtent extent = mcuExtent(*state, column, row);
-    const int channels = state->fields.inputChannels;
+void fetchMcuRgbxPlain(ScanCoderState* coder, std::int32_t column, std::int32_t row) {
+    const McuExtent extent = mcuExtent(*coder, column, row);
+    const int channels = coder->config->fields.inputChannels;
     std::int16_t planes[3][kMcuSize][kMcuSize];
 
     for (int r = 0; r < extent.validRows; ++r) {
-        const std::uint8_t* source = extent.first + r * state->rowStride;
+        const std::uint8_t* source = extent.first + r * coder->config->rowStride;
         for (int c = 0; c < extent.validColumns; ++c) {
             planes[0][r][c] = source[c * channels];
             planes[1][r][c] = source[c * channels + 1];
@@ -70,7 +72,7 @@ void fetchMcuRgbxPlain(JpegEncoderState* state, std::int32_t column, std::int32_
         }
     }
 
-    std::int16_t* y = state->mcuBlocks;
+    std::int16_t* y = coder->mcuBlocks;
     std::int16_t* cb = y + 64;
     std::int16_t* cr = y + 128;
     for (int r = 0; r < kMcuSize; ++r) {
@@ -88,22 +90,22 @@ void fetchMcuRgbxPlain(JpegEncoderState* state, std::int32_t column, std::int32_
 
 #if defined(__SSE2__)
 
-void fetchMcuRgbxSse2(JpegEncoderState* state, std::int32_t column, std::int32_t row) {
-    const McuExtent extent = mcuExtent(*state, column, row);
-    std::int16_t* y = state->mcuBlocks;
+void fetchMcuRgbxSse2(ScanCoderState* coder, std::int32_t column, std::int32_t row) {
+    const McuExtent extent = mcuExtent(*coder, column, row);
+    std::int16_t* y = coder->mcuBlocks;
     if (extent.validColumns == kMcuSize && extent.validRows == kMcuSize &&
-        state->fields.inputChannels == 4) {
+        coder->config->fields.inputChannels == 4) {
         for (int r = 0; r < kMcuSize; ++r) {
-            rgbx_sse2::convertRow(extent.first + r * state->rowStride, y + 8 * r, y + 64 + 8 * r,
-                                  y + 128 + 8 * r);
+            rgbx_sse2::convertRow(extent.first + r * coder->config->rowStride, y + 8 * r,
+                                  y + 64 + 8 * r, y + 128 + 8 * r);
         }
         return;
     }
     // Edge MCU: stage the valid pixels with the last column and row repeated.
     alignas(16) std::uint8_t tile[kMcuSize][kMcuSize * 4];
-    const int channels = state->fields.inputChannels;
+    const int channels = coder->config->fields.inputChannels;
     for (int r = 0; r < extent.validRows; ++r) {
-        const std::uint8_t* source = extent.first + r * state->rowStride;
+        const std::uint8_t* source = extent.first + r * coder->config->rowStride;
         for (int c = 0; c < extent.validColumns; ++c) {
             tile[r][4 * c] = source[c * channels];
             tile[r][4 * c + 1] = source[c * channels + 1];
@@ -125,17 +127,19 @@ void fetchMcuRgbxSse2(JpegEncoderState* state, std::int32_t column, std::int32_t
 #endif
 
 int selectFetchRoutine(JpegEncoderState& state) {
-    const int count = state.frameHeader.componentCount;
-    if (state.colorConversion != 0 && state.subsampled != 0 && (count < 1 || count > 255)) {
+    const int count = state.config.frameHeader.componentCount;
+    if (state.config.colorConversion != 0 && state.config.subsampled != 0 &&
+        (count < 1 || count > 255)) {
         return JPEG_ERR_COMPONENTS;
     }
-    if (state.colorConversion != 0 && state.subsampled == 0 && count == 3 &&
-        state.fields.inputChannels == 4 && state.fields.inputColor == JPEG_COLOR_RGB &&
-        state.fields.inputSampling == 0) {
+    if (state.config.colorConversion != 0 && state.config.subsampled == 0 && count == 3 &&
+        state.config.fields.inputChannels == 4 &&
+        state.config.fields.inputColor == JPEG_COLOR_RGB &&
+        state.config.fields.inputSampling == 0) {
         state.routines.fetchMcu = state.routines.fetchMcuRgbx;
         return JPEG_SUCCESS;
     }
-    state.fetchLayout = describeFetchLayout(state);
+    state.config.fetchLayout = describeFetchLayout(state);
     state.routines.fetchMcu = state.routines.fetchMcuLayouts;
     return JPEG_SUCCESS;
 }

@@ -1,18 +1,19 @@
 // MCU fetch: reads the source pixels of one MCU, converts them to level-shifted samples of the
 // image's components (Y, Cb and Cr for colour conversion) and lays them out as 8x8 blocks in the
-// MCU block buffer of the encoder state.
+// MCU block buffer of a scan coder.
 #pragma once
 
 #include <cstdint>
 
 struct JpegEncoderState;
+struct ScanCoderState;
 
 // Source of 4 bytes per pixel (red, green, blue, ignored), three components at full
 // resolution: one 8x8 MCU of three blocks (Y, Cb, Cr). Edge MCUs repeat the last valid column
 // and row. Both versions give identical blocks.
-void fetchMcuRgbxPlain(JpegEncoderState* state, std::int32_t column, std::int32_t row);
+void fetchMcuRgbxPlain(ScanCoderState* coder, std::int32_t column, std::int32_t row);
 #if defined(__SSE2__)
-void fetchMcuRgbxSse2(JpegEncoderState* state, std::int32_t column, std::int32_t row);
+void fetchMcuRgbxSse2(ScanCoderState* coder, std::int32_t column, std::int32_t row);
 #endif
 
 // Every other layout the validation accepts, as the state's fetchLayout describes it: gray,
@@ -20,11 +21,11 @@ void fetchMcuRgbxSse2(JpegEncoderState* state, std::int32_t column, std::int32_t
 // converted to YCbCr or luminance or kept as they are; 16x8 and 16x16 MCUs with the luminance
 // (and fourth) component at full resolution and each other sample the rounded mean of its 2x1
 // or 2x2 cell. Edge MCUs repeat the last valid column and row before the means are taken.
-void fetchMcuLayoutsPlain(JpegEncoderState* state, std::int32_t column, std::int32_t row);
+void fetchMcuLayoutsPlain(ScanCoderState* coder, std::int32_t column, std::int32_t row);
 #if defined(__SSE2__)
 // The same blocks; the conversions to YCbCr through the SSE2 RGB conversion, the other
 // layouts through the plain routine.
-void fetchMcuLayoutsSse2(JpegEncoderState* state, std::int32_t column, std::int32_t row);
+void fetchMcuLayoutsSse2(ScanCoderState* coder, std::int32_t column, std::int32_t row);
 #endif
 
 struct FetchLayout;

@@ -32,23 +32,25 @@ struct McuArea {
     int validRows;
 };
 
-McuArea mcuArea(const JpegEncoderState& state, std::int32_t column, std::int32_t row) {
+McuArea mcuArea(const ScanCoderState& coder, std::int32_t column, std::int32_t row) {
     McuArea area;
-    area.width = state.frameHeader.mcuWidth;
-    area.height = state.frameHeader.mcuHeight;
+    area.width = coder.config->frameHeader.mcuWidth;
+    area.height = coder.config->frameHeader.mcuHeight;
     area.validColumns = area.width;
     area.validRows = area.height;
-    if (column == state.mcusPerRow - 1 && state.fields.inputWidth % area.width != 0) {
-        area.validColumns = state.fields.inputWidth % area.width;
+    if (column == coder.config->mcusPerRow - 1 &&
+        coder.config->fields.inputWidth % area.width != 0) {
+        area.validColumns = coder.config->fields.inputWidth % area.width;
     }
-    const std::int32_t height = std::abs(state.fields.inputHeight);
-    if (row == state.mcuRows - 1 && height % area.height != 0) {
+    const std::int32_t height = std::abs(coder.config->fields.inputHeight);
+    if (row == coder.config->mcuRows - 1 && height % area.height != 0) {
         area.validRows = height % area.height;
     }
     area.first =
-        state.sourceOrigin +
-        (static_cast<std::ptrdiff_t>(row) * area.height - state.sourceFirstRow) * state.rowStride +
-        static_cast<std::ptrdiff_t>(column) * area.width * state.fetchLayout.pixelBytes;
+        coder.sourceOrigin +
+        (static_cast<std::ptrdiff_t>(row) * area.height - coder.sourceFirstRow) *
+            coder.config->rowStride +
+        static_cast<std::ptrdiff_t>(column) * area.width * coder.config->fetchLayout.pixelBytes;
     return area;
 }
 
@@ -217,16 +219,17 @@ std::int16_t* layOutBlocks(const Plane& plane, const JpegComponent& component,
 
 } // namespace
 
-void fetchMcuLayoutsPlain(JpegEncoderState* state, std::int32_t column, std::int32_t row) {
-    const FetchLayout& layout = state->fetchLayout;
-    const McuArea area = mcuArea(*state, column, row);
-    const int count = std::min(state->frameHeader.componentCount, kJpegMaxComponents);
+void fetchMcuLayoutsPlain(ScanCoderState* coder, std::int32_t column, std::int32_t row) {
+    const FetchLayout& layout = coder->config->fetchLayout;
+    const McuArea area = mcuArea(*coder, column, row);
+    const int count = std::min(coder->config->frameHeader.componentCount, kJpegMaxComponents);
     alignas(32) Plane planes[kJpegMaxComponents];
-    gather(layout, area, state->rowStride, planes);
+    gather(layout, area, coder->config->rowStride, planes);
     convert(layout, count, area, planes);
-    std::int16_t* out = state->mcuBlocks;
+    std::int16_t* out = coder->mcuBlocks;
     for (int k = 0; k < count; ++k) {
-        out = layOutBlocks<PlainCells>(planes[k], state->components[k], state->frameHeader, out);
+        out = layOutBlocks<PlainCells>(planes[k], coder->config->components[k],
+                                       coder->config->frameHeader, out);
     }
 }
 
@@ -322,19 +325,19 @@ struct Sse2Cells {
 
 } // namespace
 
-void fetchMcuLayoutsSse2(JpegEncoderState* state, std::int32_t column, std::int32_t row) {
-    const FetchLayout& layout = state->fetchLayout;
+void fetchMcuLayoutsSse2(ScanCoderState* coder, std::int32_t column, std::int32_t row) {
+    const FetchLayout& layout = coder->config->fetchLayout;
     if (layout.conversion != FetchConversion::YccFromRgb &&
         layout.conversion != FetchConversion::YccFromInverse) {
-        fetchMcuLayoutsPlain(state, column, row);
+        fetchMcuLayoutsPlain(coder, column, row);
         return;
     }
-    const McuArea area = mcuArea(*state, column, row);
-    const int count = std::min(state->frameHeader.componentCount, kJpegMaxComponents);
+    const McuArea area = mcuArea(*coder, column, row);
+    const int count = std::min(coder->config->frameHeader.componentCount, kJpegMaxComponents);
     alignas(16) RgbxTile tile;
-    gatherTile(layout, area, state->rowStride, tile);
-    std::int16_t* out = state->mcuBlocks;
-    if (state->subsampled == 0 && count <= 3) {
+    gatherTile(layout, area, coder->config->rowStride, tile);
+    std::int16_t* out = coder->mcuBlocks;
+    if (coder->config->subsampled == 0 && count <= 3) {
         // 8x8 MCU of one block per component: converted straight into the blocks.
         for (int r = 0; r < 8; ++r) {
             rgbx_sse2::convertRow(tile[r], out + 8 * r, out + 64 + 8 * r, out + 128 + 8 * r);
@@ -357,15 +360,16 @@ void fetchMcuLayoutsSse2(JpegEncoderState* state, std::int32_t column, std::int3
         }
     }
     for (int k = 0; k < count; ++k) {
-        out = layOutBlocks<Sse2Cells>(planes[k], state->components[k], state->frameHeader, out);
+        out = layOutBlocks<Sse2Cells>(planes[k], coder->config->components[k],
+                                      coder->config->frameHeader, out);
     }
 }
 
 #endif
 
 FetchLayout describeFetchLayout(const JpegEncoderState& state) {
-    const JpegPublicFields& f = state.fields;
-    const int count = state.frameHeader.componentCount;
+    const JpegPublicFields& f = state.config.fields;
+    const int count = state.config.frameHeader.componentCount;
     FetchLayout layout{FetchConversion::Direct, 1, {0, 1, 2, 3}, f.inputChannels, 0};
     if (f.inputSampling == 2) {
         layout.packed = 1;
@@ -373,7 +377,7 @@ FetchLayout describeFetchLayout(const JpegEncoderState& state) {
         layout.planeCount = 3;
         return layout;
     }
-    if (state.colorConversion != 0 && f.inputChannels >= 3) {
+    if (state.config.colorConversion != 0 && f.inputChannels >= 3) {
         if (count == 1) {
             layout.conversion = FetchConversion::Luminance;
         } else if (f.inputColor == JPEG_COLOR_FOUR_CHANNEL) {

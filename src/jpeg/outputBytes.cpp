@@ -1,42 +1,30 @@
 #include "jpeg/outputBytes.h"
 
+#include "jpeg/outputSink.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <new>
 
 namespace output_bytes {
 
-int writeOutFileBuffer(OutputStream* stream) {
-    const auto size = static_cast<std::uint32_t>(stream->cursor - stream->start);
+int drainBuffer(OutputStream* stream) {
+    const auto size = static_cast<std::size_t>(stream->cursor - stream->start);
     stream->cursor = stream->start;
-    if (size == 0) {
-        return 0;
-    }
-    if (stream->sink != nullptr) {
-        try {
-            stream->sink->insert(stream->sink->end(), stream->start, stream->start + size);
-        } catch (const std::bad_alloc&) {
-            return JPEG_ERR_MEMORY;
-        }
-        return 0;
-    }
-    std::uint32_t written = 0;
-    if (!jpegFileWrite(stream->file, stream->start, size, &written) || written != size) {
-        return JPEG_ERR_FILE;
-    }
-    return 0;
+    return size == 0 ? JPEG_SUCCESS : stream->sink->write(stream->start, size);
 }
 
-int appendPendingAndMarkerBytes(OutputStream* stream, const std::uint8_t* pending, int pendingCount,
-                                const std::uint8_t* bytes, std::int32_t count) {
+namespace {
+
+int appendPendingAndMarker(OutputStream* stream, const std::uint8_t* pending, int pendingCount,
+                           const std::uint8_t* bytes, std::int32_t count) {
     if (count < 0) {
         count = 0;
     }
     if (!spillsBuffer(stream)) {
         std::int64_t needed = count;
         for (int i = 0; i < pendingCount; ++i) {
-            needed += pending[i] == 0xFF ? 2 : 1;
+            needed += needsStuffing(pending[i]) ? 2 : 1;
         }
         // The stream always keeps one byte of the caller's memory spare.
         if (needed > 0 && needed >= stream->end - stream->cursor) {
@@ -49,7 +37,7 @@ int appendPendingAndMarkerBytes(OutputStream* stream, const std::uint8_t* pendin
     }
     while (result == JPEG_SUCCESS && count > 0) {
         if (stream->cursor == stream->end) {
-            result = spillsBuffer(stream) ? writeOutFileBuffer(stream) : JPEG_ERR_BUFFER_TOO_SMALL;
+            result = spillsBuffer(stream) ? drainBuffer(stream) : JPEG_ERR_BUFFER_TOO_SMALL;
             continue;
         }
         const auto chunk =
@@ -63,21 +51,32 @@ int appendPendingAndMarkerBytes(OutputStream* stream, const std::uint8_t* pendin
     return result;
 }
 
+} // namespace
+
+int appendPendingAndMarkerBytes(OutputStream* stream, const std::uint8_t* pending, int pendingCount,
+                                const std::uint8_t* bytes, std::int32_t count, int emptyBitCount) {
+    const int result = appendPendingAndMarker(stream, pending, pendingCount, bytes, count);
+    if (result != JPEG_ERR_BUFFER_TOO_SMALL) {
+        stream->accumulator = 0;
+        stream->bitCount = emptyBitCount;
+    }
+    return result;
+}
+
 int appendBlock(OutputStream* stream, WriteBytesFn writeBytes, const std::uint8_t* bytes,
                 std::int32_t count) {
-    if (stream->file == kNoJpegFile || count < kFileBufferSize) {
+    if (!spillsBuffer(stream) || count < kFileBufferSize) {
         return writeBytes(bytes, count, stream);
     }
-    if (const int result = writeOutFileBuffer(stream); result != 0) {
+    if (const int result = drainBuffer(stream); result != JPEG_SUCCESS) {
         return result;
     }
-    std::uint32_t written = 0;
-    const auto size = static_cast<std::uint32_t>(count);
-    if (!jpegFileWrite(stream->file, bytes, size, &written) || written != size) {
-        return JPEG_ERR_FILE;
+    if (const int result = stream->sink->write(bytes, static_cast<std::size_t>(count));
+        result != JPEG_SUCCESS) {
+        return result;
     }
     stream->byteCount += count;
-    return 0;
+    return JPEG_SUCCESS;
 }
 
 void startBuffer(OutputStream* stream, std::uint8_t* memory, std::int32_t size) {
@@ -93,3 +92,17 @@ void startBuffer(OutputStream* stream, std::uint8_t* memory, std::int32_t size) 
 }
 
 } // namespace output_bytes
+
+int flushOutput(OutputStream* stream, WriteBytesFn writeBytes) {
+    const int result = writeBytes(nullptr, 0, stream);
+    return result == JPEG_SUCCESS && spillsBuffer(stream) ? output_bytes::drainBuffer(stream)
+                                                          : result;
+}
+
+int writeRestartMarker(int n, OutputStream* stream, WriteBytesFn writeBytes) {
+    if (n < 0 || n > 7) {
+        return JPEG_ERR_BAD_RST_MARKER;
+    }
+    const std::uint8_t marker[2] = {0xFF, static_cast<std::uint8_t>(0xD0 + n)};
+    return writeBytes(marker, 2, stream);
+}

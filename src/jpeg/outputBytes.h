@@ -1,7 +1,8 @@
 // Byte side of the output stream, shared by the plain and the vector bit writers: appending
-// to the file buffer or the caller's memory, and writing the file buffer out.
+// to the stream's buffer or the caller's memory, and emptying the buffer into the sink.
 #pragma once
 
+#include "jpeg/byteStuffing.h"
 #include "jpeg/jpegStatus.h"
 #include "jpeg/outputStream.h"
 
@@ -9,18 +10,16 @@
 
 namespace output_bytes {
 
-// Writes the bytes from the buffer start to the cursor to the file (or appends them to the
-// sink) and moves the cursor back to the start. 0, JPEG_ERR_FILE for a failed or short write,
-// or JPEG_ERR_MEMORY when the sink cannot grow.
-int writeOutFileBuffer(OutputStream* stream);
+// Hands the bytes from the buffer start to the cursor to the sink and moves the cursor back to
+// the start. 0 or the sink's failure.
+int drainBuffer(OutputStream* stream);
 
 // Appends one byte. A full file buffer is written out first; full caller memory gives
 // JPEG_ERR_BUFFER_TOO_SMALL.
 inline int appendByte(OutputStream* stream, std::uint8_t byte) {
     if (stream->cursor == stream->end) {
-        // The whole file buffer is full here, so this writes all of it.
-        const int result =
-            spillsBuffer(stream) ? writeOutFileBuffer(stream) : JPEG_ERR_BUFFER_TOO_SMALL;
+        // The whole buffer is full here, so this hands all of it to the sink.
+        const int result = spillsBuffer(stream) ? drainBuffer(stream) : JPEG_ERR_BUFFER_TOO_SMALL;
         if (result != JPEG_SUCCESS) {
             return result;
         }
@@ -33,22 +32,23 @@ inline int appendByte(OutputStream* stream, std::uint8_t byte) {
 // Appends an entropy-coded byte: 0xFF is followed by a stuffed 0x00.
 inline int appendCodedByte(OutputStream* stream, std::uint8_t byte) {
     const int result = appendByte(stream, byte);
-    return result == JPEG_SUCCESS && byte == 0xFF ? appendByte(stream, 0x00) : result;
+    return result == JPEG_SUCCESS && needsStuffing(byte) ? appendByte(stream, 0x00) : result;
 }
 
 // The flush-and-append step of writeBytes once the bit writer has turned its pending bits
 // into `pendingCount` whole (padded) bytes. In memory mode nothing is appended, and
 // JPEG_ERR_BUFFER_TOO_SMALL is returned, when the pending bytes with their stuffing and the `count`
-// marker bytes would reach the end of the caller's memory.
+// marker bytes would reach the end of the caller's memory. Otherwise the bit accumulator is
+// emptied: `emptyBitCount` is the writer's bitCount with no bits pending.
 int appendPendingAndMarkerBytes(OutputStream* stream, const std::uint8_t* pending, int pendingCount,
-                                const std::uint8_t* bytes, std::int32_t count);
+                                const std::uint8_t* bytes, std::int32_t count, int emptyBitCount);
 
-// Appends bytes as `writeBytes` does (the stream has no pending bits); with a file, a block of
-// a file buffer or more is written straight to it, after what the buffer holds.
+// Appends bytes as `writeBytes` does (the stream has no pending bits); with a sink, a block of
+// a buffer or more goes straight to it, after what the buffer holds.
 int appendBlock(OutputStream* stream, WriteBytesFn writeBytes, const std::uint8_t* bytes,
                 std::int32_t count);
 
-// Points the stream at its file buffer (with a file or a sink) or at the caller's memory.
+// Points the stream at its own buffer (with a sink) or at the caller's memory.
 void startBuffer(OutputStream* stream, std::uint8_t* memory, std::int32_t size);
 
 } // namespace output_bytes

@@ -1,12 +1,12 @@
-// The encoder's output stream: bit accumulator, byte buffer (own 4,096-byte file buffer or the
-// caller's memory) and the open output file.
+// The encoder's output stream: bit accumulator and byte buffer, either the stream's own
+// 4,096-byte buffer, emptied into a byte sink whenever it fills, or the caller's memory.
 #pragma once
 
 #include "jpeg/huffmanTable.h"
-#include "jpeg/jpegFile.h"
 
 #include <cstdint>
-#include <vector>
+
+class ByteSink;
 
 constexpr std::int32_t kFileBufferSize = 4096;
 
@@ -22,17 +22,16 @@ struct OutputStream {
     std::uint8_t* start = nullptr;
     std::int32_t bufferSize = 0;
     std::int32_t byteCount = 0; // bytes produced by the current write, stuffing included
-    JpegFileHandle file = kNoJpegFile;
-    // Without a file: when set, the file buffer is emptied into this memory instead, which
-    // grows as needed (a part of a scan coded apart from the rest).
-    std::vector<std::uint8_t>* sink = nullptr;
+    // Where full buffers go; null: the bytes stay in the caller's memory, and the write ends
+    // when that is full.
+    ByteSink* sink = nullptr;
     alignas(32) std::uint8_t fileBuffer[kFileBufferSize];
 };
 
-// True when full buffers are written out (to the file or the sink) rather than ending the
-// write as caller memory does.
+// True when full buffers are written out to the sink rather than ending the write as caller
+// memory does.
 inline bool spillsBuffer(const OutputStream* stream) {
-    return stream->file != kNoJpegFile || stream->sink != nullptr;
+    return stream->sink != nullptr;
 }
 
 // Bits coded but not yet in a byte: the low `count` bits of `bits`, first bit highest.
@@ -75,8 +74,8 @@ int encodeBlockVectorWith(BlockPreparation preparation, OutputStream* stream,
                           const HuffmanCodeTable* dcTable, const HuffmanCodeTable* acTable,
                           std::int16_t* dcPredictor, const std::int16_t* block);
 
-// Writes the pending bits (through `writeBytes` with no bytes) and then, with a file, the
-// buffered bytes. 0 or JPEG_ERR_FILE.
+// Writes the pending bits (through `writeBytes` with no bytes) and then, with a sink, the
+// buffered bytes. 0 or the sink's failure.
 int flushOutput(OutputStream* stream, WriteBytesFn writeBytes);
 
 // Writes the restart marker FF D0+n; n above 7 gives JPEG_ERR_BAD_RST_MARKER.

@@ -7,10 +7,10 @@
 
 #include <cstdint>
 
-struct JpegEncoderState;
+struct ScanCoderState;
 
-// Fills the MCU block buffer for MCU (column, row) from the source pixels.
-using FetchMcuFn = void (*)(JpegEncoderState* state, std::int32_t column, std::int32_t row);
+// Fills the coder's MCU block buffer for MCU (column, row) from its source pixels.
+using FetchMcuFn = void (*)(ScanCoderState* coder, std::int32_t column, std::int32_t row);
 
 struct RoutineTable {
     FetchMcuFn fetchMcu = nullptr; // the one for the image's layout (selectFetchRoutine)

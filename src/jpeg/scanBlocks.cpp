@@ -1,32 +1,29 @@
 #include "jpeg/scanBlocks.h"
 
 #include "jpeg/jpegRowSource.h"
-#include "jpeg/jpegStatus.h"
 
 #include <algorithm>
 #include <cstdlib>
 
-int planBlocks(JpegEncoderState& state, JpegScanRecord& scan, bool resumed, BlockJob* jobs) {
+int planBlocks(const EncoderConfig& config, const EncoderTables& tables, const JpegScanRecord& scan,
+               ScanCoderState& coder, bool resumed, BlockJob* jobs) {
     const int componentCount = scan.componentCount;
-    if (componentCount < 1 || componentCount > kJpegMaxComponents) {
-        return JPEG_ERR_NOT_SUPPORTED;
-    }
     int blockCount = 0;
     for (int i = 0; i < componentCount; ++i) {
-        JpegScanComponent& component = scan.components[i];
+        const JpegScanComponent& component = scan.components[i];
         if (!resumed) {
-            component.dcPredictor = 0;
+            coder.dcPredictors[i] = 0;
         }
-        const int dcNumber = state.dcTableNumbers[i];
-        const int acNumber = state.acTableNumbers[i];
-        const HuffmanCodeTable* dcTable = dcNumber < 4 ? state.dcTables[dcNumber] : nullptr;
-        const HuffmanCodeTable* acTable = acNumber < 4 ? state.acTables[acNumber] : nullptr;
+        const int dcNumber = config.dcTableNumbers[i];
+        const int acNumber = config.acTableNumbers[i];
+        const HuffmanCodeTable* dcTable = dcNumber < 4 ? tables.dcTables[dcNumber] : nullptr;
+        const HuffmanCodeTable* acTable = acNumber < 4 ? tables.acTables[acNumber] : nullptr;
         if (dcTable == nullptr || acTable == nullptr) {
             return JPEG_ERR_NO_HUFFMAN_TABLE;
         }
-        const int quantNumber = state.components[i].quantTable;
+        const int quantNumber = config.components[i].quantTable;
         const std::uint16_t* reciprocals =
-            quantNumber >= 0 && quantNumber < 4 ? state.quantTables[quantNumber] : nullptr;
+            quantNumber >= 0 && quantNumber < 4 ? tables.quantTables[quantNumber] : nullptr;
         if (reciprocals == nullptr) {
             return JPEG_ERR_NO_QUANT_TABLE;
         }
@@ -35,11 +32,11 @@ int planBlocks(JpegEncoderState& state, JpegScanRecord& scan, bool resumed, Bloc
             if (blockCount == kJpegMaxBlocksPerMcu) {
                 return JPEG_ERR_NOT_SUPPORTED;
             }
-            jobs[blockCount] = {state.mcuBlocks + 64 * blockCount,
+            jobs[blockCount] = {coder.mcuBlocks + 64 * blockCount,
                                 dcTable,
                                 acTable,
                                 reciprocals,
-                                &component.dcPredictor,
+                                &coder.dcPredictors[i],
                                 i};
             ++blockCount;
         }
@@ -47,15 +44,16 @@ int planBlocks(JpegEncoderState& state, JpegScanRecord& scan, bool resumed, Bloc
     return blockCount;
 }
 
-bool fetchBand(JpegEncoderState& state, std::int32_t row, int lane) {
-    const std::int32_t mcuHeight = state.frameHeader.mcuHeight;
+bool fetchBand(ScanCoderState& coder, std::int32_t row) {
+    const EncoderConfig& config = *coder.config;
+    const std::int32_t mcuHeight = config.frameHeader.mcuHeight;
     const std::int32_t first = row * mcuHeight;
-    const std::int32_t count = std::min(mcuHeight, std::abs(state.fields.inputHeight) - first);
-    const std::uint8_t* band = state.rowSource->rows(lane, first, count);
+    const std::int32_t count = std::min(mcuHeight, std::abs(config.fields.inputHeight) - first);
+    const std::uint8_t* band = coder.rowSource->rows(coder.lane, first, count);
     if (band == nullptr) {
         return false;
     }
-    state.sourceOrigin = band;
-    state.sourceFirstRow = first;
+    coder.sourceOrigin = band;
+    coder.sourceFirstRow = first;
     return true;
 }

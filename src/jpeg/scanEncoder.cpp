@@ -1,4 +1,4 @@
-// The MCU loop of a baseline scan.
+// The scan of one coder: every MCU from the scan record's next position on.
 #include "jpeg/scanEncoder.h"
 
 #include "jpeg/chunkedScan.h"
@@ -9,27 +9,21 @@ namespace {
 
 template <bool kWithRestarts>
 int runScan(JpegEncoderState& state, JpegScanRecord& scan, bool resumed) {
+    ScanCoderState& coder = state.coder;
     BlockJob jobs[kJpegMaxBlocksPerMcu];
-    const int blockCount = planBlocks(state, scan, resumed, jobs);
+    const int blockCount = planBlocks(state.config, state.tables, scan, coder, resumed, jobs);
     if (blockCount < 0) {
         return blockCount;
     }
     const RoutineTable routines = state.routines;
-    OutputStream* stream = &state.stream;
-    const std::int32_t mcusPerRow = state.mcusPerRow;
-    const std::int32_t mcuRows = state.mcuRows;
-    const std::uint32_t restartInterval = static_cast<std::uint32_t>(state.restartInterval);
-    std::int32_t firstColumn = scan.nextMcuColumn;
+    OutputStream* stream = &coder.stream;
+    const std::int32_t mcusPerRow = state.config.mcusPerRow;
+    const std::int32_t mcuRows = state.config.mcuRows;
+    const std::uint32_t restartInterval = static_cast<std::uint32_t>(state.config.restartInterval);
 
-    for (std::int32_t row = scan.nextMcuRow; row < mcuRows; ++row) {
-        if (state.rowSource != nullptr && !fetchBand(state, row, 0)) {
-            return JPEG_ERR_FILE;
-        }
-        for (std::int32_t column = firstColumn; column < mcusPerRow; ++column) {
-            routines.fetchMcu(&state, column, row);
-            for (int b = 0; b < blockCount; ++b) {
-                routines.forwardDct(jobs[b].block);
-            }
+    return forEachMcu(
+        coder, routines, jobs, blockCount, scan.nextMcuRow, scan.nextMcuColumn, mcuRows,
+        [&](std::int32_t row, std::int32_t column) {
             if (const int result = quantizeAndCode(routines, stream, jobs, blockCount);
                 result != JPEG_SUCCESS) {
                 return result;
@@ -48,7 +42,7 @@ int runScan(JpegEncoderState& state, JpegScanRecord& scan, bool resumed) {
                         scan.mcuCounter = 0;
                     }
                     for (int i = 0; i < scan.componentCount; ++i) {
-                        scan.components[i].dcPredictor = 0;
+                        coder.dcPredictors[i] = 0;
                     }
                 }
             }
@@ -59,10 +53,8 @@ int runScan(JpegEncoderState& state, JpegScanRecord& scan, bool resumed) {
                 scan.nextMcuRow = scan.nextMcuColumn == 0 ? row + 1 : row;
                 return JPEG_INTERRUPT_SUCCESS;
             }
-        }
-        firstColumn = 0;
-    }
-    return JPEG_SUCCESS;
+            return JPEG_SUCCESS;
+        });
 }
 
 } // namespace
@@ -71,6 +63,6 @@ int encodeBaselineScan(JpegEncoderState& state, JpegScanRecord& scan, bool resum
     if (!resumed && canCodeInParts(state)) {
         return encodeScanInParts(state, scan);
     }
-    return state.restartInterval > 0 ? runScan<true>(state, scan, resumed)
-                                     : runScan<false>(state, scan, resumed);
+    return state.config.restartInterval > 0 ? runScan<true>(state, scan, resumed)
+                                            : runScan<false>(state, scan, resumed);
 }

@@ -10,7 +10,6 @@ struct JpegScanComponent {
     std::int32_t index;
     std::int32_t h;
     std::int32_t v;
-    std::int16_t dcPredictor;
 };
 
 struct JpegScanRecord {
@@ -26,5 +25,5 @@ struct JpegScanRecord {
 // Codes every MCU from the record's next position on, with a restart marker after every
 // state.restartInterval MCUs (not after the last) when the interval is above 0. 0 when the
 // last MCU is coded, 1 when the state's interrupt flag stopped it after an MCU, or a negative
-// status. `resumed` keeps the DC predictors of a suspended scan.
+// status. `resumed` keeps the coder's DC predictors of a suspended scan.
 int encodeBaselineScan(JpegEncoderState& state, JpegScanRecord& scan, bool resumed);

@@ -1,5 +1,6 @@
 #include "jpeg/scanJoin.h"
 
+#include "jpeg/byteStuffing.h"
 #include "jpeg/outputBytes.h"
 #include "util/byteOrder.h"
 
@@ -8,11 +9,6 @@
 namespace {
 
 constexpr std::size_t kBufferSize = 64 * 1024;
-
-inline bool hasFFByte(std::uint64_t word) {
-    const std::uint64_t inverted = ~word; // a 0xFF byte becomes a zero byte
-    return ((inverted - 0x0101010101010101u) & ~inverted & 0x8080808080808080u) != 0;
-}
 
 inline std::uint64_t lowMask(int count) {
     return count == 0 ? 0 : ~std::uint64_t{0} >> (64 - count);
@@ -40,7 +36,7 @@ void ScanJoiner::makeRoom(std::size_t bytes) {
 void ScanJoiner::emitByte(std::uint8_t byte) {
     makeRoom(2);
     buffer_[used_++] = byte;
-    if (byte == 0xFF) {
+    if (needsStuffing(byte)) {
         buffer_[used_++] = 0x00;
     }
 }
@@ -76,7 +72,7 @@ void ScanJoiner::appendPart(const std::uint8_t* bytes, std::size_t size, Pending
     // The next unstuffed byte of the part.
     auto nextByte = [&] {
         const std::uint8_t byte = bytes[i++];
-        if (byte == 0xFF && i < size && bytes[i] == 0x00) {
+        if (needsStuffing(byte) && i < size && bytes[i] == 0x00) {
             ++i;
         }
         return byte;

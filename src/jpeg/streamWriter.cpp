@@ -16,7 +16,7 @@
 namespace {
 
 MarkerOutput markerOutput(JpegEncoderState& state) {
-    return MarkerOutput{state.routines.writeBytes, &state.stream};
+    return MarkerOutput{state.routines.writeBytes, &state.coder.stream};
 }
 
 // Scales quantisation table k into its storage; a slot without a usable table fails `out`.
@@ -26,14 +26,14 @@ void scaleTable(MarkerOutput& out, JpegEncoderState& state, int k) {
         out.fail(JPEG_ERR_BAD_QUANT_TABLE);
         return;
     }
-    scaleQuantTable(state.fields.quality, slot.baseTable,
-                    reinterpret_cast<std::int16_t*>(state.quantStorage[k]));
+    scaleQuantTable(state.config.fields.quality, slot.baseTable,
+                    reinterpret_cast<std::int16_t*>(state.tables.quantStorage[k]));
 }
 
 // Rewrites scaled table k into the quantiser's reciprocals.
 void prepareTable(JpegEncoderState& state, int k) {
-    buildReciprocalTable(state.quantStorage[k]);
-    state.quantTables[state.quantSlots[k].tableNumber] = state.quantStorage[k];
+    buildReciprocalTable(state.tables.quantStorage[k]);
+    state.tables.quantTables[state.quantSlots[k].tableNumber] = state.tables.quantStorage[k];
 }
 
 bool quantTableCountValid(const JpegEncoderState& state) {
@@ -49,13 +49,13 @@ void deriveHuffmanTables(MarkerOutput& out, JpegEncoderState& state) {
     for (int p = 0; p < state.huffmanPairCount; ++p) {
         for (int which = 0; which < 2; ++which) {
             const JpegHuffmanSlot& slot = state.huffmanSlots[2 * p + which];
-            HuffmanCodeTable* table = &state.huffmanTables[2 * p + which];
+            HuffmanCodeTable* table = &state.tables.huffmanTables[2 * p + which];
             if (slot.bits == nullptr || slot.huffval == nullptr || slot.tableNumber > 3 ||
                 buildHuffmanCodeTable(slot.bits, slot.huffval, table) != JPEG_SUCCESS) {
                 out.fail(JPEG_ERR_BAD_HUFFMAN_TABLE);
                 return;
             }
-            (which == 0 ? state.dcTables : state.acTables)[slot.tableNumber] = table;
+            (which == 0 ? state.tables.dcTables : state.tables.acTables)[slot.tableNumber] = table;
         }
     }
 }
@@ -69,7 +69,7 @@ void writeTables(MarkerOutput& out, JpegEncoderState& state) {
     for (int k = 0; out.ok() && k < state.quantTableCount; ++k) {
         scaleTable(out, state, k);
         writeDqt(out, 0, state.quantSlots[k].tableNumber,
-                 reinterpret_cast<const std::int16_t*>(state.quantStorage[k]));
+                 reinterpret_cast<const std::int16_t*>(state.tables.quantStorage[k]));
         if (out.ok()) {
             prepareTable(state, k);
         }
@@ -87,7 +87,7 @@ void prepareTables(MarkerOutput& out, JpegEncoderState& state) {
     }
     for (int k = 0; out.ok() && k < state.quantTableCount; ++k) {
         const int number = state.quantSlots[k].tableNumber;
-        if (number <= 3 && state.quantTables[number] != nullptr) {
+        if (number <= 3 && state.tables.quantTables[number] != nullptr) {
             continue;
         }
         scaleTable(out, state, k);
@@ -101,7 +101,7 @@ void prepareTables(MarkerOutput& out, JpegEncoderState& state) {
 }
 
 void writeApplicationSegment(MarkerOutput& out, const JpegEncoderState& state) {
-    const std::int32_t color = state.fields.outputColor;
+    const std::int32_t color = state.config.fields.outputColor;
     if (color == JPEG_COLOR_RGB || color == JPEG_COLOR_FOUR_CHANNEL) {
         writeApp14(out, state, 0);
     } else if (color == JPEG_COLOR_YCC_FOUR_CHANNEL) {
@@ -114,8 +114,8 @@ void writeApplicationSegment(MarkerOutput& out, const JpegEncoderState& state) {
 } // namespace
 
 int writeStreamHeader(JpegEncoderState& state) {
-    state.routines.startOutput(&state.stream, state.fields.outputBuffer,
-                               state.fields.outputBufferSize);
+    state.routines.startOutput(&state.coder.stream, state.config.fields.outputBuffer,
+                               state.config.fields.outputBufferSize);
     MarkerOutput out = markerOutput(state);
     writeSoi(out);
     const int request = state.requestCode;
@@ -129,7 +129,7 @@ int writeStreamHeader(JpegEncoderState& state) {
     if (isTablesRequest(request)) {
         writeEoi(out);
     }
-    if (state.stream.file != kNoJpegFile) {
+    if (spillsBuffer(&state.coder.stream)) {
         out.flush();
     }
     return out.status();
@@ -146,19 +146,16 @@ int writeFrameAndScan(JpegEncoderState& state) {
         if (scan == nullptr) {
             return JPEG_ERR_MEMORY;
         }
-        const int count = state.fields.outputChannels;
-        if (count < 1 || count > kJpegMaxComponents) {
-            return JPEG_ERR_NOT_SUPPORTED;
-        }
+        const int count = state.config.frameHeader.componentCount;
         scan->componentCount = count;
         for (int i = 0; i < count; ++i) {
-            scan->components[i] = {i, state.components[i].h, state.components[i].v, 0};
+            scan->components[i] = {i, state.config.components[i].h, state.config.components[i].v};
         }
-        writeSof0(out, state.frameHeader, state.components);
-        if (state.restartInterval != 0) {
-            writeDri(out, state.restartInterval);
+        writeSof0(out, state.config.frameHeader, state.config.components);
+        if (state.config.restartInterval != 0) {
+            writeDri(out, state.config.restartInterval);
         }
-        writeSos(out, count, state.dcTableNumbers, state.acTableNumbers);
+        writeSos(out, count, state.config.dcTableNumbers, state.config.acTableNumbers);
         out.flush();
         if (out.ok()) {
             out.fail(selectFetchRoutine(state));

@@ -1,31 +1,28 @@
-// The tool's bridge to the JPEG encoder: one record, one whole-image write to a file, into an
-// open file or into memory.
+// The tool's bridge to the JPEG encoder: one record, one whole-image write to a named file, an
+// open file or memory.
 #include "tool/jpegFileWriter.h"
 
 #include "jpeg/jpegEncoder.h"
 #include "jpeg/jpegFile.h"
 #include "jpeg/jpegRowSource.h"
+#include "jpeg/outputSink.h"
 #include "vx2Image/QimImg.h"
 
-#include <algorithm>
-#include <limits>
 #include <memory>
 
 namespace {
 
-// Where a write goes: the open `file`, else the named file, else `memory` (of `capacity`
-// bytes).
+// Where a write goes: the open `file` (which the write closes), else `sink`, else the named
+// file.
 struct Destination {
-    JpegFileHandle file = kNoJpegFile; // owned by the write, which closes it
     const std::string* fileName = nullptr;
-    std::uint8_t* memory = nullptr;
-    std::int32_t capacity = 0;
-    std::int32_t written = 0; // bytes of a successful write into memory
+    JpegFileHandle file = kNoJpegFile;
+    ByteSink* sink = nullptr;
 };
 
 // One write of 4-byte RGB pixels (`rowStep` bytes per row) as a 4:4:4 YCbCr JFIF stream:
 // through `rows` when given, else from the whole buffer at `pixels`. The encoder's status.
-int writeRgbx(Destination& destination, const std::uint8_t* pixels, int width, int height,
+int writeRgbx(const Destination& destination, const std::uint8_t* pixels, int width, int height,
               std::int64_t rowStep, int quality, JpegRowSource* rows) {
     // The record carries the encoder's whole working state; keep it off the stack.
     auto properties = std::make_unique<JPEG_PROPERTIES>();
@@ -48,47 +45,35 @@ int writeRgbx(Destination& destination, const std::uint8_t* pixels, int width, i
     p.outputColor = JPEG_COLOR_YCBCR;
     p.outputSampling = JPEG_SAMPLING_NONE;
     p.quality = quality;
-    int request = JPEG_WRITE_FILE_IMAGE;
     if (destination.fileName != nullptr) {
         p.outputFileName = destination.fileName->c_str();
-    } else {
-        request = JPEG_WRITE_BUFFER_IMAGE;
-        p.outputBuffer = destination.memory;
-        p.outputBufferSize = destination.capacity;
     }
     int result = JPEG_SUCCESS;
     if (destination.file != kNoJpegFile) {
-        result = jpegWriteRowsTo(&p, request, rows, destination.file);
+        result = jpegWriteRowsTo(&p, JPEG_WRITE_FILE_IMAGE, rows, destination.file);
+    } else if (destination.sink != nullptr) {
+        result = jpegWriteRowsInto(&p, JPEG_WRITE_FILE_IMAGE, rows, *destination.sink);
     } else if (rows != nullptr) {
-        result = jpegWriteRows(&p, request, rows);
+        result = jpegWriteRows(&p, JPEG_WRITE_FILE_IMAGE, rows);
     } else {
-        result = jpegWrite(&p, request);
+        result = jpegWrite(&p, JPEG_WRITE_FILE_IMAGE);
     }
-    destination.written = p.outputBufferSize;
     jpegRelease(&p);
     return result;
 }
 
-// writeRgbx into memory that grows until the stream fits.
+// writeRgbx into memory.
 int encodeRgbx(std::vector<std::uint8_t>& bytes, const std::uint8_t* pixels, int width, int height,
                std::int64_t rowStep, int quality, JpegRowSource* rows) {
-    constexpr std::int64_t kLargest = std::numeric_limits<std::int32_t>::max();
-    // Room for the headers and about two bytes a pixel, more than most pictures need.
-    std::int64_t capacity =
-        std::min(kLargest, 4096 + 2 * std::int64_t{std::max(width, 0)} * std::max(height, 0));
-    for (;;) {
-        bytes.resize(static_cast<std::size_t>(capacity));
-        Destination destination;
-        destination.memory = bytes.data();
-        destination.capacity = static_cast<std::int32_t>(capacity);
-        const int result = writeRgbx(destination, pixels, width, height, rowStep, quality, rows);
-        if (result == JPEG_ERR_BUFFER_TOO_SMALL && capacity < kLargest) {
-            capacity = std::min(kLargest, 2 * capacity);
-            continue;
-        }
-        bytes.resize(result == JPEG_SUCCESS ? static_cast<std::size_t>(destination.written) : 0);
-        return result;
+    bytes.clear();
+    MemorySink sink(bytes);
+    Destination destination;
+    destination.sink = &sink;
+    const int result = writeRgbx(destination, pixels, width, height, rowStep, quality, rows);
+    if (result != JPEG_SUCCESS) {
+        bytes.clear();
     }
+    return result;
 }
 
 } // namespace
@@ -112,8 +97,8 @@ int writeJpegRowsTo(int file, const std::string& fileName, int width, int height
                     std::int64_t rowStep, const std::uint8_t* anyRow, int quality,
                     JpegRowSource& rows) {
     Destination destination;
-    destination.file = file;
     destination.fileName = &fileName;
+    destination.file = file;
     return writeRgbx(destination, anyRow, width, height, rowStep, quality, &rows);
 }
 

@@ -2,6 +2,7 @@
 #include "support/testFiles.h"
 
 #include "jpeg/jpegFile.h"
+#include "jpeg/outputSink.h"
 #include "jpeg/outputStream.h"
 #include "jpeg/zigzag.h"
 
@@ -378,19 +379,20 @@ TEST_P(BitOutput, FlushInMemoryWritesThePaddedPendingBits) {
 // A stream writing to a file through the 4,096-byte buffer.
 class FileCoder {
 public:
-    FileCoder(const BitOutputSet& set, const std::string& path) : set_(set), stream_(newStream()) {
-        stream_->file = jpegFileOpen(path.c_str());
+    FileCoder(const BitOutputSet& set, const std::string& path)
+        : set_(set), stream_(newStream()), file_(jpegFileOpen(path.c_str())), sink_(file_) {
+        stream_->sink = &sink_;
         set_.startOutput(stream_.get(), nullptr, 0);
     }
     ~FileCoder() {
-        if (stream_->file != kNoJpegFile) {
-            jpegFileClose(stream_->file);
+        if (file_ != kNoJpegFile) {
+            jpegFileClose(file_);
         }
     }
     FileCoder(const FileCoder&) = delete;
     FileCoder& operator=(const FileCoder&) = delete;
 
-    bool isOpen() const { return stream_->file != kNoJpegFile; }
+    bool isOpen() const { return file_ != kNoJpegFile; }
     int block(const Block& b, const HuffmanCodeTable& dc, const HuffmanCodeTable& ac,
               std::int16_t& predictor) {
         return set_.encodeBlock(stream_.get(), &dc, &ac, &predictor, b.data());
@@ -400,8 +402,8 @@ public:
     }
     int flush() { return flushOutput(stream_.get(), set_.writeBytes); }
     bool close() {
-        const bool ok = jpegFileClose(stream_->file);
-        stream_->file = kNoJpegFile;
+        const bool ok = jpegFileClose(file_);
+        file_ = kNoJpegFile;
         return ok;
     }
     OutputStream& stream() { return *stream_; }
@@ -409,6 +411,8 @@ public:
 private:
     const BitOutputSet& set_;
     std::unique_ptr<OutputStream> stream_;
+    JpegFileHandle file_;
+    FileSink sink_;
 };
 
 TEST_P(BitOutput, FileReceivesExactlyTheBytesOfMemoryModeAcrossManyBuffers) {

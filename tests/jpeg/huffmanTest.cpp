@@ -1,5 +1,6 @@
 #include "entropyTestSupport.h"
 
+#include "jpeg/coefficientBits.h"
 #include "jpeg/huffmanTable.h"
 
 #include <gtest/gtest.h>
@@ -268,11 +269,27 @@ TEST(HuffmanCodeTable, SingleCodeOfLengthOne) {
 }
 
 TEST(MagnitudeCategory, CountsTheSignificantBits) {
-    const std::pair<int, int> cases[] = {{0, 0},  {1, 1},   {2, 2},   {3, 2},   {4, 3},  {7, 3},
-                                         {8, 4},  {15, 4},  {16, 5},  {31, 5},  {32, 6}, {63, 6},
-                                         {64, 7}, {127, 7}, {128, 8}, {200, 8}, {255, 8}};
+    const std::pair<int, int> cases[] = {{0, 0},   {1, 1},   {2, 2},   {3, 2},     {4, 3},
+                                         {7, 3},   {8, 4},   {15, 4},  {16, 5},    {31, 5},
+                                         {32, 6},  {63, 6},  {64, 7},  {127, 7},   {128, 8},
+                                         {200, 8}, {255, 8}, {256, 9}, {2047, 11}, {32767, 15}};
     for (const auto& [value, category] : cases) {
-        EXPECT_EQ(magnitudeCategory[value], category) << value;
+        EXPECT_EQ(categoryOf(value), category) << value;
+        EXPECT_EQ(categoryOf(-value), category) << -value;
+        if (value != 0) {
+            EXPECT_EQ(categoryOfNonZero(value), category) << value;
+            EXPECT_EQ(categoryOfNonZero(-value), category) << -value;
+        }
+    }
+}
+
+TEST(ValueBits, AreTheValueOrItsOnesComplementCutToTheCategory) {
+    // {value, bits}: negative values send value - 1 in `category` bits.
+    const std::pair<int, std::uint32_t> cases[] = {{1, 1},       {-1, 0},    {5, 5},    {-5, 2},
+                                                   {-4, 3},      {255, 255}, {-255, 0}, {-256, 255},
+                                                   {1024, 1024}, {-32767, 0}};
+    for (const auto& [value, bits] : cases) {
+        EXPECT_EQ(valueBits(value, categoryOf(value)), bits) << value;
     }
 }
 

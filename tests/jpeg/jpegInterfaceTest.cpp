@@ -44,18 +44,19 @@ TEST(JpegInitialize, SetsEveryPublicFieldAndTheStateDefaults) {
     const JpegEncoderState& s = p->state;
     EXPECT_EQ(s.requestCode, -1);
     EXPECT_EQ(s.dctMethod, 1);
-    EXPECT_EQ(s.restartInterval, 0);
+    EXPECT_EQ(s.config.restartInterval, 0);
     EXPECT_EQ(s.quantTableCount, 0);
     EXPECT_EQ(s.huffmanPairCount, 0);
     EXPECT_EQ(s.commentText, nullptr);
     EXPECT_EQ(s.jfifVersion, 0x0101);
     EXPECT_EQ(s.app14Version, 100);
     for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(s.components[i].quantTable, i == 0 ? 0 : 1);
-        EXPECT_EQ(s.dcTableNumbers[i], i == 0 ? 0 : 1);
-        EXPECT_EQ(s.acTableNumbers[i], i == 0 ? 0 : 1);
+        EXPECT_EQ(s.config.components[i].quantTable, i == 0 ? 0 : 1);
+        EXPECT_EQ(s.config.dcTableNumbers[i], i == 0 ? 0 : 1);
+        EXPECT_EQ(s.config.acTableNumbers[i], i == 0 ? 0 : 1);
     }
-    EXPECT_EQ(s.stream.file, kNoJpegFile);
+    EXPECT_EQ(s.outputFile, kNoJpegFile);
+    EXPECT_EQ(s.coder.stream.sink, nullptr);
     EXPECT_NE(s.routines.encodeBlock, nullptr);
 }
 

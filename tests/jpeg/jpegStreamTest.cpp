@@ -182,7 +182,7 @@ TEST_P(StreamPerRoutineSet, RestartIntervalWritesDriAndCyclingRestartMarkers) {
     const RgbxImage image = makeImage(64, 48, 0, photoLike(64, 48, 2)); // 8 x 6 = 48 MCUs
     Record p = newRecord(GetParam().processorClass);
     describe(*p, image);
-    p->state.restartInterval = 2;
+    p->state.config.restartInterval = 2;
     Bytes buffer(200000);
     p->outputBuffer = buffer.data();
     p->outputBufferSize = static_cast<std::int32_t>(buffer.size());

@@ -16,7 +16,7 @@ namespace {
 
 using Blocks = std::array<std::int16_t, 192>; // Y, Cb, Cr
 
-using FetchFn = void (*)(JpegEncoderState*, std::int32_t, std::int32_t);
+using FetchFn = void (*)(ScanCoderState*, std::int32_t, std::int32_t);
 
 struct FetchCase {
     const char* name;
@@ -43,9 +43,9 @@ struct FetchState {
     }
 
     Blocks fetch(FetchFn routine, int column, int row) {
-        routine(&p->state, column, row);
+        routine(&p->state.coder, column, row);
         Blocks blocks;
-        std::copy(p->state.mcuBlocks, p->state.mcuBlocks + 192, blocks.begin());
+        std::copy(p->state.coder.mcuBlocks, p->state.coder.mcuBlocks + 192, blocks.begin());
         return blocks;
     }
 };
@@ -247,9 +247,9 @@ TEST(LayoutFetch, GivesTheConvertedAndAveragedSamples) {
         p->outputBufferSize = static_cast<std::int32_t>(buffer.size());
         ASSERT_EQ(jpegWrite(p.get(), JPEG_WRITE_BUFFER_IMAGE), 0) << c.name;
         for (const auto& [routineName, routine] : routines) {
-            routine(&p->state, c.place.mcuColumn, 0);
+            routine(&p->state.coder, c.place.mcuColumn, 0);
             for (const LayoutSample& e : c.expected) {
-                EXPECT_EQ(p->state.mcuBlocks[64 * e.block + e.index], e.value)
+                EXPECT_EQ(p->state.coder.mcuBlocks[64 * e.block + e.index], e.value)
                     << c.name << " " << routineName << " block " << e.block << " at " << e.index;
             }
         }
