@@ -151,39 +151,79 @@ TEST(ProcessorClassOverride, EnvironmentVariableReachesJpegInitialize) {
     }
 }
 
-TEST(RoutineTable, PlainClassesGetThePlainSetAndTheOthersTheVectorSet) {
+constexpr KernelSet kAllSets[] = {KernelSet::Plain, KernelSet::VectorPortable, KernelSet::Sse2,
+                                  KernelSet::Avx512};
+
+TEST(RoutineTable, PlainClassesGetThePlainSetAndTheOthersTheWidestVectorSet) {
+    const KernelSet widest = kernelSetAvailable(KernelSet::Avx512) ? KernelSet::Avx512
+                             : kernelSetAvailable(KernelSet::Sse2) ? KernelSet::Sse2
+                                                                   : KernelSet::VectorPortable;
     for (int processorClass = 0; processorClass <= 6; ++processorClass) {
-        const RoutineTable table = routinesForClass(processorClass);
-        const bool vector = processorClass >= 3;
-        EXPECT_EQ(routineSetForClass(processorClass),
-                  vector ? RoutineSet::Vector : RoutineSet::Plain);
         SCOPED_TRACE(processorClass);
-        if (vector) {
-            EXPECT_EQ(table.encodeBlock, &encodeBlockVector);
-            EXPECT_EQ(table.writeBytes, &writeBytesVector);
-            EXPECT_EQ(table.startOutput, &startOutputVector);
+        const KernelSet set = processorClass >= 3 ? widest : KernelSet::Plain;
+        EXPECT_EQ(kernelSetForClass(processorClass), set);
+        const RoutineTable table = routinesForClass(processorClass);
+        const RoutineTable expected = *routinesForSet(set);
+        EXPECT_EQ(table.forwardDct, expected.forwardDct);
+        EXPECT_EQ(table.quantizeBlock, expected.quantizeBlock);
+        EXPECT_EQ(table.encodeBlock, expected.encodeBlock);
+        EXPECT_EQ(table.writeBytes, expected.writeBytes);
+        EXPECT_EQ(table.fetchMcuRgbx, expected.fetchMcuRgbx);
+        EXPECT_EQ(table.fetchMcuLayouts, expected.fetchMcuLayouts);
+    }
+    EXPECT_EQ(routinesForClass(0).encodeBlock, &encodeBlockPlain);
+    EXPECT_EQ(routinesForClass(6).writeBytes, &writeBytesVector);
+}
+
+TEST(RoutineTable, TheEntryRefusesOnlyTheSetsThisProcessorLacks) {
+    EXPECT_TRUE(kernelSetAvailable(KernelSet::Plain));
+    EXPECT_TRUE(kernelSetAvailable(KernelSet::VectorPortable));
 #if defined(__SSE2__)
-            EXPECT_TRUE(haveSse2Routines());
-            EXPECT_EQ(table.forwardDct, &forwardDctSse2);
-            EXPECT_EQ(table.quantizeBlock, &quantizeBlockSse2);
-            EXPECT_EQ(table.fetchMcu, &fetchMcuRgbxSse2);
-            EXPECT_EQ(table.fetchMcuLayouts, &fetchMcuLayoutsSse2);
-#else
-            EXPECT_FALSE(haveSse2Routines());
-            EXPECT_EQ(table.forwardDct, &forwardDctSse2Portable);
-            EXPECT_EQ(table.quantizeBlock, &quantizeBlockSse2Portable);
-            EXPECT_EQ(table.fetchMcu, &fetchMcuRgbxPlain);
-            EXPECT_EQ(table.fetchMcuLayouts, &fetchMcuLayoutsPlain);
+    EXPECT_TRUE(kernelSetAvailable(KernelSet::Sse2));
 #endif
-        } else {
-            EXPECT_EQ(table.encodeBlock, &encodeBlockPlain);
-            EXPECT_EQ(table.writeBytes, &writeBytesPlain);
-            EXPECT_EQ(table.startOutput, &startOutputPlain);
-            EXPECT_EQ(table.forwardDct, &forwardDctPlain);
-            EXPECT_EQ(table.quantizeBlock, &quantizeBlockPlain);
-            EXPECT_EQ(table.fetchMcu, &fetchMcuRgbxPlain);
-            EXPECT_EQ(table.fetchMcuLayouts, &fetchMcuLayoutsPlain);
+    EXPECT_EQ(kernelSetAvailable(KernelSet::Avx512), processorHasAvx512());
+    for (const KernelSet set : kAllSets) {
+        const std::optional<RoutineTable> table = routinesForSet(set);
+        ASSERT_EQ(table.has_value(), kernelSetAvailable(set)) << static_cast<int>(set);
+        if (table) {
+            EXPECT_NE(table->forwardDct, nullptr);
+            EXPECT_NE(table->encodeBlock, nullptr);
+            EXPECT_EQ(table->fetchMcu, table->fetchMcuRgbx);
         }
+    }
+}
+
+// The stream of an image encoded with the class-6 record whose table is filled with `set`.
+Bytes encodeWithSet(const RgbxImage& image, KernelSet set) {
+    Record p = newRecord("6");
+    p->state.routines = *routinesForSet(set);
+    describe(*p, image);
+    Bytes buffer(1024 + static_cast<std::size_t>(image.width) * image.height * 8);
+    p->outputBuffer = buffer.data();
+    p->outputBufferSize = static_cast<std::int32_t>(buffer.size());
+    EXPECT_EQ(jpegWrite(p.get(), JPEG_WRITE_BUFFER_IMAGE), JPEG_SUCCESS);
+    buffer.resize(static_cast<std::size_t>(p->outputBufferSize));
+    return buffer;
+}
+
+// Every vector set writes the portable set's bytes, and the plain set those of class 0, for
+// images with whole and partial MCUs.
+TEST(RoutineTable, EveryKernelSetWritesTheBytesOfItsRoutineSet) {
+    const RgbxImage images[] = {makeImage(64, 64, 0, randomPixels(5)),
+                                makeImage(37, 23, 3, photoLike(37, 23, 9)),
+                                makeImage(9, 17, 0, randomPixels(8))};
+    for (const RgbxImage& image : images) {
+        SCOPED_TRACE(image.width);
+        const Bytes vector = encodeWithSet(image, KernelSet::VectorPortable);
+        EXPECT_EQ(encodeWithSet(image, KernelSet::Plain), encodeToMemory(image, "0").bytes);
+        for (const KernelSet set : {KernelSet::Sse2, KernelSet::Avx512}) {
+            if (kernelSetAvailable(set)) {
+                EXPECT_EQ(encodeWithSet(image, set), vector) << static_cast<int>(set);
+            }
+        }
+    }
+    if (!kernelSetAvailable(KernelSet::Avx512)) {
+        GTEST_SKIP() << "compared without the AVX-512 set, which this processor lacks";
     }
 }
 
