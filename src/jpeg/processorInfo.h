@@ -60,7 +60,6 @@ std::optional<int> processorClassFromRegistryValue(std::uint32_t value);
 
 // The class decision: the override when it is valid, otherwise the class of the processor.
 int decideProcessorClass(const CpuidLeaves& leaves, std::optional<int> forced);
-int decideProcessorClass(const CpuidLeaves& leaves, const char* overrideText);
 
 // This platform's override: the registry value on Windows (the environment is not read
 // there), the environment variable elsewhere. Nothing when absent or out of range.
