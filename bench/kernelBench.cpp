@@ -1,10 +1,11 @@
 // Per-block costs of the encoder's inner kernels on quality-95 data: forward DCT, quantiser
-// and block coder, plain and vector variants.
+// and block coder of every kernel set, each taken from the set's routine table.
 #include "jpeg/blockTransform.h"
 #include "jpeg/defaultHuffmanTables.h"
 #include "jpeg/huffmanTable.h"
 #include "jpeg/outputStream.h"
 #include "jpeg/quantTables.h"
+#include "jpeg/routineTable.h"
 #include "jpeg/zigzag.h"
 
 #include <benchmark/benchmark.h>
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -85,7 +87,22 @@ const Data& data() {
     return d;
 }
 
-void forwardDct(benchmark::State& state, ForwardDctFn dct) {
+// The routine table of a kernel set; nothing (and the benchmark skipped) where the processor
+// lacks the set.
+std::optional<RoutineTable> routinesOrSkip(benchmark::State& state, KernelSet set) {
+    std::optional<RoutineTable> table = routinesForSet(set);
+    if (!table) {
+        state.SkipWithError("kernel set not available on this processor");
+    }
+    return table;
+}
+
+void forwardDct(benchmark::State& state, KernelSet set) {
+    const std::optional<RoutineTable> table = routinesOrSkip(state, set);
+    if (!table) {
+        return;
+    }
+    const ForwardDctFn dct = table->forwardDct;
     const Data& d = data();
     alignas(16) Block work;
     std::size_t i = 0;
@@ -98,7 +115,12 @@ void forwardDct(benchmark::State& state, ForwardDctFn dct) {
     state.SetItemsProcessed(state.iterations());
 }
 
-void quantize(benchmark::State& state, QuantizeBlockFn quantizer) {
+void quantize(benchmark::State& state, KernelSet set) {
+    const std::optional<RoutineTable> table = routinesOrSkip(state, set);
+    if (!table) {
+        return;
+    }
+    const QuantizeBlockFn quantizer = table->quantizeBlock;
     const Data& d = data();
     std::vector<Block> coefficients = d.samples;
     for (Block& b : coefficients) {
@@ -115,7 +137,13 @@ void quantize(benchmark::State& state, QuantizeBlockFn quantizer) {
     state.SetItemsProcessed(state.iterations());
 }
 
-void encodeBlock(benchmark::State& state, StartOutputFn start, EncodeBlockFn encode, bool sparse) {
+void encodeBlock(benchmark::State& state, KernelSet set, bool sparse) {
+    const std::optional<RoutineTable> table = routinesOrSkip(state, set);
+    if (!table) {
+        return;
+    }
+    const StartOutputFn start = table->startOutput;
+    const EncodeBlockFn encode = table->encodeBlock;
     const Data& d = data();
     const std::vector<Block>& blocks = sparse ? d.sparse : d.quantized;
     auto stream = std::make_unique<OutputStream>();
@@ -143,27 +171,31 @@ void encodeBlock(benchmark::State& state, StartOutputFn start, EncodeBlockFn enc
     }
 }
 
-// DCT, quantiser and block coder of the vector set in a row, as the scan runs them.
-void wholeBlockVector(benchmark::State& state) {
+// DCT, quantiser and block coder of a set in a row, as the scan runs them.
+void wholeBlock(benchmark::State& state, KernelSet set) {
+    const std::optional<RoutineTable> table = routinesOrSkip(state, set);
+    if (!table) {
+        return;
+    }
     const Data& d = data();
     auto stream = std::make_unique<OutputStream>();
     std::vector<std::uint8_t> memory(8 << 20);
-    startOutputVector(stream.get(), memory.data(), static_cast<std::int32_t>(memory.size()));
+    table->startOutput(stream.get(), memory.data(), static_cast<std::int32_t>(memory.size()));
     std::int16_t predictor = 0;
     alignas(16) Block work;
     std::size_t i = 0;
     for (auto _ : state) {
         std::memcpy(work.data(), d.samples[i].data(), sizeof(Block));
-        forwardDctSse2(work.data());
-        quantizeBlockSse2(work.data(), d.reciprocals.data());
-        if (encodeBlockVector(stream.get(), &d.dc, &d.ac, &predictor, work.data()) != 0) {
+        table->forwardDct(work.data());
+        table->quantizeBlock(work.data(), d.reciprocals.data());
+        if (table->encodeBlock(stream.get(), &d.dc, &d.ac, &predictor, work.data()) != 0) {
             state.SkipWithError("encodeBlock failed");
             break;
         }
         if (++i == kBlocks) {
             i = 0;
-            startOutputVector(stream.get(), memory.data(),
-                              static_cast<std::int32_t>(memory.size()));
+            table->startOutput(stream.get(), memory.data(),
+                               static_cast<std::int32_t>(memory.size()));
         }
     }
     state.SetItemsProcessed(state.iterations());
@@ -206,16 +238,20 @@ void turboJpegPerBlock(benchmark::State& state, int flags) {
 
 } // namespace
 
-BENCHMARK_CAPTURE(forwardDct, plain, forwardDctPlain);
-BENCHMARK_CAPTURE(forwardDct, vectorPortable, forwardDctSse2Portable);
-BENCHMARK_CAPTURE(forwardDct, sse2, forwardDctSse2);
-BENCHMARK_CAPTURE(quantize, plain, quantizeBlockPlain);
-BENCHMARK_CAPTURE(quantize, vectorPortable, quantizeBlockSse2Portable);
-BENCHMARK_CAPTURE(quantize, sse2, quantizeBlockSse2);
-BENCHMARK_CAPTURE(encodeBlock, plain, startOutputPlain, encodeBlockPlain, false);
-BENCHMARK_CAPTURE(encodeBlock, vector, startOutputVector, encodeBlockVector, false);
-BENCHMARK_CAPTURE(encodeBlock, plainSparse, startOutputPlain, encodeBlockPlain, true);
-BENCHMARK_CAPTURE(encodeBlock, vectorSparse, startOutputVector, encodeBlockVector, true);
-BENCHMARK(wholeBlockVector);
+BENCHMARK_CAPTURE(forwardDct, plain, KernelSet::Plain);
+BENCHMARK_CAPTURE(forwardDct, vectorPortable, KernelSet::VectorPortable);
+BENCHMARK_CAPTURE(forwardDct, sse2, KernelSet::Sse2);
+BENCHMARK_CAPTURE(forwardDct, avx512, KernelSet::Avx512);
+BENCHMARK_CAPTURE(quantize, plain, KernelSet::Plain);
+BENCHMARK_CAPTURE(quantize, vectorPortable, KernelSet::VectorPortable);
+BENCHMARK_CAPTURE(quantize, sse2, KernelSet::Sse2);
+BENCHMARK_CAPTURE(encodeBlock, plain, KernelSet::Plain, false);
+BENCHMARK_CAPTURE(encodeBlock, sse2, KernelSet::Sse2, false);
+BENCHMARK_CAPTURE(encodeBlock, avx512, KernelSet::Avx512, false);
+BENCHMARK_CAPTURE(encodeBlock, plainSparse, KernelSet::Plain, true);
+BENCHMARK_CAPTURE(encodeBlock, sse2Sparse, KernelSet::Sse2, true);
+BENCHMARK_CAPTURE(encodeBlock, avx512Sparse, KernelSet::Avx512, true);
+BENCHMARK_CAPTURE(wholeBlock, sse2, KernelSet::Sse2);
+BENCHMARK_CAPTURE(wholeBlock, avx512, KernelSet::Avx512);
 BENCHMARK_CAPTURE(turboJpegPerBlock, accurateDct, 0);
 BENCHMARK_CAPTURE(turboJpegPerBlock, fastDct, TJFLAG_FASTDCT);

@@ -476,7 +476,7 @@ const char* runJpegEncode(const std::uint8_t* data, std::size_t size) {
             runEncodePlan(plan, blocks, kVectorClass, Transforms::OfTheSet, vector)) {
         return failure;
     }
-    if (haveSse2Routines()) {
+    if (kernelSetAvailable(KernelSet::Sse2)) {
         if (const char* failure = runEncodePlan(
                 plan, blocks, kVectorClass, Transforms::PortableVector, vectorPortableTransforms)) {
             return failure;

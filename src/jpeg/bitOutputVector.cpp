@@ -10,6 +10,7 @@
 #include "jpeg/jpegStatus.h"
 #include "jpeg/outputBytes.h"
 #include "jpeg/outputStream.h"
+#include "jpeg/preparedBlock.h"
 #include "jpeg/zigzag.h"
 
 #include <bit>
@@ -19,10 +20,6 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
-#endif
-#include "jpeg/processorInfo.h"
-#if defined(QMJPEG_AVX512_ROUTINES)
-#include <immintrin.h>
 #endif
 
 namespace {
@@ -189,16 +186,6 @@ PendingBits pendingBitsVector(const OutputStream* stream) {
 
 namespace {
 
-// A block in zig-zag order with the mask of its non-zero AC positions and, for blocks with
-// many of them, the category and value bits (already cut to the category) of every position,
-// computed eight at a time. Sparse blocks compute these only where needed.
-struct PreparedBlock {
-    alignas(64) std::int16_t zigzag[64];
-    alignas(16) std::uint16_t category[64];
-    alignas(16) std::uint16_t bits[64];
-    std::uint64_t nonZero;
-};
-
 // From this many non-zero AC coefficients on, computing all 64 categories at once is cheaper.
 constexpr int kDenseBlock = 16;
 
@@ -345,9 +332,8 @@ inline bool categorizeIfDense(PreparedBlock& out) {
     return true;
 }
 
-// Reads the block in zig-zag order into `out`; returns true for a dense block, whose
-// categories and value bits are then filled in too.
-inline bool prepareBlock(const std::int16_t* block, PreparedBlock& out) {
+// Reads the block in zig-zag order into `out` with its non-zero mask.
+inline void gatherZigzag(const std::int16_t* block, PreparedBlock& out) {
 #if defined(__SSE2__)
     out.nonZero = ~(gatherPair<0>(block, out) | gatherPair<16>(block, out) |
                     gatherPair<32>(block, out) | gatherPair<48>(block, out));
@@ -358,58 +344,7 @@ inline bool prepareBlock(const std::int16_t* block, PreparedBlock& out) {
         out.nonZero |= std::uint64_t{out.zigzag[k] != 0} << k;
     }
 #endif
-    return categorizeIfDense(out);
 }
-
-#if defined(QMJPEG_AVX512_ROUTINES)
-// The zig-zag map as word indices into the two halves of a block (32 words each).
-struct ZigzagIndices {
-    alignas(64) std::int16_t half[2][32];
-};
-
-constexpr ZigzagIndices makeZigzagIndices() {
-    ZigzagIndices indices{};
-    for (int k = 0; k < 64; ++k) {
-        indices.half[k / 32][k % 32] = static_cast<std::int16_t>(kZigzagNatural[k]);
-    }
-    return indices;
-}
-
-constexpr ZigzagIndices kZigzagIndices = makeZigzagIndices();
-
-[[gnu::target("avx512bw")]] inline __m512i loadFourPieces(const std::int16_t* words) {
-    const auto* pieces = reinterpret_cast<const __m128i*>(words);
-    const __m256i first = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(pieces)),
-                                                  _mm_loadu_si128(pieces + 1), 1);
-    const __m256i second = _mm256_inserti128_si256(
-        _mm256_castsi128_si256(_mm_loadu_si128(pieces + 2)), _mm_loadu_si128(pieces + 3), 1);
-    // The masked form: GCC 12's plain insert reads an uninitialised vector.
-    const __m512i base = _mm512_castsi256_si512(first);
-    return _mm512_mask_inserti64x4(base, 0xFF, base, second, 1);
-}
-
-// prepareBlock with AVX-512BW: each half of the zig-zag order is one two-table word
-// permutation of the block, and the non-zero mask comes from one test per half.
-[[gnu::target("avx512bw")]] bool prepareBlockAvx512(const std::int16_t* block, PreparedBlock& out) {
-    // Loaded in 16-byte pieces, as the quantiser has just stored them: a wider load would
-    // wait for those stores to complete instead of taking their data on the way.
-    const __m512i low = loadFourPieces(block);
-    const __m512i high = loadFourPieces(block + 32);
-    const __m512i first =
-        _mm512_permutex2var_epi16(low, _mm512_load_si512(kZigzagIndices.half[0]), high);
-    const __m512i second =
-        _mm512_permutex2var_epi16(low, _mm512_load_si512(kZigzagIndices.half[1]), high);
-    _mm512_store_si512(out.zigzag, first);
-    _mm512_store_si512(out.zigzag + 32, second);
-    out.nonZero = std::uint64_t{_mm512_test_epi16_mask(first, first)} |
-                  (std::uint64_t{_mm512_test_epi16_mask(second, second)} << 32);
-    return categorizeIfDense(out);
-}
-
-const bool kHaveAvx512Prepare = processorHasAvx512();
-#else
-constexpr bool kHaveAvx512Prepare = false;
-#endif
 
 // Inserts a 0x00 after every 0xFF among the bytes that an unchecked block coding wrote
 // from `from` to the cursor (there is room: the block had kBlockRoom bytes).
@@ -449,35 +384,17 @@ inline void stuffUnchecked(OutputStream* stream, std::uint8_t* from) {
     stream->byteCount += static_cast<std::int32_t>(count);
 }
 
-} // namespace
-
-bool haveAvx512BlockPreparation() {
-    return kHaveAvx512Prepare;
-}
-
-int encodeBlockVector(OutputStream* stream, const HuffmanCodeTable* dcTable,
-                      const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
-                      const std::int16_t* block) {
-    return encodeBlockVectorWith(kHaveAvx512Prepare ? BlockPreparation::Avx512
-                                                    : BlockPreparation::Sse2,
-                                 stream, dcTable, acTable, dcPredictor, block);
-}
-
-int encodeBlockVectorWith(BlockPreparation preparation, OutputStream* stream,
-                          const HuffmanCodeTable* dcTable, const HuffmanCodeTable* acTable,
-                          std::int16_t* dcPredictor, const std::int16_t* block) {
+// The vector block coder with the block read into zig-zag order by kGather.
+template <void (*kGather)(const std::int16_t*, PreparedBlock&)>
+int encodeBlockGathered(OutputStream* stream, const HuffmanCodeTable* dcTable,
+                        const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
+                        const std::int16_t* block) {
     const std::int32_t diff = std::int32_t{block[0]} - *dcPredictor;
     *dcPredictor = block[0];
 
     PreparedBlock prepared;
-#if defined(QMJPEG_AVX512_ROUTINES)
-    const bool dense = preparation == BlockPreparation::Avx512 && kHaveAvx512Prepare
-                           ? prepareBlockAvx512(block, prepared)
-                           : prepareBlock(block, prepared);
-#else
-    (void)preparation;
-    const bool dense = prepareBlock(block, prepared);
-#endif
+    kGather(block, prepared);
+    const bool dense = categorizeIfDense(prepared);
 
     if (stream->end - stream->cursor < kBlockRoom) [[unlikely]] {
         if (!spillsBuffer(stream)) {
@@ -495,3 +412,19 @@ int encodeBlockVectorWith(BlockPreparation preparation, OutputStream* stream,
     stuffUnchecked(stream, blockStart);
     return result;
 }
+
+} // namespace
+
+int encodeBlockVector(OutputStream* stream, const HuffmanCodeTable* dcTable,
+                      const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
+                      const std::int16_t* block) {
+    return encodeBlockGathered<gatherZigzag>(stream, dcTable, acTable, dcPredictor, block);
+}
+
+#if defined(QMJPEG_AVX512_ROUTINES)
+int encodeBlockAvx512(OutputStream* stream, const HuffmanCodeTable* dcTable,
+                      const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
+                      const std::int16_t* block) {
+    return encodeBlockGathered<gatherZigzagAvx512>(stream, dcTable, acTable, dcPredictor, block);
+}
+#endif

@@ -3,6 +3,8 @@
 // share of coefficients; the SSE2 routines and their portable twins give identical results.
 #pragma once
 
+#include "jpeg/simdTargets.h"
+
 #include <cstdint>
 
 using ForwardDctFn = void (*)(std::int16_t* block);
@@ -20,9 +22,10 @@ void forwardDctSse2Portable(std::int16_t* block);
 void quantizeBlockSse2Portable(std::int16_t* block, const std::uint16_t* reciprocals);
 
 #if defined(__SSE2__)
-// forwardDctSse2 does its row pass four rows at a time with AVX-512 where the processor has
-// it (the same results); forwardDctSse2Only never does.
 void forwardDctSse2(std::int16_t* block); // block 16-byte aligned
-void forwardDctSse2Only(std::int16_t* block);
 void quantizeBlockSse2(std::int16_t* block, const std::uint16_t* reciprocals);
+#endif
+#if defined(QMJPEG_AVX512_ROUTINES)
+// The SSE2 results, with the row pass four rows at a time (needs AVX-512BW).
+void forwardDctAvx512(std::int16_t* block);
 #endif

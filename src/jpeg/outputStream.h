@@ -3,6 +3,7 @@
 #pragma once
 
 #include "jpeg/huffmanTable.h"
+#include "jpeg/simdTargets.h"
 
 #include <cstdint>
 
@@ -64,15 +65,12 @@ int encodeBlockVector(OutputStream* stream, const HuffmanCodeTable* dcTable,
                       const std::int16_t* block);
 PendingBits pendingBitsVector(const OutputStream* stream);
 
-// How the vector block coder reads a block into zig-zag order: with SSE2 (or portable code),
-// or with AVX-512BW where the processor has it. encodeBlockVector takes the widest there is;
-// the bytes are the same.
-enum class BlockPreparation { Sse2, Avx512 };
-bool haveAvx512BlockPreparation();
-// encodeBlockVector with the given preparation (Avx512 falls back to Sse2 where missing).
-int encodeBlockVectorWith(BlockPreparation preparation, OutputStream* stream,
-                          const HuffmanCodeTable* dcTable, const HuffmanCodeTable* acTable,
-                          std::int16_t* dcPredictor, const std::int16_t* block);
+#if defined(QMJPEG_AVX512_ROUTINES)
+// encodeBlockVector reading the block into zig-zag order with AVX-512BW; the same bytes.
+int encodeBlockAvx512(OutputStream* stream, const HuffmanCodeTable* dcTable,
+                      const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
+                      const std::int16_t* block);
+#endif
 
 // Writes the pending bits (through `writeBytes` with no bytes) and then, with a sink, the
 // buffered bytes. 0 or the sink's failure.

@@ -128,10 +128,6 @@ int decideProcessorClass(const CpuidLeaves& leaves, std::optional<int> forced) {
     return processorClassFromInfo(processorInfoFromCpuid(leaves));
 }
 
-int decideProcessorClass(const CpuidLeaves& leaves, const char* overrideText) {
-    return decideProcessorClass(leaves, parseProcessorClassOverride(overrideText));
-}
-
 #if defined(_WIN32)
 
 namespace {

@@ -1,6 +1,8 @@
 // Processor identification (CPUID leaves 0 and 1) and the encoder's processor class.
 #pragma once
 
+#include "jpeg/simdTargets.h"
+
 #include <cstdint>
 #include <optional>
 
@@ -58,7 +60,6 @@ std::optional<int> processorClassFromRegistryValue(std::uint32_t value);
 
 // The class decision: the override when it is valid, otherwise the class of the processor.
 int decideProcessorClass(const CpuidLeaves& leaves, std::optional<int> forced);
-int decideProcessorClass(const CpuidLeaves& leaves, const char* overrideText);
 
 // This platform's override: the registry value on Windows (the environment is not read
 // there), the environment variable elsewhere. Nothing when absent or out of range.
@@ -67,13 +68,9 @@ std::optional<int> platformProcessorClassOverride();
 // The process-wide processor information, refreshed by detectProcessorClass.
 const ProcessorInfo& processorInfo();
 
-// Builds that can compile AVX-512 routines beside the baseline ones (GCC or Clang, x86-64).
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define QMJPEG_AVX512_ROUTINES 1
-#endif
-
-// True on x86-64 processors (and systems) with AVX-512 F and BW, which the vector block coder
-// and the shading ratio then use. Not part of the class decision: the bytes are the same.
+// True on x86-64 processors (and systems) with AVX-512 F and BW, where the routine table of a
+// vector class takes the AVX-512 kernels. Not part of the class decision: the bytes are the
+// same.
 bool processorHasAvx512();
 
 // Refreshes the processor information and decides the class for this machine, with the

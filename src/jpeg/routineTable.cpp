@@ -1,7 +1,9 @@
-// The plain and the vector routine sets.
+// The kernel sets and the choice among them: the one place that asks which routines this
+// build has and which of them the processor runs.
 #include "jpeg/routineTable.h"
 
 #include "jpeg/mcuFetch.h"
+#include "jpeg/processorInfo.h"
 
 namespace {
 
@@ -9,31 +11,80 @@ constexpr RoutineTable kPlainRoutines = {
     fetchMcuRgbxPlain, forwardDctPlain,  quantizeBlockPlain, encodeBlockPlain,    startOutputPlain,
     writeBytesPlain,   pendingBitsPlain, fetchMcuRgbxPlain,  fetchMcuLayoutsPlain};
 
-// The one place that asks whether the SSE2 routines exist.
-#if defined(__SSE2__)
-constexpr bool kHaveSse2 = true;
-constexpr RoutineTable kVectorRoutines = {
-    fetchMcuRgbxSse2, forwardDctSse2,    quantizeBlockSse2, encodeBlockVector,  startOutputVector,
-    writeBytesVector, pendingBitsVector, fetchMcuRgbxSse2,  fetchMcuLayoutsSse2};
-#else
-constexpr bool kHaveSse2 = false;
-constexpr RoutineTable kVectorRoutines = {
+constexpr RoutineTable kVectorPortableRoutines = {
     fetchMcuRgbxPlain, forwardDctSse2Portable, quantizeBlockSse2Portable,
     encodeBlockVector, startOutputVector,      writeBytesVector,
     pendingBitsVector, fetchMcuRgbxPlain,      fetchMcuLayoutsPlain};
+
+#if defined(__SSE2__)
+constexpr RoutineTable kSse2Routines = {fetchMcuRgbxSse2,  forwardDctSse2,    quantizeBlockSse2,
+                                        encodeBlockVector, startOutputVector, writeBytesVector,
+                                        pendingBitsVector, fetchMcuRgbxSse2,  fetchMcuLayoutsSse2};
+#endif
+
+#if defined(__SSE2__) && defined(QMJPEG_AVX512_ROUTINES)
+constexpr RoutineTable kAvx512Routines = {
+    fetchMcuRgbxSse2, forwardDctAvx512,  quantizeBlockSse2, encodeBlockAvx512,  startOutputVector,
+    writeBytesVector, pendingBitsVector, fetchMcuRgbxSse2,  fetchMcuLayoutsSse2};
 #endif
 
 } // namespace
 
-RoutineSet routineSetForClass(int processorClass) {
-    return processorClass >= 3 && processorClass <= 6 ? RoutineSet::Vector : RoutineSet::Plain;
+bool kernelSetAvailable(KernelSet set) {
+    switch (set) {
+    case KernelSet::Plain:
+    case KernelSet::VectorPortable:
+        return true;
+    case KernelSet::Sse2:
+#if defined(__SSE2__)
+        return true;
+#else
+        return false;
+#endif
+    case KernelSet::Avx512:
+#if defined(__SSE2__) && defined(QMJPEG_AVX512_ROUTINES)
+        return processorHasAvx512();
+#else
+        return false;
+#endif
+    }
+    return false;
+}
+
+KernelSet kernelSetForClass(int processorClass) {
+    if (processorClass < 3 || processorClass > 6) {
+        return KernelSet::Plain;
+    }
+    for (const KernelSet set : {KernelSet::Avx512, KernelSet::Sse2}) {
+        if (kernelSetAvailable(set)) {
+            return set;
+        }
+    }
+    return KernelSet::VectorPortable;
+}
+
+std::optional<RoutineTable> routinesForSet(KernelSet set) {
+    if (!kernelSetAvailable(set)) {
+        return std::nullopt;
+    }
+    switch (set) {
+    case KernelSet::Plain:
+        return kPlainRoutines;
+    case KernelSet::VectorPortable:
+        return kVectorPortableRoutines;
+#if defined(__SSE2__)
+    case KernelSet::Sse2:
+        return kSse2Routines;
+#endif
+#if defined(__SSE2__) && defined(QMJPEG_AVX512_ROUTINES)
+    case KernelSet::Avx512:
+        return kAvx512Routines;
+#endif
+    default:
+        return std::nullopt;
+    }
 }
 
 RoutineTable routinesForClass(int processorClass) {
-    return routineSetForClass(processorClass) == RoutineSet::Plain ? kPlainRoutines
-                                                                   : kVectorRoutines;
-}
-
-bool haveSse2Routines() {
-    return kHaveSse2;
+    return *routinesForSet(kernelSetForClass(processorClass));
 }

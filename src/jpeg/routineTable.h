@@ -6,6 +6,7 @@
 #include "jpeg/outputStream.h"
 
 #include <cstdint>
+#include <optional>
 
 struct ScanCoderState;
 
@@ -24,14 +25,21 @@ struct RoutineTable {
     FetchMcuFn fetchMcuLayouts = nullptr; // every other layout
 };
 
-enum class RoutineSet { Plain, Vector };
+// The kernel sets a routine table is filled with: the plain routines, and the vector routines
+// in three forms with the same results: the SSE2 arithmetic computed lane by lane in portable
+// code, SSE2, and SSE2 with the AVX-512 kernels where there are such.
+enum class KernelSet { Plain, VectorPortable, Sse2, Avx512 };
 
-// Classes 0 to 2 use the plain routines, 3 to 6 the vector ones.
-RoutineSet routineSetForClass(int processorClass);
+// True when this build and this processor can run the set.
+bool kernelSetAvailable(KernelSet set);
 
-// The routines of the class's set. The vector set uses the SSE2 routines where they are
-// compiled in and their portable twins elsewhere.
+// The set of a processor class: the plain one for classes 0 to 2, the widest available vector
+// set for 3 to 6.
+KernelSet kernelSetForClass(int processorClass);
+
+// The routines of the set; nothing when the set is not available here. Every routine table is
+// filled here.
+std::optional<RoutineTable> routinesForSet(KernelSet set);
+
+// The routines of the class's set.
 RoutineTable routinesForClass(int processorClass);
-
-// True where the SSE2 routines are compiled in (x86-64 builds).
-bool haveSse2Routines();

@@ -1,12 +1,9 @@
 #include "tool/shadingRatio.h"
 
+#include "tool/shadingRatioKernels.h"
 #include "util/byteOrder.h"
 
 #include <cmath>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -19,49 +16,34 @@ inline std::uint32_t shadePixel(const std::uint8_t* table, std::uint32_t s, std:
     return red | (green << 8) | (blue << 16);
 }
 
-#if defined(__SSE2__)
-// Interleaves the source and final bytes of 8 pixels into their table indices (final << 8 |
-// source), one 16-bit field per channel, 4 fields per pixel.
-inline void tableIndices(const std::uint8_t* source, const std::uint8_t* final,
-                         std::uint16_t (&indices)[32]) {
-    auto* out = reinterpret_cast<__m128i*>(indices);
-    for (int half = 0; half < 2; ++half) {
-        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 16 * half));
-        const __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(final + 16 * half));
-        _mm_store_si128(out + 2 * half, _mm_unpacklo_epi8(s, f));
-        _mm_store_si128(out + 2 * half + 1, _mm_unpackhi_epi8(s, f));
-    }
-}
-#endif
-
 // One row of `width` pixels.
-void shadeRow(const std::uint8_t* table, const std::uint8_t* source, const std::uint8_t* final,
-              std::uint8_t* result, int width) {
-    int x = 0;
-#if defined(__SSE2__)
-    // Eight pixels at a time: all their indices are taken before the result is written (so a
-    // result over its own source still works), then the alpha bytes are cleared and the three
-    // colour bytes of each pixel looked up.
-    alignas(16) std::uint16_t indices[32];
-    for (; x + 8 <= width; x += 8) {
-        tableIndices(source + 4 * x, final + 4 * x, indices);
-        std::uint8_t* r = result + 4 * x;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(r), _mm_setzero_si128());
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(r + 16), _mm_setzero_si128());
-        for (int c = 0; c < 32; c += 4) {
-            r[c] = table[indices[c]];
-            r[c + 1] = table[indices[c + 1]];
-            r[c + 2] = table[indices[c + 2]];
-        }
-    }
-#endif
-    for (; x < width; ++x) {
+void shadeRow(ShadeRowKernel kernel, const std::uint8_t* table, const std::uint8_t* source,
+              const std::uint8_t* final, std::uint8_t* result, int width) {
+    for (int x = kernel(table, source, final, result, width); x < width; ++x) {
         storeLe32(result + 4 * x,
                   shadePixel(table, loadLe32(source + 4 * x), loadLe32(final + 4 * x)));
     }
 }
 
+int shadeNone(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, std::uint8_t*, int) {
+    return 0;
+}
+
 } // namespace
+
+std::optional<ShadeRowKernel> shadeRowKernelFor(PixelKernelSet set) {
+    switch (set) {
+    case PixelKernelSet::Plain:
+        return shadeNone;
+    case PixelKernelSet::Sse2:
+#if defined(__SSE2__)
+        return shadeRowSse2;
+#else
+        return std::nullopt;
+#endif
+    }
+    return std::nullopt;
+}
 
 std::uint8_t shadingRatioByte(std::uint8_t finalByte, std::uint8_t sourceByte) {
     double x = 64.0;
@@ -109,9 +91,10 @@ bool computeShadingRatio(QimImgT<Rgba8>& source, QimImgT<Rgba8>& finalImage,
 
 void shadingRatioRows(const std::uint8_t* source, const std::uint8_t* finalRows,
                       std::uint8_t* result, int width, int rows, std::int64_t rowStep) {
+    static const ShadeRowKernel kernel = *shadeRowKernelFor(kWidestPixelKernelSet);
     const std::uint8_t* table = shadingRatioTable().data();
     for (int y = 0; y < rows; ++y) {
-        shadeRow(table, source, finalRows, result, width);
+        shadeRow(kernel, table, source, finalRows, result, width);
         source += rowStep;
         finalRows += rowStep;
         result += rowStep;

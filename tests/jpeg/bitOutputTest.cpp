@@ -136,6 +136,11 @@ void expectScanDecodesTo(const Bytes& bytes, const std::vector<Block>& blocks) {
 
 class BitOutput : public ::testing::TestWithParam<const BitOutputSet*> {
 protected:
+    void SetUp() override {
+        if (set().encodeBlock == nullptr) {
+            GTEST_SKIP() << "this build or processor has no " << set().name << " kernels";
+        }
+    }
     const BitOutputSet& set() const { return *GetParam(); }
 };
 
@@ -479,8 +484,7 @@ TEST_P(BitOutput, FailedFileWritesGiveFileError) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sets, BitOutput,
-                         ::testing::Values(&kPlainSet, &kVectorSet, &kVectorSse2Set),
+INSTANTIATE_TEST_SUITE_P(Sets, BitOutput, ::testing::Values(&kPlainSet, &kVectorSet, &kAvx512Set),
                          [](const auto& info) { return std::string(info.param->name); });
 
 // Tables with a code for every DC category up to 16 and every AC symbol with a category up to

@@ -4,6 +4,7 @@
 
 #include "jpeg/huffmanTable.h"
 #include "jpeg/outputStream.h"
+#include "jpeg/routineTable.h"
 #include "jpeg/zigzag.h"
 
 #include <array>
@@ -212,7 +213,8 @@ inline std::optional<DecodedBlock> decodeBlock(BitReader& reader, const Decoder&
     return block;
 }
 
-// One routine set of the bit output.
+// The bit output of one kernel set, taken from its routine table; all null where this build or
+// processor lacks the set.
 struct BitOutputSet {
     const char* name;
     StartOutputFn startOutput;
@@ -220,20 +222,17 @@ struct BitOutputSet {
     EncodeBlockFn encodeBlock;
 };
 
-inline const BitOutputSet kPlainSet = {"Plain", startOutputPlain, writeBytesPlain,
-                                       encodeBlockPlain};
-inline const BitOutputSet kVectorSet = {"Vector", startOutputVector, writeBytesVector,
-                                        encodeBlockVector};
-
-// The vector set with its SSE2 block preparation even where the processor has a wider one.
-inline int encodeBlockVectorSse2(OutputStream* stream, const HuffmanCodeTable* dcTable,
-                                 const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
-                                 const std::int16_t* block) {
-    return encodeBlockVectorWith(BlockPreparation::Sse2, stream, dcTable, acTable, dcPredictor,
-                                 block);
+inline BitOutputSet bitOutputOf(const char* name, KernelSet set) {
+    const std::optional<RoutineTable> table = routinesForSet(set);
+    if (!table) {
+        return {name, nullptr, nullptr, nullptr};
+    }
+    return {name, table->startOutput, table->writeBytes, table->encodeBlock};
 }
-inline const BitOutputSet kVectorSse2Set = {"VectorSse2", startOutputVector, writeBytesVector,
-                                            encodeBlockVectorSse2};
+
+inline const BitOutputSet kPlainSet = bitOutputOf("Plain", KernelSet::Plain);
+inline const BitOutputSet kVectorSet = bitOutputOf("Vector", KernelSet::VectorPortable);
+inline const BitOutputSet kAvx512Set = bitOutputOf("Avx512", KernelSet::Avx512);
 
 inline std::unique_ptr<OutputStream> newStream() {
     return std::make_unique<OutputStream>();

@@ -54,7 +54,7 @@ TEST(ProcessorClass, FollowsTheFamilyAndFeatureTable) {
         {"family 7", leavesFor(7, kMmx | kSse | kSse2), 0},
     };
     for (const ClassCase& c : cases) {
-        EXPECT_EQ(decideProcessorClass(c.leaves, nullptr), c.expectedClass) << c.name;
+        EXPECT_EQ(decideProcessorClass(c.leaves, std::nullopt), c.expectedClass) << c.name;
     }
 }
 
@@ -109,12 +109,12 @@ TEST(ProcessorClassOverride, AcceptsOnlyAnIntegerFrom0To6) {
 
 TEST(ProcessorClassOverride, WinsOverTheProcessorWhenValid) {
     const CpuidLeaves modern = leavesFor(15, kMmx | kSse | kSse2);
-    EXPECT_EQ(decideProcessorClass(modern, "0"), 0);
-    EXPECT_EQ(decideProcessorClass(modern, "4"), 4);
-    EXPECT_EQ(decideProcessorClass(CpuidLeaves{}, "5"), 5);
-    EXPECT_EQ(decideProcessorClass(modern, "7"), 6);
-    EXPECT_EQ(decideProcessorClass(modern, "-1"), 6);
-    EXPECT_EQ(decideProcessorClass(leavesFor(5, 0), "1x"), 1);
+    EXPECT_EQ(decideProcessorClass(modern, parseProcessorClassOverride("0")), 0);
+    EXPECT_EQ(decideProcessorClass(modern, parseProcessorClassOverride("4")), 4);
+    EXPECT_EQ(decideProcessorClass(CpuidLeaves{}, parseProcessorClassOverride("5")), 5);
+    EXPECT_EQ(decideProcessorClass(modern, parseProcessorClassOverride("7")), 6);
+    EXPECT_EQ(decideProcessorClass(modern, parseProcessorClassOverride("-1")), 6);
+    EXPECT_EQ(decideProcessorClass(leavesFor(5, 0), parseProcessorClassOverride("1x")), 1);
 }
 
 TEST(ProcessorClassOverride, RegistryValuesOutsideZeroToSixAreIgnored) {
@@ -142,7 +142,7 @@ TEST(ProcessorClassOverride, RegistryValuesOutsideZeroToSixAreIgnored) {
 }
 
 TEST(ProcessorClassOverride, EnvironmentVariableReachesJpegInitialize) {
-    const int natural = decideProcessorClass(readCpuidLeaves(), nullptr);
+    const int natural = decideProcessorClass(readCpuidLeaves(), std::nullopt);
     for (const char* value : {"0", "2", "3", "6"}) {
         EXPECT_EQ(newRecord(value)->state.processorClass, value[0] - '0') << value;
     }
@@ -151,39 +151,75 @@ TEST(ProcessorClassOverride, EnvironmentVariableReachesJpegInitialize) {
     }
 }
 
-TEST(RoutineTable, PlainClassesGetThePlainSetAndTheOthersTheVectorSet) {
+constexpr KernelSet kAllSets[] = {KernelSet::Plain, KernelSet::VectorPortable, KernelSet::Sse2,
+                                  KernelSet::Avx512};
+
+TEST(RoutineTable, PlainClassesGetThePlainSetAndTheOthersTheWidestVectorSet) {
+    const KernelSet widest = kernelSetAvailable(KernelSet::Avx512) ? KernelSet::Avx512
+                             : kernelSetAvailable(KernelSet::Sse2) ? KernelSet::Sse2
+                                                                   : KernelSet::VectorPortable;
     for (int processorClass = 0; processorClass <= 6; ++processorClass) {
-        const RoutineTable table = routinesForClass(processorClass);
-        const bool vector = processorClass >= 3;
-        EXPECT_EQ(routineSetForClass(processorClass),
-                  vector ? RoutineSet::Vector : RoutineSet::Plain);
         SCOPED_TRACE(processorClass);
-        if (vector) {
-            EXPECT_EQ(table.encodeBlock, &encodeBlockVector);
-            EXPECT_EQ(table.writeBytes, &writeBytesVector);
-            EXPECT_EQ(table.startOutput, &startOutputVector);
+        const KernelSet set = processorClass >= 3 ? widest : KernelSet::Plain;
+        EXPECT_EQ(kernelSetForClass(processorClass), set);
+        // Every slot the same (the record holds routine pointers only).
+        const RoutineTable table = routinesForClass(processorClass);
+        const RoutineTable expected = *routinesForSet(set);
+        EXPECT_EQ(std::memcmp(&table, &expected, sizeof table), 0);
+    }
+    EXPECT_EQ(routinesForClass(0).encodeBlock, &encodeBlockPlain);
+    EXPECT_EQ(routinesForClass(6).writeBytes, &writeBytesVector);
+}
+
+TEST(RoutineTable, TheEntryRefusesOnlyTheSetsThisProcessorLacks) {
+    EXPECT_TRUE(kernelSetAvailable(KernelSet::Plain));
+    EXPECT_TRUE(kernelSetAvailable(KernelSet::VectorPortable));
 #if defined(__SSE2__)
-            EXPECT_TRUE(haveSse2Routines());
-            EXPECT_EQ(table.forwardDct, &forwardDctSse2);
-            EXPECT_EQ(table.quantizeBlock, &quantizeBlockSse2);
-            EXPECT_EQ(table.fetchMcu, &fetchMcuRgbxSse2);
-            EXPECT_EQ(table.fetchMcuLayouts, &fetchMcuLayoutsSse2);
-#else
-            EXPECT_FALSE(haveSse2Routines());
-            EXPECT_EQ(table.forwardDct, &forwardDctSse2Portable);
-            EXPECT_EQ(table.quantizeBlock, &quantizeBlockSse2Portable);
-            EXPECT_EQ(table.fetchMcu, &fetchMcuRgbxPlain);
-            EXPECT_EQ(table.fetchMcuLayouts, &fetchMcuLayoutsPlain);
+    EXPECT_TRUE(kernelSetAvailable(KernelSet::Sse2));
 #endif
-        } else {
-            EXPECT_EQ(table.encodeBlock, &encodeBlockPlain);
-            EXPECT_EQ(table.writeBytes, &writeBytesPlain);
-            EXPECT_EQ(table.startOutput, &startOutputPlain);
-            EXPECT_EQ(table.forwardDct, &forwardDctPlain);
-            EXPECT_EQ(table.quantizeBlock, &quantizeBlockPlain);
-            EXPECT_EQ(table.fetchMcu, &fetchMcuRgbxPlain);
-            EXPECT_EQ(table.fetchMcuLayouts, &fetchMcuLayoutsPlain);
+    EXPECT_EQ(kernelSetAvailable(KernelSet::Avx512), processorHasAvx512());
+    for (const KernelSet set : kAllSets) {
+        const std::optional<RoutineTable> table = routinesForSet(set);
+        ASSERT_EQ(table.has_value(), kernelSetAvailable(set)) << static_cast<int>(set);
+        if (table) {
+            EXPECT_NE(table->forwardDct, nullptr);
+            EXPECT_NE(table->encodeBlock, nullptr);
+            EXPECT_EQ(table->fetchMcu, table->fetchMcuRgbx);
         }
+    }
+}
+
+// The stream of an image encoded with the class-6 record whose table is filled with `set`.
+Bytes encodeWithSet(const RgbxImage& image, KernelSet set) {
+    Record p = newRecord("6");
+    p->state.routines = *routinesForSet(set);
+    describe(*p, image);
+    Bytes buffer(1024 + static_cast<std::size_t>(image.width) * image.height * 8);
+    p->outputBuffer = buffer.data();
+    p->outputBufferSize = static_cast<std::int32_t>(buffer.size());
+    EXPECT_EQ(jpegWrite(p.get(), JPEG_WRITE_BUFFER_IMAGE), JPEG_SUCCESS);
+    buffer.resize(static_cast<std::size_t>(p->outputBufferSize));
+    return buffer;
+}
+
+// Every vector set writes the portable set's bytes, and the plain set those of class 0, for
+// images with whole and partial MCUs.
+TEST(RoutineTable, EveryKernelSetWritesTheBytesOfItsRoutineSet) {
+    const RgbxImage images[] = {makeImage(64, 64, 0, randomPixels(5)),
+                                makeImage(37, 23, 3, photoLike(37, 23, 9)),
+                                makeImage(9, 17, 0, randomPixels(8))};
+    for (const RgbxImage& image : images) {
+        SCOPED_TRACE(image.width);
+        const Bytes vector = encodeWithSet(image, KernelSet::VectorPortable);
+        EXPECT_EQ(encodeWithSet(image, KernelSet::Plain), encodeToMemory(image, "0").bytes);
+        for (const KernelSet set : {KernelSet::Sse2, KernelSet::Avx512}) {
+            if (kernelSetAvailable(set)) {
+                EXPECT_EQ(encodeWithSet(image, set), vector) << static_cast<int>(set);
+            }
+        }
+    }
+    if (!kernelSetAvailable(KernelSet::Avx512)) {
+        GTEST_SKIP() << "compared without the AVX-512 set, which this processor lacks";
     }
 }
 

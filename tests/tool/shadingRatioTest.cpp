@@ -1,6 +1,7 @@
 // Shading-ratio image: the constant, the worked values, every table entry against the
 // double-precision formula, and the image-level rules (alpha, padding, sharing, sizes).
 #include "tool/shadingRatio.h"
+#include "tool/shadingRatioKernels.h"
 
 #include <bit>
 #include <cmath>
@@ -273,6 +274,39 @@ TEST(ShadingRatioImage, MismatchedOrMissingImagesAreRefusedUntouched) {
     EXPECT_FALSE(computeShadingRatio(source, empty, result));
     EXPECT_FALSE(computeShadingRatio(source, source, empty));
     EXPECT_EQ(at(result, 1, 1), (Pixel{0xEE, 0xEE, 0xEE, 0xEE}));
+}
+
+// Each set's kernel takes the leading pixels of a row through the table: every colour byte the
+// formula's, the fourth byte 0; the plain set's takes none.
+TEST(ShadingRatioKernels, EverySetGivesTheFormulaForItsLeadingPixels) {
+    std::mt19937 rng(4);
+    const std::uint8_t* table = shadingRatioTable().data();
+    for (const PixelKernelSet set : {PixelKernelSet::Plain, PixelKernelSet::Sse2}) {
+        const std::optional<ShadeRowKernel> kernel = shadeRowKernelFor(set);
+        if (!kernel) {
+            EXPECT_NE(set, kWidestPixelKernelSet);
+            continue;
+        }
+        for (const int width : {0, 7, 8, 13, 24}) {
+            SCOPED_TRACE(testing::Message()
+                         << "set " << static_cast<int>(set) << " width " << width);
+            std::vector<std::uint8_t> source(4 * static_cast<std::size_t>(width));
+            std::vector<std::uint8_t> finalRow(source.size());
+            for (std::size_t i = 0; i < source.size(); ++i) {
+                source[i] = static_cast<std::uint8_t>(rng());
+                finalRow[i] = static_cast<std::uint8_t>(rng());
+            }
+            std::vector<std::uint8_t> result(source.size(), 0xA5);
+            const int done = (*kernel)(table, source.data(), finalRow.data(), result.data(), width);
+            EXPECT_EQ(done, set == PixelKernelSet::Plain ? 0 : width / 8 * 8);
+            for (std::size_t i = 0; i < result.size(); ++i) {
+                const bool taken = i < 4 * static_cast<std::size_t>(done);
+                const std::uint8_t expected =
+                    !taken ? 0xA5 : (i % 4 == 3 ? 0 : referenceRatio(finalRow[i], source[i]));
+                ASSERT_EQ(result[i], expected) << "byte " << i;
+            }
+        }
+    }
 }
 
 } // namespace
