@@ -251,70 +251,101 @@ bool canCodeInParts(const JpegEncoderState& state) {
     return true;
 }
 
+namespace {
+
+// The parts of one scan: rows per part, the buffers of the parts in flight, a coder per lane.
+struct PartPlan {
+    std::int32_t mcuRows = 0;
+    std::int32_t partRows = 1;
+    int partCount = 0;
+    std::vector<std::unique_ptr<CodedPart>> parts;
+    std::vector<std::unique_ptr<PartCoder>> coders;
+
+    CodedPart& slot(int part) { return *parts[static_cast<std::size_t>(part % kPartsInFlight)]; }
+    void code(std::size_t lane, int part) {
+        const std::int32_t first = part * partRows;
+        coders[lane]->code(first, std::min(first + partRows, mcuRows), slot(part));
+    }
+};
+
+// Sizes the parts (at least the row source's part size, whole MCU rows) and makes their
+// buffers and coders. False when memory runs out.
+bool planParts(JpegEncoderState& state, JpegScanRecord& scan, PartPlan& plan) {
+    const EncoderConfig& config = state.config;
+    const std::int64_t mcuRowPixels = std::int64_t{config.mcusPerRow} *
+                                      config.frameHeader.mcuWidth * config.frameHeader.mcuHeight;
+    plan.mcuRows = config.mcuRows;
+    plan.partRows = static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        state.coder.rowSource->partPixels() / mcuRowPixels, 1, config.mcuRows));
+    plan.partCount = static_cast<int>((config.mcuRows + plan.partRows - 1) / plan.partRows);
+    const int lanes = std::min(state.coder.rowSource->lanes(), kMaxRowSourceLanes);
+    try {
+        for (int i = 0; i < kPartsInFlight; ++i) {
+            plan.parts.push_back(std::make_unique<CodedPart>());
+        }
+        for (int lane = 0; lane < lanes; ++lane) {
+            plan.coders.push_back(std::make_unique<PartCoder>(state, scan, lane));
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+// A thread for each lane but the first, coding the parts it takes; fewer when the system
+// gives fewer (the parts are then shared among those there are, the calling thread included).
+std::vector<std::thread> startHelpers(PartPlan& plan, PartSchedule& schedule) {
+    std::vector<std::thread> helpers;
+    try {
+        helpers.reserve(plan.coders.size());
+        for (std::size_t lane = 1; lane < plan.coders.size(); ++lane) {
+            helpers.push_back(platform::startQuietThread([&plan, &schedule, lane] {
+                for (int part; (part = schedule.take(true)) >= 0;) {
+                    plan.code(lane, part);
+                    schedule.done(part);
+                }
+            }));
+        }
+    } catch (const std::system_error&) {
+    } catch (const std::bad_alloc&) {
+    }
+    return helpers;
+}
+
+// The calling thread codes parts too and joins each as soon as it and those before it are
+// done. The joiner's status.
+int codeAndJoin(PartPlan& plan, PartSchedule& schedule, PartJoiner& joiner) {
+    int result = JPEG_SUCCESS;
+    while (result == JPEG_SUCCESS && schedule.nextToJoin() < plan.partCount) {
+        if (schedule.readyToJoin()) {
+            result = joiner.join(plan.slot(schedule.nextToJoin()));
+            schedule.joined();
+        } else if (const int part = schedule.take(false); part >= 0) {
+            plan.code(0, part);
+            schedule.done(part);
+        } else {
+            schedule.waitForJoinOrPart();
+        }
+    }
+    return result;
+}
+
+} // namespace
+
 int encodeScanInParts(JpegEncoderState& state, JpegScanRecord& scan) {
     BlockJob jobs[kJpegMaxBlocksPerMcu];
     const int blockCount = planBlocks(state.config, state.tables, scan, state.coder, false, jobs);
     if (blockCount < 0) {
         return blockCount;
     }
-    const std::int64_t mcuRowPixels = std::int64_t{state.config.mcusPerRow} *
-                                      state.config.frameHeader.mcuWidth *
-                                      state.config.frameHeader.mcuHeight;
-    const std::int32_t partRows = static_cast<std::int32_t>(std::clamp<std::int64_t>(
-        state.coder.rowSource->partPixels() / mcuRowPixels, 1, state.config.mcuRows));
-    const int partCount = static_cast<int>((state.config.mcuRows + partRows - 1) / partRows);
-    const int lanes = std::min(state.coder.rowSource->lanes(), kMaxRowSourceLanes);
-
-    std::vector<std::unique_ptr<CodedPart>> parts;
-    std::vector<std::unique_ptr<PartCoder>> coders;
-    try {
-        for (int i = 0; i < kPartsInFlight; ++i) {
-            parts.push_back(std::make_unique<CodedPart>());
-        }
-        for (int lane = 0; lane < lanes; ++lane) {
-            coders.push_back(std::make_unique<PartCoder>(state, scan, lane));
-        }
-    } catch (const std::bad_alloc&) {
+    PartPlan plan;
+    if (!planParts(state, scan, plan)) {
         return JPEG_ERR_MEMORY;
     }
-    auto codePart = [&](PartCoder& coder, int part) {
-        const std::int32_t first = part * partRows;
-        coder.code(first, std::min(first + partRows, state.config.mcuRows),
-                   *parts[static_cast<std::size_t>(part % kPartsInFlight)]);
-    };
-
-    PartSchedule schedule(partCount);
-    std::vector<std::thread> helpers;
-    try {
-        helpers.reserve(coders.size());
-        for (std::size_t lane = 1; lane < coders.size(); ++lane) {
-            helpers.push_back(platform::startQuietThread([&, lane] {
-                for (int part; (part = schedule.take(true)) >= 0;) {
-                    codePart(*coders[lane], part);
-                    schedule.done(part);
-                }
-            }));
-        }
-    } catch (const std::system_error&) {
-        // Fewer threads: the parts are shared among those there are, this one included.
-    } catch (const std::bad_alloc&) {
-    }
-
-    // This thread codes parts too and joins each as soon as it and those before it are done.
+    PartSchedule schedule(plan.partCount);
+    std::vector<std::thread> helpers = startHelpers(plan, schedule);
     PartJoiner joiner(state, jobs, blockCount, scan.componentCount);
-    int result = JPEG_SUCCESS;
-    while (result == JPEG_SUCCESS && schedule.nextToJoin() < partCount) {
-        if (schedule.readyToJoin()) {
-            const int part = schedule.nextToJoin();
-            result = joiner.join(*parts[static_cast<std::size_t>(part % kPartsInFlight)]);
-            schedule.joined();
-        } else if (const int part = schedule.take(false); part >= 0) {
-            codePart(*coders[0], part);
-            schedule.done(part);
-        } else {
-            schedule.waitForJoinOrPart();
-        }
-    }
+    const int result = codeAndJoin(plan, schedule, joiner);
     schedule.stop();
     for (std::thread& helper : helpers) {
         helper.join();
