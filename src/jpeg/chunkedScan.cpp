@@ -243,7 +243,8 @@ bool canCodeInParts(const JpegEncoderState& state) {
     }
     for (int i = 0; i < state.config.fields.outputChannels && i < kJpegMaxComponents; ++i) {
         const int number = state.config.dcTableNumbers[i];
-        const HuffmanCodeTable* table = number < 4 ? state.tables.dcTables[number] : nullptr;
+        const HuffmanCodeTable* table =
+            number < kJpegTableSlots ? state.tables.dcTables[number] : nullptr;
         if (table == nullptr || table->length[0] == 0) {
             return false;
         }

@@ -14,6 +14,8 @@
 // write refuses more (layOutComponents); only the segment writers check again, for the
 // sake of their fixed buffers.
 constexpr int kJpegMaxComponents = 4;
+// Table numbers a baseline stream has for each kind of table (quantisation, DC, AC): 0 to 3.
+constexpr int kJpegTableSlots = 4;
 // Room of the MCU block buffer: 4 + 1 + 1 + 4 blocks for the largest sampling layout.
 constexpr int kJpegMaxBlocksPerMcu = 10;
 
@@ -119,12 +121,12 @@ struct EncoderConfig {
 struct EncoderTables {
     // Scaled quantisation tables (zig-zag order), rewritten in place into the quantiser's
     // reciprocal tables (natural order); quantTables[table number] points at the prepared one.
-    alignas(8) std::uint16_t quantStorage[4][64];
-    const std::uint16_t* quantTables[4];
+    alignas(8) std::uint16_t quantStorage[kJpegTableSlots][64];
+    const std::uint16_t* quantTables[kJpegTableSlots];
 
     HuffmanCodeTable huffmanTables[8];
-    const HuffmanCodeTable* dcTables[4]; // by table number
-    const HuffmanCodeTable* acTables[4];
+    const HuffmanCodeTable* dcTables[kJpegTableSlots]; // by table number
+    const HuffmanCodeTable* acTables[kJpegTableSlots];
 };
 
 // One coder of a scan: where its source rows are, its MCU blocks, its DC predictors and its
@@ -160,8 +162,8 @@ struct JpegEncoderState {
 
     std::int32_t quantTableCount;
     std::int32_t huffmanPairCount;
-    JpegQuantSlot quantSlots[4];
-    JpegHuffmanSlot huffmanSlots[8];
+    JpegQuantSlot quantSlots[kJpegTableSlots];
+    JpegHuffmanSlot huffmanSlots[2 * kJpegTableSlots]; // a DC and an AC slot per number
     std::int32_t callerQuantTables;
     std::int32_t callerHuffmanTables;
 

@@ -16,14 +16,17 @@ int planBlocks(const EncoderConfig& config, const EncoderTables& tables, const J
         }
         const int dcNumber = config.dcTableNumbers[i];
         const int acNumber = config.acTableNumbers[i];
-        const HuffmanCodeTable* dcTable = dcNumber < 4 ? tables.dcTables[dcNumber] : nullptr;
-        const HuffmanCodeTable* acTable = acNumber < 4 ? tables.acTables[acNumber] : nullptr;
+        const HuffmanCodeTable* dcTable =
+            dcNumber < kJpegTableSlots ? tables.dcTables[dcNumber] : nullptr;
+        const HuffmanCodeTable* acTable =
+            acNumber < kJpegTableSlots ? tables.acTables[acNumber] : nullptr;
         if (dcTable == nullptr || acTable == nullptr) {
             return JPEG_ERR_NO_HUFFMAN_TABLE;
         }
         const int quantNumber = config.components[i].quantTable;
-        const std::uint16_t* reciprocals =
-            quantNumber >= 0 && quantNumber < 4 ? tables.quantTables[quantNumber] : nullptr;
+        const std::uint16_t* reciprocals = quantNumber >= 0 && quantNumber < kJpegTableSlots
+                                               ? tables.quantTables[quantNumber]
+                                               : nullptr;
         if (reciprocals == nullptr) {
             return JPEG_ERR_NO_QUANT_TABLE;
         }

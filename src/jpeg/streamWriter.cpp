@@ -22,7 +22,7 @@ MarkerOutput markerOutput(JpegEncoderState& state) {
 // Scales quantisation table k into its storage; a slot without a usable table fails `out`.
 void scaleTable(MarkerOutput& out, JpegEncoderState& state, int k) {
     const JpegQuantSlot& slot = state.quantSlots[k];
-    if (slot.baseTable == nullptr || slot.tableNumber > 3) {
+    if (slot.baseTable == nullptr || slot.tableNumber >= kJpegTableSlots) {
         out.fail(JPEG_ERR_BAD_QUANT_TABLE);
         return;
     }
@@ -50,7 +50,8 @@ void deriveHuffmanTables(MarkerOutput& out, JpegEncoderState& state) {
         for (int which = 0; which < 2; ++which) {
             const JpegHuffmanSlot& slot = state.huffmanSlots[2 * p + which];
             HuffmanCodeTable* table = &state.tables.huffmanTables[2 * p + which];
-            if (slot.bits == nullptr || slot.huffval == nullptr || slot.tableNumber > 3 ||
+            if (slot.bits == nullptr || slot.huffval == nullptr ||
+                slot.tableNumber >= kJpegTableSlots ||
                 buildHuffmanCodeTable(slot.bits, slot.huffval, table) != JPEG_SUCCESS) {
                 out.fail(JPEG_ERR_BAD_HUFFMAN_TABLE);
                 return;
@@ -87,7 +88,7 @@ void prepareTables(MarkerOutput& out, JpegEncoderState& state) {
     }
     for (int k = 0; out.ok() && k < state.quantTableCount; ++k) {
         const int number = state.quantSlots[k].tableNumber;
-        if (number <= 3 && state.tables.quantTables[number] != nullptr) {
+        if (number < kJpegTableSlots && state.tables.quantTables[number] != nullptr) {
             continue;
         }
         scaleTable(out, state, k);
