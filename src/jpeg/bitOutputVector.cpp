@@ -183,18 +183,6 @@ PendingBits pendingBitsVector(const OutputStream* stream) {
 
 namespace {
 
-// From this many non-zero AC coefficients on, computing all 64 categories at once is cheaper.
-constexpr int kDenseBlock = 16;
-
-// Bits set in `mask`, inline: without a population-count instruction in the target, the
-// library call std::popcount makes costs more than this.
-inline int bitsSet(std::uint64_t mask) {
-    mask -= (mask >> 1) & 0x5555555555555555u;
-    mask = (mask & 0x3333333333333333u) + ((mask >> 2) & 0x3333333333333333u);
-    mask = (mask + (mask >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
-    return static_cast<int>((mask * 0x0101010101010101u) >> 56);
-}
-
 template <bool kChecked, bool kDense>
 int codeBlock(OutputStream* stream, const HuffmanCodeTable* dcTable,
               const HuffmanCodeTable* acTable, std::int32_t diff, const PreparedBlock& block) {
@@ -260,8 +248,7 @@ int codeBlock(OutputStream* stream, const HuffmanCodeTable* dcTable,
 // Fills in the categories and value bits of a block read in zig-zag order; true when it is
 // dense enough for that to pay, false (nothing filled in) otherwise.
 inline bool categorizeIfDense(PreparedBlock& out) {
-    out.nonZero &= ~std::uint64_t{1}; // the DC is coded on its own
-    if (bitsSet(out.nonZero) < kDenseBlock) {
+    if (!denseAfterDc(out)) {
         return false;
     }
 #if defined(__SSE2__)
@@ -321,8 +308,14 @@ inline void stuffUnchecked(OutputStream* stream, std::uint8_t* from) {
     stream->byteCount += static_cast<std::int32_t>(count);
 }
 
-// The vector block coder with the block read into zig-zag order by kGather.
-template <void (*kGather)(const std::int16_t*, PreparedBlock&)>
+// The block read into zig-zag order, categorized when dense; true when dense.
+inline bool prepareBlock(const std::int16_t* block, PreparedBlock& out) {
+    gatherZigzag(block, out);
+    return categorizeIfDense(out);
+}
+
+// The vector block coder with the block prepared by kPrepare.
+template <bool (*kPrepare)(const std::int16_t*, PreparedBlock&)>
 int encodeBlockGathered(OutputStream* stream, const HuffmanCodeTable* dcTable,
                         const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
                         const std::int16_t* block) {
@@ -330,8 +323,7 @@ int encodeBlockGathered(OutputStream* stream, const HuffmanCodeTable* dcTable,
     *dcPredictor = block[0];
 
     PreparedBlock prepared;
-    kGather(block, prepared);
-    const bool dense = categorizeIfDense(prepared);
+    const bool dense = kPrepare(block, prepared);
 
     if (stream->end - stream->cursor < kBlockRoom) [[unlikely]] {
         if (!spillsBuffer(stream)) {
@@ -355,13 +347,13 @@ int encodeBlockGathered(OutputStream* stream, const HuffmanCodeTable* dcTable,
 int encodeBlockVector(OutputStream* stream, const HuffmanCodeTable* dcTable,
                       const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
                       const std::int16_t* block) {
-    return encodeBlockGathered<gatherZigzag>(stream, dcTable, acTable, dcPredictor, block);
+    return encodeBlockGathered<prepareBlock>(stream, dcTable, acTable, dcPredictor, block);
 }
 
 #if defined(QMJPEG_AVX512_ROUTINES)
 int encodeBlockAvx512(OutputStream* stream, const HuffmanCodeTable* dcTable,
                       const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
                       const std::int16_t* block) {
-    return encodeBlockGathered<gatherZigzagAvx512>(stream, dcTable, acTable, dcPredictor, block);
+    return encodeBlockGathered<prepareBlockAvx512>(stream, dcTable, acTable, dcPredictor, block);
 }
 #endif
