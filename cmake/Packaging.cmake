@@ -1,6 +1,6 @@
-# The installed files (the tool, its manual page and, for the Debian package, the copyright
-# and change log) and their Debian package: `cpack -G DEB` in the build folder writes
-# qmjpeg_<version>_<architecture>.deb.
+# The installed files (the tool, its manual page and, for the Debian package, the copyright,
+# change log and lintian overrides) and their Debian package: `cpack -G DEB` in the build
+# folder writes qmjpeg_<version>_<architecture>.deb.
 
 # The manual page and the change log are installed compressed, as Debian's policy asks, where
 # gzip is at hand.
@@ -23,6 +23,10 @@ endif()
 install(FILES ${qmjpeg_manual} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/cmake/debian/copyright ${qmjpeg_changelog}
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+if(qmjpeg_fully_static)
+    install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/cmake/debian/lintian-overrides
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME qmjpeg)
+endif()
 set(CPACK_PACKAGE_NAME qmjpeg)
 set(CPACK_PACKAGE_VENDOR "qmjpeg maintainers")
 set(CPACK_PACKAGE_CONTACT "qmjpeg maintainers <maintainers@users.noreply.c-seed-ffb44204.example>")

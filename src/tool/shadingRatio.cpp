@@ -29,6 +29,72 @@ int shadeNone(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, std
     return 0;
 }
 
+// The table is built by the compiler, so that a run does not start with 65,536 calls of pow.
+// Logarithm and exponential for that: series in double precision, within a few units in the
+// last place of the library's pow. A ratio byte could only move if the exact ratio lay that
+// close to a rounding boundary; the table's test compares every entry with shadingRatioByte.
+constexpr double kLn2 = 0.693147180559945309417;
+
+// ln x for x > 0: x = m 2^k with m in [1/sqrt 2, sqrt 2], ln m = 2 atanh((m - 1) / (m + 1)).
+constexpr double logarithm(double x) {
+    int k = 0;
+    for (; x > 1.4142135623730951; x *= 0.5) {
+        ++k;
+    }
+    for (; x < 0.7071067811865476; x *= 2.0) {
+        --k;
+    }
+    const double z = (x - 1.0) / (x + 1.0);
+    double power = z;
+    double sum = 0.0;
+    for (int n = 1; n < 40; n += 2) {
+        sum += power / n;
+        power *= z * z;
+    }
+    return 2.0 * sum + k * kLn2;
+}
+
+// e^y for |y| < 700: y = n ln 2 + r with |r| <= ln 2 / 2.
+constexpr double exponential(double y) {
+    const int n = static_cast<int>(y / kLn2 + (y < 0.0 ? -0.5 : 0.5));
+    const double r = y - n * kLn2;
+    double term = 1.0;
+    double sum = 1.0;
+    for (int i = 1; i < 20; ++i) {
+        term *= r / i;
+        sum += term;
+    }
+    for (int i = 0; i < n; ++i) {
+        sum *= 2.0;
+    }
+    for (int i = 0; i > n; --i) {
+        sum *= 0.5;
+    }
+    return sum;
+}
+
+// (f / s)^e as f^e / s^e, with the 255 powers computed once.
+constexpr std::array<std::uint8_t, 65536> buildRatioTable() {
+    double powers[256] = {};
+    for (int v = 1; v < 256; ++v) {
+        powers[v] = exponential(static_cast<double>(kShadingExponent) * logarithm(v));
+    }
+    std::array<std::uint8_t, 65536> table{};
+    for (int f = 0; f < 256; ++f) {
+        for (int s = 0; s < 256; ++s) {
+            double x = 64.0;
+            if (s != 0) {
+                x = 64.0 * (powers[f] / powers[s]);
+                x = x > 255.0 ? 255.0 : x;
+            }
+            table[static_cast<std::size_t>((f << 8) | s)] = static_cast<std::uint8_t>(x + 0.5);
+        }
+    }
+    return table;
+}
+
+constexpr std::array<std::uint8_t, 65536> kRatioTable = buildRatioTable();
+
 } // namespace
 
 std::optional<ShadeRowKernel> shadeRowKernelFor(PixelKernelSet set) {
@@ -58,17 +124,7 @@ std::uint8_t shadingRatioByte(std::uint8_t finalByte, std::uint8_t sourceByte) {
 }
 
 const std::array<std::uint8_t, 65536>& shadingRatioTable() {
-    static const std::array<std::uint8_t, 65536> table = [] {
-        std::array<std::uint8_t, 65536> built{};
-        for (int f = 0; f < 256; ++f) {
-            for (int s = 0; s < 256; ++s) {
-                built[static_cast<std::size_t>((f << 8) | s)] =
-                    shadingRatioByte(static_cast<std::uint8_t>(f), static_cast<std::uint8_t>(s));
-            }
-        }
-        return built;
-    }();
-    return table;
+    return kRatioTable;
 }
 
 bool computeShadingRatio(QimImgT<Rgba8>& source, QimImgT<Rgba8>& finalImage,

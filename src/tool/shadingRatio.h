@@ -13,7 +13,8 @@ inline constexpr float kShadingExponent = 1.5172414f;
 // The ratio byte of one channel, computed directly in double precision.
 std::uint8_t shadingRatioByte(std::uint8_t finalByte, std::uint8_t sourceByte);
 
-// Every ratio byte, built once from shadingRatioByte; entry (finalByte << 8) | sourceByte.
+// Every ratio byte, as shadingRatioByte gives it, in a table built at compile time; entry
+// (finalByte << 8) | sourceByte.
 const std::array<std::uint8_t, 65536>& shadingRatioTable();
 
 // Writes the ratio image of `source` and `finalImage` into `result`: red, green and blue from
