@@ -186,7 +186,11 @@ int jpegWrite(JPEG_PROPERTIES* properties, int requestCode) {
         result = JPEG_ERR_EXCEPTION;
     }
     if (fileSink.has_value()) {
-        s.coder.stream.sink = nullptr; // the sink lives for this call; the file stays open
+        // The sink lives for this call; the file stays open.
+        if (const int finished = fileSink->finish(); finished != JPEG_SUCCESS && result >= 0) {
+            result = finished;
+        }
+        s.coder.stream.sink = nullptr;
     }
     const bool suspended = (result == JPEG_INTERRUPT_SUCCESS || result == JPEG_ROI_SUCCESS) &&
                            s.suspendedScan != nullptr;

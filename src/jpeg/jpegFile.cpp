@@ -21,6 +21,12 @@ bool jpegFileWrite(JpegFileHandle file, const std::uint8_t* bytes, std::uint32_t
     return ok;
 }
 
+void jpegFileStartWriteback(JpegFileHandle file) {
+    if (file != kNoJpegFile) {
+        platform::startWriteback(file);
+    }
+}
+
 bool jpegFileClose(JpegFileHandle file) {
     return platform::closeFile(file);
 }

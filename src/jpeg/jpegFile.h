@@ -15,6 +15,9 @@ JpegFileHandle jpegFileOpen(const char* path);
 bool jpegFileWrite(JpegFileHandle file, const std::uint8_t* bytes, std::uint32_t count,
                    std::uint32_t* written);
 
+// Starts writing the file's data to the storage device, without waiting for it.
+void jpegFileStartWriteback(JpegFileHandle file);
+
 // Closes the file; false when the close fails.
 bool jpegFileClose(JpegFileHandle file);
 

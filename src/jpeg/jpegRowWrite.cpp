@@ -1,5 +1,6 @@
 #include "jpeg/jpegRowSource.h"
 
+#include "jpeg/jpegStatus.h"
 #include "jpeg/outputSink.h"
 
 int jpegWriteRows(JPEG_PROPERTIES* properties, int requestCode, JpegRowSource* source) {
@@ -32,6 +33,9 @@ int jpegWriteRowsTo(JPEG_PROPERTIES* properties, int requestCode, JpegRowSource*
         return JPEG_ERR_PROPERTIES;
     }
     FileSink sink(file);
-    const int result = jpegWriteRowsInto(properties, requestCode, source, sink);
+    int result = jpegWriteRowsInto(properties, requestCode, source, sink);
+    if (const int finished = sink.finish(); finished != JPEG_SUCCESS && result >= 0) {
+        result = finished;
+    }
     return jpegFileClose(file) ? result : JPEG_ERR_CLOSE_FILE;
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class ByteSink {
@@ -18,14 +19,29 @@ protected:
     ~ByteSink() = default;
 };
 
-// Writes into an open file at its current position. The file stays the caller's to close.
+// Writes into an open file at its current position, gathering the stream's buffers into writes
+// of kGatherSize bytes; finish() writes the rest. Every kWritebackStep bytes it starts the
+// file's writeback, so that a sync after the write (a replaced output's) has little left to
+// wait for. The file stays the caller's to close.
 class FileSink final : public ByteSink {
 public:
-    explicit FileSink(JpegFileHandle file) : file_(file) {}
+    static constexpr std::size_t kGatherSize = std::size_t{1} << 16;
+    static constexpr std::uint64_t kWritebackStep = std::uint64_t{1} << 20;
+
+    explicit FileSink(JpegFileHandle file);
     int write(const std::uint8_t* bytes, std::size_t count) override;
+    // Writes the gathered bytes: JPEG_SUCCESS, or JPEG_ERR_FILE for a failed or short write
+    // (the first failure of the sink's writes is kept).
+    int finish();
 
 private:
+    int writeOut(const std::uint8_t* bytes, std::size_t count);
+
     JpegFileHandle file_;
+    std::unique_ptr<std::uint8_t[]> buffer_; // null: every write goes straight to the file
+    std::size_t used_ = 0;
+    std::uint64_t sinceWriteback_ = 0;
+    int status_ = 0;
 };
 
 // Appends to a byte vector, which grows as needed.

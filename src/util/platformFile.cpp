@@ -335,6 +335,8 @@ bool syncFile(FileHandle file) {
     return true;
 }
 
+void startWriteback(FileHandle) {}
+
 bool closeFile(FileHandle file) {
     if (file < 0 || ::_close(file) != 0) {
         noteFailure();
@@ -632,6 +634,16 @@ bool syncFile(FileHandle file) {
         return false;
     }
     return true;
+}
+
+void startWriteback([[maybe_unused]] FileHandle file) {
+#if defined(__linux__)
+    // Offset 0 and length 0: the whole file. Pages already on their way are skipped; a file
+    // that cannot take it (a pipe, a terminal) is left as it is.
+    const int saved = errno;
+    ::sync_file_range(file, 0, 0, SYNC_FILE_RANGE_WRITE);
+    errno = saved;
+#endif
 }
 
 bool closeFile(FileHandle file) {

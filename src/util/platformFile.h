@@ -70,6 +70,9 @@ FileHandle createNewFile(const std::string& path, const FileFacts* like);
 bool writeAll(FileHandle file, const void* bytes, std::size_t count, std::size_t* written);
 // Forces the file's data to the storage device.
 bool syncFile(FileHandle file);
+// Starts writing the file's changed data to the storage device without waiting for it (where
+// the system offers that), so that a later syncFile has less to wait for. Failures are ignored.
+void startWriteback(FileHandle file);
 // Closes the handle; false when the close reports an error (the handle is released anyway).
 bool closeFile(FileHandle file);
 // True when `path` still names the file that `file` is open on (always true where the system

@@ -405,7 +405,10 @@ public:
     int bytes(const std::uint8_t* data, int count) {
         return set_.writeBytes(data, count, stream_.get());
     }
-    int flush() { return flushOutput(stream_.get(), set_.writeBytes); }
+    int flush() {
+        const int result = flushOutput(stream_.get(), set_.writeBytes);
+        return result != 0 ? result : sink_.finish();
+    }
     bool close() {
         const bool ok = jpegFileClose(file_);
         file_ = kNoJpegFile;

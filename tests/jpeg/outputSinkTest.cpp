@@ -69,6 +69,7 @@ TEST(ByteSink, FileSinkWritesAtTheFilePositionAndLeavesTheFileOpen) {
     ASSERT_EQ(sink.write(head, 3), JPEG_SUCCESS);
     ASSERT_EQ(writeInto(sink), JPEG_SUCCESS);
     ASSERT_EQ(sink.write(head, 1), JPEG_SUCCESS);
+    ASSERT_EQ(sink.finish(), JPEG_SUCCESS);
     ASSERT_TRUE(jpegFileClose(file));
 
     Bytes expected(head, head + 3);
@@ -78,10 +79,52 @@ TEST(ByteSink, FileSinkWritesAtTheFilePositionAndLeavesTheFileOpen) {
     EXPECT_EQ(testing_support::readFile(path), expected);
 }
 
+// Pieces smaller than, equal to and larger than the gathering buffer, in every order, reach the
+// file in the order written, whether they were gathered or written straight through.
+TEST(ByteSink, FileSinkKeepsTheOrderOfGatheredAndDirectWrites) {
+    constexpr std::size_t kGather = FileSink::kGatherSize;
+    const std::vector<std::vector<std::size_t>> pieceLists = {
+        {1, kGather, 1},
+        {kGather, kGather - 1, 2, 3 * kGather + 5},
+        {kGather - 1, 1, kGather + 1, 7, 0, 40000, 40000, 40000},
+    };
+    for (const auto& pieces : pieceLists) {
+        testing_support::ScratchDir dir;
+        const std::string path = dir.file("gathered.bin");
+        const JpegFileHandle file = jpegFileOpen(path.c_str());
+        ASSERT_NE(file, kNoJpegFile);
+        Bytes expected;
+        FileSink sink(file);
+        for (const std::size_t size : pieces) {
+            Bytes piece(size);
+            for (std::size_t i = 0; i < size; ++i) {
+                piece[i] = static_cast<std::uint8_t>(expected.size() + i * 7);
+            }
+            ASSERT_EQ(sink.write(piece.data(), size), JPEG_SUCCESS);
+            expected.insert(expected.end(), piece.begin(), piece.end());
+        }
+        ASSERT_EQ(sink.finish(), JPEG_SUCCESS);
+        ASSERT_TRUE(jpegFileClose(file));
+        EXPECT_EQ(testing_support::readFile(path), expected) << pieces.size() << " pieces";
+    }
+}
+
+// A failed write is reported when it happens, by write or, for gathered bytes, by finish, and
+// every later call gives the same failure.
 TEST(ByteSink, FileSinkWithoutAFileFails) {
-    FileSink sink(kNoJpegFile);
     const std::uint8_t byte = 0;
-    EXPECT_EQ(sink.write(&byte, 1), JPEG_ERR_FILE);
+    {
+        FileSink sink(kNoJpegFile);
+        EXPECT_EQ(sink.write(&byte, 1), JPEG_SUCCESS); // gathered
+        EXPECT_EQ(sink.finish(), JPEG_ERR_FILE);
+        EXPECT_EQ(sink.write(&byte, 1), JPEG_ERR_FILE);
+        EXPECT_EQ(sink.finish(), JPEG_ERR_FILE);
+    }
+    {
+        FileSink sink(kNoJpegFile);
+        const Bytes large(FileSink::kGatherSize);
+        EXPECT_EQ(sink.write(large.data(), large.size()), JPEG_ERR_FILE);
+    }
 }
 
 TEST(ByteSink, TheFailingSinksStatusIsTheWritesStatus) {
