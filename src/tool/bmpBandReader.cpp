@@ -338,6 +338,22 @@ std::unique_ptr<DibRowConverter> BmpBandReader::makeConverter(int rows) const {
     return std::make_unique<DibRowConverter>(prefixBlock_, bandLayout, shape.header());
 }
 
+int BmpBandReader::storedBgrPixelBytes() const {
+    const bool stored = bytes_ != nullptr && !layout_.runLength &&
+                        (layout_.bitCount == 24 || (layout_.bitCount == 32 && !layout_.bitFields));
+    return stored ? static_cast<int>(layout_.bitCount / 8) : 0;
+}
+
+const std::uint8_t* BmpBandReader::readStoredBand(int firstRow, int rows, Scratch& scratch,
+                                                  std::int64_t& step) const {
+    if (storedBgrPixelBytes() == 0 || rows < 1 || rows > kBandRows || firstRow < 0 ||
+        firstRow > height_ - rows || !readStoredRows(firstRow, rows, scratch)) {
+        return nullptr;
+    }
+    step = layout_.bottomUp ? -layout_.rowBytes : layout_.rowBytes;
+    return scratch.rows.data() + (layout_.bottomUp ? (rows - 1) * layout_.rowBytes : 0);
+}
+
 bool BmpBandReader::readBand(int firstRow, int rows, BandImage& band, Scratch& scratch) const {
     if (rows < 1 || rows > kBandRows || firstRow < 0 || firstRow > height_ - rows ||
         !band.valid() || band.header().width < width_ || band.header().height < rows) {

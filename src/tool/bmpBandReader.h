@@ -87,6 +87,17 @@ public:
     // The same with the working memory of the calling thread.
     bool readBand(int firstRow, int rows, BandImage& band, Scratch& scratch) const;
 
+    // Bytes of a stored pixel when the bitmap stores its pixels as blue, green, red (and a
+    // fourth byte) with no colour table, masks or compression: 3 or 4. 0 for every other form.
+    int storedBgrPixelBytes() const;
+    // For such a bitmap, reads the stored rows of image rows [firstRow, firstRow + rows) as
+    // readBand would read them (bytes missing at the end of the file read as 0), and returns
+    // where image row firstRow is; the next image row is `step` bytes further (negative when
+    // the rows are stored bottom-up). They stay readable until the scratch's next read. Null
+    // when the bitmap has another form or the file can no longer be read as it was checked.
+    const std::uint8_t* readStoredBand(int firstRow, int rows, Scratch& scratch,
+                                       std::int64_t& step) const;
+
 private:
     class Bytes;
     struct BandRows;

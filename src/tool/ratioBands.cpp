@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -16,23 +17,34 @@ int pipelineThreads() {
     return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
 }
 
-// One lane's bands: both bitmaps' converted rows, the ratio rows, and the readers' scratch.
+// One lane's bands: the ratio rows, the readers' scratch and, unless the ratio is taken
+// straight from both bitmaps' stored rows, their converted rows.
 struct RatioBandSource::Lane {
-    explicit Lane(int width)
-        : source(width, kBandRows), finalImage(width, kBandRows), ratio(width, kBandRows) {}
-    bool valid() const { return source.valid() && finalImage.valid() && ratio.valid(); }
+    Lane(int width, bool converts) : ratio(width, kBandRows) {
+        if (converts) {
+            source.emplace(width, kBandRows);
+            finalImage.emplace(width, kBandRows);
+        }
+    }
+    bool valid() const {
+        return ratio.valid() && (!source || source->valid()) &&
+               (!finalImage || finalImage->valid());
+    }
 
-    BandImage source;
-    BandImage finalImage;
     BandImage ratio;
+    std::optional<BandImage> source;
+    std::optional<BandImage> finalImage;
     BmpBandReader::Scratch sourceScratch;
     BmpBandReader::Scratch finalScratch;
 };
 
 RatioBandSource::RatioBandSource(BmpBandReader& source, BmpBandReader& finalImage, int threads)
-    : source_(source), final_(finalImage), width_(source.width()), height_(source.height()) {
+    : source_(source), final_(finalImage), width_(source.width()), height_(source.height()),
+      sourcePixelBytes_(source.storedBgrPixelBytes()),
+      finalPixelBytes_(finalImage.storedBgrPixelBytes()) {
+    const bool converts = sourcePixelBytes_ == 0 || finalPixelBytes_ == 0;
     for (int i = 0; i < std::clamp(threads, 1, kMaxRowSourceLanes); ++i) {
-        lanes_.push_back(std::make_unique<Lane>(width_));
+        lanes_.push_back(std::make_unique<Lane>(width_, converts));
         valid_ = valid_ && lanes_.back()->valid();
     }
 }
@@ -62,15 +74,43 @@ const std::uint8_t* RatioBandSource::rows(int lane, std::int32_t firstRow, std::
     }
     Lane& l = *lanes_[static_cast<std::size_t>(lane)];
     platform::clearFailure(); // a failed read below leaves its own reason
-    if (!source_.readBand(firstRow, count, l.source, l.sourceScratch)) {
+    return l.source ? convertedRatio(l, firstRow, count) : storedRatio(l, firstRow, count);
+}
+
+const std::uint8_t* RatioBandSource::storedRatio(Lane& l, std::int32_t firstRow,
+                                                 std::int32_t count) {
+    std::int64_t sourceStep = 0;
+    std::int64_t finalStep = 0;
+    const std::uint8_t* source =
+        source_.readStoredBand(firstRow, count, l.sourceScratch, sourceStep);
+    if (source == nullptr) {
         fail(FailedInput::Source);
         return nullptr;
     }
-    if (!final_.readBand(firstRow, count, l.finalImage, l.finalScratch)) {
+    const std::uint8_t* finalRow =
+        final_.readStoredBand(firstRow, count, l.finalScratch, finalStep);
+    if (finalRow == nullptr) {
         fail(FailedInput::Final);
         return nullptr;
     }
-    shadingRatioRows(l.source.row(0), l.finalImage.row(0), l.ratio.row(0), width_, count,
+    for (int y = 0; y < count; ++y) {
+        shadingRatioStoredRow(source + y * sourceStep, sourcePixelBytes_, finalRow + y * finalStep,
+                              finalPixelBytes_, l.ratio.row(y), width_);
+    }
+    return l.ratio.row(0);
+}
+
+const std::uint8_t* RatioBandSource::convertedRatio(Lane& l, std::int32_t firstRow,
+                                                    std::int32_t count) {
+    if (!source_.readBand(firstRow, count, *l.source, l.sourceScratch)) {
+        fail(FailedInput::Source);
+        return nullptr;
+    }
+    if (!final_.readBand(firstRow, count, *l.finalImage, l.finalScratch)) {
+        fail(FailedInput::Final);
+        return nullptr;
+    }
+    shadingRatioRows(l.source->row(0), l.finalImage->row(0), l.ratio.row(0), width_, count,
                      l.ratio.rowStep());
     return l.ratio.row(0);
 }

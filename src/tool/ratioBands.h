@@ -1,6 +1,7 @@
 // The shading-ratio image of two bitmaps, produced one MCU row (kBandRows rows) at a time for the
-// JPEG encoder. With several threads the source has as many lanes (up to four): the encoder
-// codes parts of the picture on as many threads, each reading, converting and turning into
+// JPEG encoder: straight from the stored rows when both store blue-green-red pixels, else from
+// their converted RGBA rows. With several threads the source has as many lanes (up to four): the
+// encoder codes parts of the picture on as many threads, each reading, converting and turning into
 // ratio rows the bands of its own parts.
 #pragma once
 
@@ -46,11 +47,18 @@ private:
     struct Lane;
 
     void fail(FailedInput input);
+    // The lane's ratio rows from both bitmaps' stored rows, or from their converted rows.
+    const std::uint8_t* storedRatio(Lane& lane, std::int32_t firstRow, std::int32_t count);
+    const std::uint8_t* convertedRatio(Lane& lane, std::int32_t firstRow, std::int32_t count);
 
     BmpBandReader& source_;
     BmpBandReader& final_;
     int width_;
     int height_;
+    // Bytes of a stored pixel of each bitmap when the ratio can be taken from its stored rows
+    // (see BmpBandReader::storedBgrPixelBytes), else 0; both must be non-zero for that.
+    int sourcePixelBytes_;
+    int finalPixelBytes_;
     bool valid_ = true;
     std::atomic<FailedInput> failedInput_{FailedInput::None};
     std::string failureReason_; // written once, by the lane whose failure is recorded

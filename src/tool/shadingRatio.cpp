@@ -156,3 +156,30 @@ void shadingRatioRows(const std::uint8_t* source, const std::uint8_t* finalRows,
         result += rowStep;
     }
 }
+
+namespace {
+
+template <int kSourceBytes, int kFinalBytes>
+void shadeStoredRow(const std::uint8_t* source, const std::uint8_t* finalRow, std::uint8_t* result,
+                    int width) {
+    const std::uint8_t* table = kRatioTable.data();
+    for (int x = 0; x < width; ++x) {
+        const std::uint8_t* s = source + kSourceBytes * x;
+        const std::uint8_t* f = finalRow + kFinalBytes * x;
+        const std::uint32_t red = table[(f[2] << 8) | s[2]];
+        const std::uint32_t green = table[(f[1] << 8) | s[1]];
+        const std::uint32_t blue = table[(f[0] << 8) | s[0]];
+        storeLe32(result + 4 * x, red | (green << 8) | (blue << 16));
+    }
+}
+
+} // namespace
+
+void shadingRatioStoredRow(const std::uint8_t* source, int sourceBytes,
+                           const std::uint8_t* finalRow, int finalBytes, std::uint8_t* result,
+                           int width) {
+    using Row = void (*)(const std::uint8_t*, const std::uint8_t*, std::uint8_t*, int);
+    constexpr Row kRows[2][2] = {{shadeStoredRow<3, 3>, shadeStoredRow<3, 4>},
+                                 {shadeStoredRow<4, 3>, shadeStoredRow<4, 4>}};
+    kRows[sourceBytes == 4][finalBytes == 4](source, finalRow, result, width);
+}

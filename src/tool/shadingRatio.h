@@ -28,3 +28,10 @@ bool computeShadingRatio(QimImgT<Rgba8>& source, QimImgT<Rgba8>& finalImage,
 // computeShadingRatio applies to whole images, applied to a band of rows.
 void shadingRatioRows(const std::uint8_t* source, const std::uint8_t* finalRows,
                       std::uint8_t* result, int width, int rows, std::int64_t rowStep);
+
+// The ratio row of two bitmap rows whose pixels are stored as blue, green, red (and, for
+// `sourceBytes` or `finalBytes` 4, a fourth byte): `width` RGBA pixels with alpha 0, the bytes
+// shadingRatioRows gives for the two rows once converted to RGBA.
+void shadingRatioStoredRow(const std::uint8_t* source, int sourceBytes,
+                           const std::uint8_t* finalRow, int finalBytes, std::uint8_t* result,
+                           int width);

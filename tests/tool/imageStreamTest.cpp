@@ -349,6 +349,56 @@ TEST_P(StreamedEqualsWholeTest, SameJpegBytes) {
 INSTANTIATE_TEST_SUITE_P(FormsAndSizes, StreamedEqualsWholeTest, ::testing::ValuesIn(allCases()),
                          caseName);
 
+// The ratio rows of every pair of forms, source and final (the rows of bitmaps that store
+// blue-green-red pixels are taken as stored, the others converted first), against the ratio
+// image of the two bitmaps loaded whole, band by band in any order and on any lane.
+TEST(RatioRowsTest, EveryPairOfFormsGivesTheWholeImageRatio) {
+    ScratchDir dir;
+    for (const Size size : {Size{23, 24}, Size{9, 17}}) {
+        for (const Form& sourceForm : kForms) {
+            for (const Form& finalForm : kForms) {
+                SCOPED_TRACE(std::string(sourceForm.name) + " / " + finalForm.name + " " +
+                             std::to_string(size.width) + "x" + std::to_string(size.height));
+                const std::string source = dir.file("s.bmp");
+                const std::string finalImage = dir.file("f.bmp");
+                writeFile(source, buildBmpFile(sourceForm.build(size.width, size.height, 5)));
+                writeFile(finalImage, buildBmpFile(finalForm.build(size.width, size.height, 6)));
+                QimImgT<Rgba8> s;
+                QimImgT<Rgba8> f;
+                s.create(0, 0, false, false, 0.0);
+                f.create(0, 0, false, false, 0.0);
+                ASSERT_TRUE(loadBmpFile(source.c_str(), s));
+                ASSERT_TRUE(loadBmpFile(finalImage.c_str(), f));
+                QimImgT<Rgba8> whole;
+                whole.create(s.width(), s.height(), true, false, 0.0);
+                ASSERT_TRUE(computeShadingRatio(s, f, whole));
+
+                BmpBandReader sourceBands;
+                BmpBandReader finalBands;
+                ASSERT_TRUE(sourceBands.open(source));
+                ASSERT_TRUE(finalBands.open(finalImage));
+                RatioBandSource ratio(sourceBands, finalBands, 2);
+                ASSERT_TRUE(ratio.valid());
+                const auto* wholeRows = reinterpret_cast<const std::uint8_t*>(whole.imageData());
+                const int bands = (size.height + kBandRows - 1) / kBandRows;
+                for (int band = bands - 1; band >= 0; --band) { // last band first
+                    const int first = band * kBandRows;
+                    const int count = std::min(kBandRows, size.height - first);
+                    const std::uint8_t* rows = ratio.rows(band % 2, first, count);
+                    ASSERT_NE(rows, nullptr);
+                    for (int y = 0; y < count; ++y) {
+                        const std::uint8_t* expected = wholeRows + (first + y) * whole.widthStep();
+                        ASSERT_EQ(Bytes(rows + y * ratio.rowStep(),
+                                        rows + y * ratio.rowStep() + 4 * size.width),
+                                  Bytes(expected, expected + 4 * size.width))
+                            << "row " << first + y;
+                    }
+                }
+            }
+        }
+    }
+}
+
 // The bmpsuite corpus as source, against a textured final bitmap of the same size: every file
 // that loads whole loads streamed with the same JPEG bytes, and every file that is refused
 // whole is refused streamed (the library's refusals return here instead of ending the run).
