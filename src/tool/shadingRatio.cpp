@@ -111,6 +111,19 @@ std::optional<ShadeRowKernel> shadeRowKernelFor(PixelKernelSet set) {
     return std::nullopt;
 }
 
+std::optional<ShadeRowKernel> shadeStoredBgr24KernelFor(PixelKernelSet set) {
+    switch (set) {
+    case PixelKernelSet::Plain:
+        return shadeNone;
+#if defined(__SSE2__)
+    case PixelKernelSet::Sse2:
+        return shadeStoredBgr24RowSse2;
+#endif
+    default:
+        return std::nullopt;
+    }
+}
+
 std::uint8_t shadingRatioByte(std::uint8_t finalByte, std::uint8_t sourceByte) {
     double x = 64.0;
     if (sourceByte != 0) {
@@ -178,6 +191,13 @@ void shadeStoredRow(const std::uint8_t* source, const std::uint8_t* finalRow, st
 void shadingRatioStoredRow(const std::uint8_t* source, int sourceBytes,
                            const std::uint8_t* finalRow, int finalBytes, std::uint8_t* result,
                            int width) {
+    if (sourceBytes == 3 && finalBytes == 3) {
+        static const ShadeRowKernel kernel = *shadeStoredBgr24KernelFor(kWidestPixelKernelSet);
+        const int done = kernel(kRatioTable.data(), source, finalRow, result, width);
+        shadeStoredRow<3, 3>(source + 3 * done, finalRow + 3 * done, result + 4 * done,
+                             width - done);
+        return;
+    }
     using Row = void (*)(const std::uint8_t*, const std::uint8_t*, std::uint8_t*, int);
     constexpr Row kRows[2][2] = {{shadeStoredRow<3, 3>, shadeStoredRow<3, 4>},
                                  {shadeStoredRow<4, 3>, shadeStoredRow<4, 4>}};

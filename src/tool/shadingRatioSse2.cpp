@@ -1,4 +1,5 @@
-// SSE2 kernel of the shading ratio: eight pixels at a time. All their indices are taken before
+// SSE2 kernels of the shading ratio, eight pixels at a time: over RGBA rows, and over stored
+// 3-byte blue-green-red rows. All their indices are taken before
 // the result is written (so a result over its own source still works), then the alpha bytes
 // are cleared and the three colour bytes of each pixel looked up.
 #include "tool/shadingRatioKernels.h"
@@ -37,6 +38,33 @@ int shadeRowSse2(const std::uint8_t* table, const std::uint8_t* source, const st
             r[c] = table[indices[c]];
             r[c + 1] = table[indices[c + 1]];
             r[c + 2] = table[indices[c + 2]];
+        }
+    }
+    return x;
+}
+
+int shadeStoredBgr24RowSse2(const std::uint8_t* table, const std::uint8_t* source,
+                            const std::uint8_t* final, std::uint8_t* result, int width) {
+    alignas(16) std::uint16_t indices[24];
+    auto* out = reinterpret_cast<__m128i*>(indices);
+    int x = 0;
+    for (; x + 8 <= width; x += 8) {
+        // The 24 bytes of 8 pixels, no further.
+        const std::uint8_t* s = source + 3 * x;
+        const std::uint8_t* f = final + 3 * x;
+        const __m128i sLow = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+        const __m128i fLow = _mm_loadu_si128(reinterpret_cast<const __m128i*>(f));
+        const __m128i sHigh = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + 16));
+        const __m128i fHigh = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(f + 16));
+        _mm_store_si128(out, _mm_unpacklo_epi8(sLow, fLow));
+        _mm_store_si128(out + 1, _mm_unpackhi_epi8(sLow, fLow));
+        _mm_store_si128(out + 2, _mm_unpacklo_epi8(sHigh, fHigh));
+        std::uint8_t* r = result + 4 * x;
+        for (int p = 0; p < 8; ++p) {
+            r[4 * p] = table[indices[3 * p + 2]];
+            r[4 * p + 1] = table[indices[3 * p + 1]];
+            r[4 * p + 2] = table[indices[3 * p]];
+            r[4 * p + 3] = 0;
         }
     }
     return x;

@@ -309,4 +309,40 @@ TEST(ShadingRatioKernels, EverySetGivesTheFormulaForItsLeadingPixels) {
     }
 }
 
+// The same for the stored-row kernels: 3-byte blue-green-red pixels in, RGBA out, reading no
+// byte past the row (the rows here end right after their last pixel).
+TEST(ShadingRatioKernels, EveryStoredRowKernelGivesTheFormulaForItsLeadingPixels) {
+    std::mt19937 rng(5);
+    const std::uint8_t* table = shadingRatioTable().data();
+    for (const PixelKernelSet set : {PixelKernelSet::Plain, PixelKernelSet::Sse2}) {
+        const std::optional<ShadeRowKernel> kernel = shadeStoredBgr24KernelFor(set);
+        if (!kernel) {
+            EXPECT_NE(set, kWidestPixelKernelSet);
+            continue;
+        }
+        for (const int width : {0, 1, 7, 8, 13, 24, 33}) {
+            SCOPED_TRACE(testing::Message()
+                         << "set " << static_cast<int>(set) << " width " << width);
+            std::vector<std::uint8_t> source(3 * static_cast<std::size_t>(width));
+            std::vector<std::uint8_t> finalRow(source.size());
+            for (std::size_t i = 0; i < source.size(); ++i) {
+                source[i] = static_cast<std::uint8_t>(rng());
+                finalRow[i] = static_cast<std::uint8_t>(rng());
+            }
+            std::vector<std::uint8_t> result(4 * static_cast<std::size_t>(width), 0xA5);
+            const int done = (*kernel)(table, source.data(), finalRow.data(), result.data(), width);
+            EXPECT_EQ(done, set == PixelKernelSet::Plain ? 0 : width / 8 * 8);
+            for (std::size_t i = 0; i < result.size(); ++i) {
+                const std::size_t pixel = i / 4;
+                const std::size_t stored = 3 * pixel + 2 - i % 4; // red is the third stored byte
+                const std::uint8_t expected =
+                    pixel >= static_cast<std::size_t>(done) ? 0xA5
+                    : i % 4 == 3                            ? 0
+                                 : referenceRatio(finalRow[stored], source[stored]);
+                ASSERT_EQ(result[i], expected) << "byte " << i;
+            }
+        }
+    }
+}
+
 } // namespace
