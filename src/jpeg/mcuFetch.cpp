@@ -12,6 +12,7 @@
 #include <cstring>
 
 #if defined(__SSE2__)
+#include "jpeg/rgbxConvertAvx2.h"
 #include "jpeg/rgbxConvertSse2.h"
 #endif
 
@@ -90,19 +91,29 @@ void fetchMcuRgbxPlain(ScanCoderState* coder, std::int32_t column, std::int32_t 
 
 #if defined(__SSE2__)
 
-void fetchMcuRgbxSse2(ScanCoderState* coder, std::int32_t column, std::int32_t row) {
+namespace {
+
+// Converts the 8 rows of an MCU (`stride` bytes apart) into its Y, Cb and Cr blocks.
+using ConvertMcuFn = void (*)(const std::uint8_t* pixels, std::ptrdiff_t stride,
+                              std::int16_t* blocks);
+
+void convertMcuRgbxSse2(const std::uint8_t* pixels, std::ptrdiff_t stride, std::int16_t* blocks) {
+    for (int r = 0; r < kMcuSize; ++r) {
+        rgbx_sse2::convertRow(pixels + r * stride, blocks + 8 * r, blocks + 64 + 8 * r,
+                              blocks + 128 + 8 * r);
+    }
+}
+
+template <ConvertMcuFn convert>
+void fetchMcuRgbxWith(ScanCoderState* coder, std::int32_t column, std::int32_t row) {
     const McuExtent extent = mcuExtent(*coder, column, row);
-    std::int16_t* y = coder->mcuBlocks;
     if (extent.validColumns == kMcuSize && extent.validRows == kMcuSize &&
         coder->config->fields.inputChannels == 4) {
-        for (int r = 0; r < kMcuSize; ++r) {
-            rgbx_sse2::convertRow(extent.first + r * coder->config->rowStride, y + 8 * r,
-                                  y + 64 + 8 * r, y + 128 + 8 * r);
-        }
+        convert(extent.first, coder->config->rowStride, coder->mcuBlocks);
         return;
     }
     // Edge MCU: stage the valid pixels with the last column and row repeated.
-    alignas(16) std::uint8_t tile[kMcuSize][kMcuSize * 4];
+    alignas(32) std::uint8_t tile[kMcuSize][kMcuSize * 4];
     const int channels = coder->config->fields.inputChannels;
     for (int r = 0; r < extent.validRows; ++r) {
         const std::uint8_t* source = extent.first + r * coder->config->rowStride;
@@ -119,10 +130,20 @@ void fetchMcuRgbxSse2(ScanCoderState* coder, std::int32_t column, std::int32_t r
     for (int r = extent.validRows; r < kMcuSize; ++r) {
         std::memcpy(tile[r], tile[extent.validRows - 1], sizeof(tile[r]));
     }
-    for (int r = 0; r < kMcuSize; ++r) {
-        rgbx_sse2::convertRow(tile[r], y + 8 * r, y + 64 + 8 * r, y + 128 + 8 * r);
-    }
+    convert(tile[0], sizeof(tile[0]), coder->mcuBlocks);
 }
+
+} // namespace
+
+void fetchMcuRgbxSse2(ScanCoderState* coder, std::int32_t column, std::int32_t row) {
+    fetchMcuRgbxWith<convertMcuRgbxSse2>(coder, column, row);
+}
+
+#if defined(QMJPEG_AVX2_ROUTINES)
+void fetchMcuRgbxAvx2(ScanCoderState* coder, std::int32_t column, std::int32_t row) {
+    fetchMcuRgbxWith<convertMcuRgbxAvx2>(coder, column, row);
+}
+#endif
 
 #endif
 

@@ -3,6 +3,8 @@
 // MCU block buffer of a scan coder.
 #pragma once
 
+#include "jpeg/simdTargets.h"
+
 #include <cstdint>
 
 struct JpegEncoderState;
@@ -14,6 +16,10 @@ struct ScanCoderState;
 void fetchMcuRgbxPlain(ScanCoderState* coder, std::int32_t column, std::int32_t row);
 #if defined(__SSE2__)
 void fetchMcuRgbxSse2(ScanCoderState* coder, std::int32_t column, std::int32_t row);
+#endif
+#if defined(QMJPEG_AVX2_ROUTINES)
+// The same with the AVX2 conversion; the processor must have AVX2.
+void fetchMcuRgbxAvx2(ScanCoderState* coder, std::int32_t column, std::int32_t row);
 #endif
 
 // Every other layout the validation accepts, as the state's fetchLayout describes it: gray,
