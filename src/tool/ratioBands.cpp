@@ -4,17 +4,7 @@
 #include "util/platformFile.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
-#include <thread>
-
-int pipelineThreads() {
-    const char* forced = std::getenv("QMJPEG_THREADS");
-    if (forced != nullptr && std::string(forced) == "1") {
-        return 1;
-    }
-    return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
-}
 
 // One lane's bands: both bitmaps' converted rows, the ratio rows, and the readers' scratch.
 struct RatioBandSource::Lane {

@@ -1,7 +1,7 @@
 // The shading-ratio image of two bitmaps, produced one MCU row (kBandRows rows) at a time for the
-// JPEG encoder. With several threads the source has as many lanes (up to four): the encoder
-// codes parts of the picture on as many threads, each reading, converting and turning into
-// ratio rows the bands of its own parts.
+// JPEG encoder. With several threads the source has as many lanes (up to kMaxRowSourceLanes):
+// the encoder codes parts of the picture on as many threads, each reading, converting and
+// turning into ratio rows the bands of its own parts.
 #pragma once
 
 #include "jpeg/jpegRowSource.h"
@@ -12,9 +12,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-// Threads to use: 1 on a machine with one processor or when QMJPEG_THREADS is 1, else 2.
-int pipelineThreads();
 
 class RatioBandSource final : public JpegRowSource {
 public:
