@@ -21,8 +21,24 @@
 
 namespace {
 
-// Parts coded or waiting to be joined at once: one for each lane at least.
-constexpr int kPartsInFlight = kMaxRowSourceLanes;
+// Parts coded or waiting to be joined at once: two for each lane and one more, so that while
+// the joiner waits for the oldest part, every other lane can code a part ahead.
+int partsInFlight(int lanes) {
+    return 2 * lanes + 1;
+}
+
+// Parts each lane gets at least when the picture is tall enough: the last parts, coded while
+// other lanes may have nothing left, stay short.
+constexpr int kPartsPerLane = 4;
+
+// The pixels of all the parts in flight together, at most (unless parts of the least size
+// exceed it): the coded parts held at once stay a few megabytes with any number of lanes.
+constexpr std::int64_t kInFlightPixels = std::int64_t{1} << 22;
+
+// From this many lanes on, the calling thread only joins and writes, and every lane codes on a
+// thread of its own: a joiner busy coding a part leaves the parts of all other lanes waiting to
+// be joined, and with many lanes the parts in flight run out before it is back.
+constexpr int kJoinOnlyLanes = 8;
 
 // A coded part: its first MCU block by block, each coded with a DC difference of 0, and the
 // other MCUs as one stream.
@@ -165,10 +181,15 @@ private:
     std::int16_t predictors_[kJpegMaxComponents] = {};
 };
 
-// Hands out parts to the lanes and collects them for joining, in order.
+// Hands out parts to the lanes and collects them for joining, in order. One thread joins; it
+// alone waits for coded parts, and only the lanes wait for parts to take (the joiner, when it
+// codes too, never waits for one: only its own joins make more parts takeable). Each event
+// wakes one waiting thread, so that many lanes do not all wake for every part.
 class PartSchedule {
 public:
-    PartSchedule(int partCount) : partCount_(partCount) {}
+    PartSchedule(int partCount, int inFlight)
+        : partCount_(partCount), inFlight_(inFlight),
+          done_(static_cast<std::size_t>(inFlight), -1) {}
 
     // The next part for a lane to code, or -1 when none is left or the write failed. With
     // `wait`, blocks until one may be taken; otherwise -1 also when none may be taken yet
@@ -176,7 +197,7 @@ public:
     int take(bool wait) {
         std::unique_lock lock(mutex_);
         if (wait) {
-            changed_.wait(lock, [&] { return stopped_ || next_ >= partCount_ || mayTake(); });
+            takeable_.wait(lock, [&] { return stopped_ || next_ >= partCount_ || mayTake(); });
         }
         if (stopped_ || !mayTake()) {
             return -1;
@@ -187,21 +208,22 @@ public:
     void done(int part) {
         {
             std::lock_guard lock(mutex_);
-            done_[part % kPartsInFlight] = part;
+            done_[ring(part)] = part;
         }
-        changed_.notify_all();
+        joinable_.notify_one();
     }
 
-    // Waits until the next part to join is coded or a part may be taken.
-    void waitForJoinOrPart() {
+    // The joiner: waits until the next part to join is coded or, with `orPart`, a part may be
+    // taken.
+    void waitForJoinOrPart(bool orPart) {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock,
-                      [&] { return done_[joined_ % kPartsInFlight] == joined_ || mayTake(); });
+        joinable_.wait(lock,
+                       [&] { return done_[ring(joined_)] == joined_ || (orPart && mayTake()); });
     }
 
     bool readyToJoin() {
         std::lock_guard lock(mutex_);
-        return joined_ < partCount_ && done_[joined_ % kPartsInFlight] == joined_;
+        return joined_ < partCount_ && done_[ring(joined_)] == joined_;
     }
 
     int nextToJoin() const { return joined_; }
@@ -211,7 +233,7 @@ public:
             std::lock_guard lock(mutex_);
             ++joined_;
         }
-        changed_.notify_all();
+        takeable_.notify_one(); // one more part may be taken
     }
 
     void stop() {
@@ -219,19 +241,22 @@ public:
             std::lock_guard lock(mutex_);
             stopped_ = true;
         }
-        changed_.notify_all();
+        takeable_.notify_all();
     }
 
 private:
-    bool mayTake() const { return next_ < partCount_ && next_ < joined_ + kPartsInFlight; }
+    bool mayTake() const { return next_ < partCount_ && next_ < joined_ + inFlight_; }
+    std::size_t ring(int part) const { return static_cast<std::size_t>(part % inFlight_); }
 
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable joinable_; // the joiner waits on it
+    std::condition_variable takeable_; // the lanes wait on it
     int partCount_;
+    int inFlight_;
     int next_ = 0;
     int joined_ = 0; // written by the joining thread only, under the lock
     bool stopped_ = false;
-    std::array<int, kPartsInFlight> done_ = {-1, -1, -1, -1};
+    std::vector<int> done_; // for each buffer of the ring, the last part coded into it
 };
 
 } // namespace
@@ -259,29 +284,46 @@ struct PartPlan {
     std::int32_t mcuRows = 0;
     std::int32_t partRows = 1;
     int partCount = 0;
+    int inFlight = 1;
     std::vector<std::unique_ptr<CodedPart>> parts;
     std::vector<std::unique_ptr<PartCoder>> coders;
 
-    CodedPart& slot(int part) { return *parts[static_cast<std::size_t>(part % kPartsInFlight)]; }
+    CodedPart& slot(int part) { return *parts[static_cast<std::size_t>(part % inFlight)]; }
     void code(std::size_t lane, int part) {
         const std::int32_t first = part * partRows;
         coders[lane]->code(first, std::min(first + partRows, mcuRows), slot(part));
     }
 };
 
-// Sizes the parts (at least the row source's part size, whole MCU rows) and makes their
-// buffers and coders. False when memory runs out.
+// MCU rows per part: the source's part size on few lanes; with more lanes, few enough rows that
+// each lane gets kPartsPerLane parts and the `inFlight` parts hold kInFlightPixels at most, but
+// not below kLeastPartPixels (or the source's size when that is smaller). Whole MCU rows, at
+// least one.
+std::int32_t partRowsFor(std::int32_t mcuRows, std::int64_t mcuRowPixels, std::int64_t partPixels,
+                         int lanes, int inFlight) {
+    const std::int64_t most = std::clamp<std::int64_t>(partPixels / mcuRowPixels, 1, mcuRows);
+    const std::int64_t least = std::clamp<std::int64_t>(kLeastPartPixels / mcuRowPixels, 1, most);
+    const std::int64_t spread = std::min(mcuRows / (std::int64_t{lanes} * kPartsPerLane),
+                                         kInFlightPixels / (inFlight * mcuRowPixels));
+    return static_cast<std::int32_t>(std::clamp(spread, least, most));
+}
+
+// Sizes the parts and makes their buffers and a coder for each lane that gets parts. False
+// when memory runs out.
 bool planParts(JpegEncoderState& state, JpegScanRecord& scan, PartPlan& plan) {
     const EncoderConfig& config = state.config;
     const std::int64_t mcuRowPixels = std::int64_t{config.mcusPerRow} *
                                       config.frameHeader.mcuWidth * config.frameHeader.mcuHeight;
+    const int sourceLanes = std::clamp(state.coder.rowSource->lanes(), 1, kMaxRowSourceLanes);
     plan.mcuRows = config.mcuRows;
-    plan.partRows = static_cast<std::int32_t>(std::clamp<std::int64_t>(
-        state.coder.rowSource->partPixels() / mcuRowPixels, 1, config.mcuRows));
+    plan.partRows = partRowsFor(config.mcuRows, mcuRowPixels, state.coder.rowSource->partPixels(),
+                                sourceLanes, partsInFlight(sourceLanes));
     plan.partCount = static_cast<int>((config.mcuRows + plan.partRows - 1) / plan.partRows);
-    const int lanes = std::min(state.coder.rowSource->lanes(), kMaxRowSourceLanes);
+    // A lane for each part at most: a small picture starts no threads that would find no part.
+    const int lanes = std::min(sourceLanes, plan.partCount);
+    plan.inFlight = partsInFlight(lanes);
     try {
-        for (int i = 0; i < kPartsInFlight; ++i) {
+        for (int i = 0; i < plan.inFlight; ++i) {
             plan.parts.push_back(std::make_unique<CodedPart>());
         }
         for (int lane = 0; lane < lanes; ++lane) {
@@ -293,13 +335,14 @@ bool planParts(JpegEncoderState& state, JpegScanRecord& scan, PartPlan& plan) {
     return true;
 }
 
-// A thread for each lane but the first, coding the parts it takes; fewer when the system
-// gives fewer (the parts are then shared among those there are, the calling thread included).
-std::vector<std::thread> startHelpers(PartPlan& plan, PartSchedule& schedule) {
+// A thread for each lane from `firstLane` on, coding the parts it takes; fewer when the system
+// gives fewer (the parts are then shared among those there are and the calling thread).
+std::vector<std::thread> startHelpers(PartPlan& plan, PartSchedule& schedule,
+                                      std::size_t firstLane) {
     std::vector<std::thread> helpers;
     try {
         helpers.reserve(plan.coders.size());
-        for (std::size_t lane = 1; lane < plan.coders.size(); ++lane) {
+        for (std::size_t lane = firstLane; lane < plan.coders.size(); ++lane) {
             helpers.push_back(platform::startQuietThread([&plan, &schedule, lane] {
                 for (int part; (part = schedule.take(true)) >= 0;) {
                     plan.code(lane, part);
@@ -313,19 +356,19 @@ std::vector<std::thread> startHelpers(PartPlan& plan, PartSchedule& schedule) {
     return helpers;
 }
 
-// The calling thread codes parts too and joins each as soon as it and those before it are
-// done. The joiner's status.
-int codeAndJoin(PartPlan& plan, PartSchedule& schedule, PartJoiner& joiner) {
+// The calling thread joins each part as soon as it and those before it are done, and codes
+// parts on lane `ownLane` meanwhile (none when it is negative). The joiner's status.
+int codeAndJoin(PartPlan& plan, PartSchedule& schedule, PartJoiner& joiner, int ownLane) {
     int result = JPEG_SUCCESS;
     while (result == JPEG_SUCCESS && schedule.nextToJoin() < plan.partCount) {
         if (schedule.readyToJoin()) {
             result = joiner.join(plan.slot(schedule.nextToJoin()));
             schedule.joined();
-        } else if (const int part = schedule.take(false); part >= 0) {
-            plan.code(0, part);
+        } else if (const int part = ownLane >= 0 ? schedule.take(false) : -1; part >= 0) {
+            plan.code(static_cast<std::size_t>(ownLane), part);
             schedule.done(part);
         } else {
-            schedule.waitForJoinOrPart();
+            schedule.waitForJoinOrPart(ownLane >= 0);
         }
     }
     return result;
@@ -340,14 +383,25 @@ int encodeScanInParts(JpegEncoderState& state, JpegScanRecord& scan) {
         return blockCount;
     }
     PartPlan plan;
-    if (!planParts(state, scan, plan)) {
+    std::unique_ptr<PartSchedule> schedule;
+    try {
+        if (planParts(state, scan, plan)) {
+            schedule = std::make_unique<PartSchedule>(plan.partCount, plan.inFlight);
+        }
+    } catch (const std::bad_alloc&) {
+    }
+    if (schedule == nullptr) {
         return JPEG_ERR_MEMORY;
     }
-    PartSchedule schedule(plan.partCount);
-    std::vector<std::thread> helpers = startHelpers(plan, schedule);
+    // With few lanes the calling thread codes on lane 0 besides joining; with many it only
+    // joins, unless some lanes got no thread: it then codes on the last of them.
+    const std::size_t lanes = plan.coders.size();
+    const bool joinOnly = lanes >= static_cast<std::size_t>(kJoinOnlyLanes);
+    std::vector<std::thread> helpers = startHelpers(plan, *schedule, joinOnly ? 0 : 1);
+    const int ownLane = !joinOnly ? 0 : helpers.size() < lanes ? static_cast<int>(lanes) - 1 : -1;
     PartJoiner joiner(state, jobs, blockCount, scan.componentCount);
-    const int result = codeAndJoin(plan, schedule, joiner);
-    schedule.stop();
+    const int result = codeAndJoin(plan, *schedule, joiner, ownLane);
+    schedule->stop();
     for (std::thread& helper : helpers) {
         helper.join();
     }

@@ -1,5 +1,5 @@
 // A scan coded in parts of a few MCU rows on one thread for each lane of its row source (two
-// to four), then joined into the bytes one coder would have written.
+// to kMaxRowSourceLanes), then joined into the bytes one coder would have written.
 #pragma once
 
 #include "jpeg/jpegEncoderState.h"

@@ -10,11 +10,15 @@
 // each call asks for.
 inline constexpr int kRowSourceMcuRows = 8;
 // Lanes a source may have; a source that gives more is read on this many.
-inline constexpr int kMaxRowSourceLanes = 4;
-// The least size of a part of a scan coded in parts, in pixels (whole MCU rows): enough to
-// make the per-part work small beside the coding, few enough that the coded parts held at
+inline constexpr int kMaxRowSourceLanes = 64;
+// The size of a part of a scan coded in parts on few lanes, in pixels (whole MCU rows): enough
+// to make the per-part work small beside the coding, few enough that the coded parts held at
 // once stay small.
 inline constexpr std::int64_t kDefaultPartPixels = std::int64_t{1} << 18;
+// The least size parts get smaller to when many lanes share the picture, in pixels (or the
+// source's part size when that is smaller): the per-part work (the first MCU coded apart, the
+// hand-over and the join) stays small beside the coding.
+inline constexpr std::int64_t kLeastPartPixels = std::int64_t{1} << 15;
 
 class JpegRowSource {
 public:
@@ -29,8 +33,10 @@ public:
     // threads (at most kMaxRowSourceLanes).
     virtual int lanes() const { return 1; }
 
-    // The least size of a part, in pixels, when the scan is coded in parts; each part is at
-    // least one MCU row. The bytes written do not depend on it.
+    // The size of a part, in pixels, when the scan is coded in parts on few lanes; each part is
+    // at least one MCU row. With more lanes, parts get smaller (down to kLeastPartPixels, or
+    // this size when it is smaller), so that every lane gets several. The bytes written do not
+    // depend on it.
     virtual std::int64_t partPixels() const { return kDefaultPartPixels; }
 
 protected:

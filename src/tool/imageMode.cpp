@@ -5,6 +5,7 @@
 #include "tool/bmpBandReader.h"
 #include "tool/failureReport.h"
 #include "tool/jpegFileWriter.h"
+#include "tool/laneCount.h"
 #include "tool/messages.h"
 #include "tool/modes.h"
 #include "tool/ratioBands.h"

@@ -4,18 +4,8 @@
 #include "util/platformFile.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <optional>
 #include <string>
-#include <thread>
-
-int pipelineThreads() {
-    const char* forced = std::getenv("QMJPEG_THREADS");
-    if (forced != nullptr && std::string(forced) == "1") {
-        return 1;
-    }
-    return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
-}
 
 // One lane's bands: the ratio rows, the readers' scratch and, unless the ratio is taken
 // straight from both bitmaps' stored rows, their converted rows.

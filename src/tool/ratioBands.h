@@ -1,8 +1,8 @@
 // The shading-ratio image of two bitmaps, produced one MCU row (kBandRows rows) at a time for the
 // JPEG encoder: straight from the stored rows when both store blue-green-red pixels, else from
-// their converted RGBA rows. With several threads the source has as many lanes (up to four): the
-// encoder codes parts of the picture on as many threads, each reading, converting and turning into
-// ratio rows the bands of its own parts.
+// their converted RGBA rows. With several threads the source has as many lanes (up to
+// kMaxRowSourceLanes): the encoder codes parts of the picture on as many threads, each reading
+// and turning into ratio rows the bands of its own parts.
 #pragma once
 
 #include "jpeg/jpegRowSource.h"
@@ -13,9 +13,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-// Threads to use: 1 on a machine with one processor or when QMJPEG_THREADS is 1, else 2.
-int pipelineThreads();
 
 class RatioBandSource final : public JpegRowSource {
 public:

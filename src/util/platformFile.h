@@ -1,8 +1,9 @@
 // The program's layer over the operating system's file, signal and thread interfaces (POSIX
-// or Windows). Two other places meet the system for one job each: the wide-character command
-// line on Windows (util/commandLine) and the processor identification with its registry
-// override (jpeg/processorInfo). Paths are UTF-8 text everywhere; files are always opened in
-// binary mode and sizes are 64-bit on every platform. Nothing here throws.
+// or Windows); the count of usable processors is its own file of this layer
+// (util/platformProcessors). Two other places meet the system for one job each: the
+// wide-character command line on Windows (util/commandLine) and the processor identification
+// with its registry override (jpeg/processorInfo). Paths are UTF-8 text everywhere; files are
+// always opened in binary mode and sizes are 64-bit on every platform. Nothing here throws.
 #pragma once
 
 #include <cstddef>

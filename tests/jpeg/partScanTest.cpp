@@ -1,6 +1,6 @@
-// A scan whose rows come from a source with two lanes is coded in parts on two threads and
-// joined: the bytes must be those of one coder over the whole image. And the joiner of coded
-// parts on its own, against a bit-by-bit model.
+// A scan whose rows come from a source with several lanes is coded in parts on as many threads
+// and joined: the bytes must be those of one coder over the whole image, and every lane codes
+// parts. And the joiner of coded parts on its own, against a bit-by-bit model.
 #include "encoderTestSupport.h"
 
 #include "jpeg/jpegRowSource.h"
@@ -16,7 +16,9 @@
 #include <cstring>
 #include <mutex>
 #include <random>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace enc_test;
@@ -145,17 +147,17 @@ INSTANTIATE_TEST_SUITE_P(Cases, ScanJoinerTest, ::testing::ValuesIn(kJoinCases),
                              return std::string(info.param.name);
                          });
 
-// ---- Whole writes from a two-lane source ----
+// ---- Whole writes from a source with several lanes ----
 
-// Rows of a whole image, handed out to the lanes; notes which lanes asked and can fail one
-// band. With `waitForSecondLane`, lane 0 gets no rows before lane 1 has asked for some (for
-// at most 10 s), so that both lanes surely code parts.
+// Rows of a whole image, handed out to the lanes; notes which lanes and threads asked and can
+// fail one band. With `waitForLanes`, no lane gets rows before that many lanes have asked for
+// some (for at most 10 s), so that each of them surely codes parts.
 class ImageRows final : public JpegRowSource {
 public:
-    ImageRows(const RgbxImage& image, int lanes, int failingBand = -1,
-              bool waitForSecondLane = false, std::int64_t partPixels = kDefaultPartPixels)
-        : image_(image), lanes_(lanes), failingBand_(failingBand),
-          waitForSecondLane_(waitForSecondLane), partPixels_(partPixels) {}
+    ImageRows(const RgbxImage& image, int lanes, int failingBand = -1, int waitForLanes = 0,
+              std::int64_t partPixels = kDefaultPartPixels)
+        : image_(image), lanes_(lanes), failingBand_(failingBand), waitForLanes_(waitForLanes),
+          partPixels_(partPixels) {}
 
     const std::uint8_t* rows(int lane, std::int32_t firstRow, std::int32_t count) override {
         if (lane < 0 || lane >= lanes_ || lane >= kMaxRowSourceLanes || count < 1 ||
@@ -164,11 +166,14 @@ public:
         }
         {
             std::unique_lock lock(mutex_);
-            askedBy_[lane] = true;
-            changed_.notify_all();
-            if (lane == 0 && waitForSecondLane_) {
-                changed_.wait_for(lock, std::chrono::seconds(10), [&] { return askedBy_[1]; });
+            if (!askedBy_[lane]) {
+                askedBy_[lane] = true;
+                ++lanesAsked_;
             }
+            threads_.insert(std::this_thread::get_id());
+            changed_.notify_all();
+            changed_.wait_for(lock, std::chrono::seconds(10),
+                              [&] { return lanesAsked_ >= waitForLanes_; });
         }
         // A copy of the band, so that rows outside it cannot be reached.
         Bytes& band = bands_[lane];
@@ -182,17 +187,28 @@ public:
         std::lock_guard lock(mutex_);
         return askedBy_[lane];
     }
+    int lanesAsked() {
+        std::lock_guard lock(mutex_);
+        return lanesAsked_;
+    }
+    // The threads that asked for rows.
+    std::set<std::thread::id> threads() {
+        std::lock_guard lock(mutex_);
+        return threads_;
+    }
 
 private:
     const RgbxImage& image_;
     int lanes_;
     int failingBand_;
-    bool waitForSecondLane_;
+    int waitForLanes_;
     std::int64_t partPixels_;
     Bytes bands_[kMaxRowSourceLanes];
     std::mutex mutex_;
     std::condition_variable changed_;
     bool askedBy_[kMaxRowSourceLanes] = {};
+    int lanesAsked_ = 0;
+    std::set<std::thread::id> threads_;
 };
 
 Encoded encodeRows(const RgbxImage& image, const char* processorClass, ImageRows& source) {
@@ -253,7 +269,7 @@ TEST_P(TwoLaneWriteTest, SameBytesAsTheWholeImageWrite) {
 
     ImageRows oneLane(image, 1);
     EXPECT_EQ(encodeRows(image, c.set.processorClass, oneLane).bytes, whole.bytes);
-    ImageRows twoLanes(image, 2, -1, c.size.bothLanes);
+    ImageRows twoLanes(image, 2, -1, c.size.bothLanes ? 2 : 0);
     const Encoded parts = encodeRows(image, c.set.processorClass, twoLanes);
     EXPECT_EQ(parts.status, JPEG_SUCCESS);
     EXPECT_EQ(parts.bytes, whole.bytes);
@@ -267,17 +283,31 @@ INSTANTIATE_TEST_SUITE_P(Cases, TwoLaneWriteTest, ::testing::ValuesIn(laneCases(
                              return std::string(info.param.size.name) + info.param.set.name;
                          });
 
-// Up to four lanes, and parts as small as one MCU row (many joins), give the bytes of one
-// coder; a source with more lanes is read on four.
+// Every lane count up to kMaxRowSourceLanes, and parts as small as one MCU row (many joins),
+// give the bytes of one coder; fewer MCU rows than lanes too. A source with more lanes is read
+// on kMaxRowSourceLanes (its rows() refuses the lanes beyond).
 TEST(ManyLaneWrite, EveryLaneCountAndPartSizeGivesTheWholeImageBytes) {
     struct Case {
         int width, height, lanes;
         std::int64_t partPixels;
     };
-    const Case cases[] = {{37, 70, 3, 1},   {37, 70, 4, 1},
-                          {257, 129, 4, 1}, {257, 129, 3, 4000},
-                          {21, 19, 2, 1},   {600, 500, 4, kDefaultPartPixels},
-                          {16, 48, 6, 1},   {9, 17, 4, 1 << 30}};
+    const Case cases[] = {{37, 70, 3, 1},
+                          {37, 70, 4, 1},
+                          {257, 129, 4, 1},
+                          {257, 129, 3, 4000},
+                          {21, 19, 2, 1},
+                          {600, 500, 4, kDefaultPartPixels},
+                          {16, 48, 6, 1},
+                          {9, 17, 4, 1 << 30},
+                          {37, 70, 16, 1},
+                          {300, 700, 5, kDefaultPartPixels},
+                          {300, 700, 8, kDefaultPartPixels},
+                          {300, 700, 16, kDefaultPartPixels},
+                          {1100, 900, 16, kDefaultPartPixels},
+                          {1100, 900, 64, kDefaultPartPixels},
+                          {45, 1203, 64, 1},
+                          {45, 1203, 64, 2000},
+                          {45, 1203, kMaxRowSourceLanes + 6, 1}};
     for (const Case& c : cases) {
         const RgbxImage image = makeImage(c.width, c.height, 4, photoLike(c.width, c.height, 7));
         for (const char* processorClass : {"0", "6"}) {
@@ -293,12 +323,44 @@ TEST(ManyLaneWrite, EveryLaneCountAndPartSizeGivesTheWholeImageBytes) {
     }
 }
 
+// Every lane of a source with several lanes codes parts: each asks for rows, and none gets
+// them before all have asked. With few lanes the calling thread codes on lane 0 besides joining;
+// from eight lanes on it only joins, and the lanes code on threads of their own.
+TEST(ManyLaneWrite, EveryLaneCodesParts) {
+    struct Case {
+        int width, height, lanes;
+        std::int64_t partPixels;
+        bool callerCodes;
+    };
+    const Case cases[] = {
+        {300, 700, 2, kDefaultPartPixels, true},    {300, 700, 3, kDefaultPartPixels, true},
+        {600, 2000, 7, kDefaultPartPixels, true},   {600, 2000, 8, kDefaultPartPixels, false},
+        {600, 2000, 16, kDefaultPartPixels, false}, {64, 600, 64, 1, false}};
+    for (const Case& c : cases) {
+        const RgbxImage image = makeImage(c.width, c.height, 4, photoLike(c.width, c.height, 2));
+        const Encoded whole = encodeToMemory(image, "6");
+        ASSERT_EQ(whole.status, JPEG_SUCCESS);
+        ImageRows source(image, c.lanes, -1, c.lanes, c.partPixels);
+        const Encoded parts = encodeRows(image, "6", source);
+        EXPECT_EQ(parts.status, JPEG_SUCCESS);
+        EXPECT_EQ(parts.bytes, whole.bytes) << c.lanes << " lanes";
+        EXPECT_EQ(source.lanesAsked(), c.lanes);
+        const std::set<std::thread::id> threads = source.threads();
+        EXPECT_EQ(threads.size(), static_cast<std::size_t>(c.lanes)) << c.lanes << " lanes";
+        EXPECT_EQ(threads.count(std::this_thread::get_id()), c.callerCodes ? 1u : 0u)
+            << c.lanes << " lanes";
+    }
+}
+
 // A band that cannot be produced ends the write with -23 wherever it lies.
 TEST(TwoLaneWrite, UnavailableBandEndsTheWriteWithFileError) {
     const RgbxImage image = makeImage(300, 2000, 0, photoLike(300, 2000, 5));
-    for (const int band : {0, 1, 77, 180, 249}) {
-        ImageRows source(image, 2, band);
-        EXPECT_EQ(encodeRows(image, "6", source).status, JPEG_ERR_FILE) << "band " << band;
+    for (const int lanes : {2, 9}) {
+        for (const int band : {0, 1, 77, 180, 249}) {
+            ImageRows source(image, lanes, band);
+            EXPECT_EQ(encodeRows(image, "6", source).status, JPEG_ERR_FILE)
+                << lanes << " lanes, band " << band;
+        }
     }
 }
 

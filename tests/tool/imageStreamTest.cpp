@@ -440,15 +440,21 @@ TEST(StreamedCorpusTest, LoadsAndRefusesLikeTheWholeImagePath) {
 }
 
 // Whatever the number of threads, the same file: many bands, so that the producer runs ahead
-// of the encoder and waits for it, at both routine sets, through the binary.
+// of the encoder and waits for it, at both routine sets, through the binary. Every lane count
+// QMJPEG_THREADS may give, on pictures with fewer MCU rows than lanes and with parts enough for
+// sixteen lanes; values it does not take leave the lanes to the processors, with the same file.
 struct ThreadCase {
     const char* name;
     Size size;
 };
 PRINT_CASE_AS_NAME(ThreadCase)
 
-constexpr ThreadCase kThreadCases[] = {
-    {"OneBand", {40, 8}}, {"TwoBands", {33, 9}}, {"ManyBands", {301, 403}}, {"Tall", {3, 2001}}};
+constexpr ThreadCase kThreadCases[] = {{"OneBand", {40, 8}},
+                                       {"TwoBands", {33, 9}},
+                                       {"ManyBands", {301, 403}},
+                                       {"Tall", {3, 2001}},
+                                       {"ManyParts", {517, 1030}}};
+constexpr const char* kLaneCounts[] = {"2", "3", "5", "8", "16", "64", "0", "65", "2x"};
 
 class ThreadCountTest : public ::testing::TestWithParam<ThreadCase> {
 protected:
@@ -473,6 +479,14 @@ TEST_P(ThreadCountTest, OutputDoesNotDependOnTheThreads) {
         const auto run = runQmjpeg({"-i", source, finalImage, dir.file("default.jpg")});
         ASSERT_EQ(run.exitStatus, 0);
         EXPECT_EQ(readFile(dir.file("default.jpg")), single) << processorClass;
+        for (const char* lanes : kLaneCounts) {
+            ScopedEnv threads("QMJPEG_THREADS", lanes);
+            const auto laned = runQmjpeg({"-i", source, finalImage, dir.file("lanes.jpg")});
+            ASSERT_EQ(laned.exitStatus, 0) << lanes << " lanes";
+            EXPECT_EQ(laned.output, "");
+            EXPECT_EQ(readFile(dir.file("lanes.jpg")), single)
+                << processorClass << ", QMJPEG_THREADS=" << lanes;
+        }
         EXPECT_EQ(encodeStreamed(source, finalImage, dir.file("two.jpg"), 2), single);
         EXPECT_EQ(encodeWhole(source, finalImage, dir.file("whole.jpg")), single);
     }
