@@ -60,6 +60,7 @@ int jpegWriteRowsInto(JPEG_PROPERTIES* properties, int requestCode, JpegRowSourc
 
 // jpegWriteRowsInto the open file `file`, at its current position. The encoder owns `file`
 // from the call on and closes it, whatever the result; a failed close gives
-// JPEG_ERR_CLOSE_FILE.
+// JPEG_ERR_CLOSE_FILE. With `startWriteback`, for a file the caller syncs afterwards, the
+// file's writeback is started while it is written.
 int jpegWriteRowsTo(JPEG_PROPERTIES* properties, int requestCode, JpegRowSource* source,
-                    JpegFileHandle file);
+                    JpegFileHandle file, bool startWriteback = false);

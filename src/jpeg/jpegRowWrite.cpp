@@ -28,11 +28,11 @@ int jpegWriteRowsInto(JPEG_PROPERTIES* properties, int requestCode, JpegRowSourc
 }
 
 int jpegWriteRowsTo(JPEG_PROPERTIES* properties, int requestCode, JpegRowSource* source,
-                    JpegFileHandle file) {
+                    JpegFileHandle file, bool startWriteback) {
     if (file == kNoJpegFile) {
         return JPEG_ERR_PROPERTIES;
     }
-    FileSink sink(file);
+    FileSink sink(file, startWriteback);
     int result = jpegWriteRowsInto(properties, requestCode, source, sink);
     if (const int finished = sink.finish(); finished != JPEG_SUCCESS && result >= 0) {
         result = finished;

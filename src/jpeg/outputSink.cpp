@@ -8,8 +8,9 @@
 #include <new>
 #include <stdexcept>
 
-FileSink::FileSink(JpegFileHandle file)
-    : file_(file), buffer_(new (std::nothrow) std::uint8_t[kGatherSize]) {}
+FileSink::FileSink(JpegFileHandle file, bool startWriteback)
+    : file_(file), buffer_(new (std::nothrow) std::uint8_t[kGatherSize]),
+      startWriteback_(startWriteback) {}
 
 int FileSink::write(const std::uint8_t* bytes, std::size_t count) {
     if (status_ != JPEG_SUCCESS) {
@@ -57,7 +58,7 @@ int FileSink::writeOut(const std::uint8_t* bytes, std::size_t count) {
         bytes += size;
         count -= size;
     }
-    if (sinceWriteback_ >= kWritebackStep) {
+    if (startWriteback_ && sinceWriteback_ >= kWritebackStep) {
         sinceWriteback_ = 0;
         jpegFileStartWriteback(file_);
     }

@@ -84,8 +84,9 @@ void runImageMode(const std::string& sourceFile, const std::string& finalFile,
     if (file == platform::kNoFile) {
         throw ToolFailure(messages::kCreateOutput, outputFile, systemReason("cannot be opened"));
     }
-    const int status = writeJpegRowsTo(file, outputFile, source.width(), source.height(),
-                                       ratio.rowStep(), ratio.anyRow(), kJpegQuality, ratio);
+    const int status =
+        writeJpegRowsTo(file, output.syncsOnCommit(), outputFile, source.width(), source.height(),
+                        ratio.rowStep(), ratio.anyRow(), kJpegQuality, ratio);
     if (status != JPEG_SUCCESS) {
         failWrite(ratio, sourceFile, finalFile, outputFile, status);
     }

@@ -17,6 +17,7 @@ namespace {
 struct Destination {
     const std::string* fileName = nullptr;
     JpegFileHandle file = kNoJpegFile;
+    bool syncedAfter = false; // the open file is synced after the write
     ByteSink* sink = nullptr;
 };
 
@@ -50,7 +51,8 @@ int writeRgbx(const Destination& destination, const std::uint8_t* pixels, int wi
     }
     int result = JPEG_SUCCESS;
     if (destination.file != kNoJpegFile) {
-        result = jpegWriteRowsTo(&p, JPEG_WRITE_FILE_IMAGE, rows, destination.file);
+        result = jpegWriteRowsTo(&p, JPEG_WRITE_FILE_IMAGE, rows, destination.file,
+                                 destination.syncedAfter);
     } else if (destination.sink != nullptr) {
         result = jpegWriteRowsInto(&p, JPEG_WRITE_FILE_IMAGE, rows, *destination.sink);
     } else if (rows != nullptr) {
@@ -93,12 +95,13 @@ bool writeJpegRows(const std::string& fileName, int width, int height, std::int6
     return writeRgbx(destination, anyRow, width, height, rowStep, quality, &rows) == JPEG_SUCCESS;
 }
 
-int writeJpegRowsTo(int file, const std::string& fileName, int width, int height,
+int writeJpegRowsTo(int file, bool syncedAfter, const std::string& fileName, int width, int height,
                     std::int64_t rowStep, const std::uint8_t* anyRow, int quality,
                     JpegRowSource& rows) {
     Destination destination;
     destination.fileName = &fileName;
     destination.file = file;
+    destination.syncedAfter = syncedAfter;
     return writeRgbx(destination, anyRow, width, height, rowStep, quality, &rows);
 }
 

@@ -20,8 +20,9 @@ bool writeJpegRows(const std::string& fileName, int width, int height, std::int6
                    const std::uint8_t* anyRow, int quality, JpegRowSource& rows);
 
 // writeJpegRows into the open file `file` (which it closes), at its current position; `fileName`
-// names it. The encoder's status: 0 on success.
-int writeJpegRowsTo(int file, const std::string& fileName, int width, int height,
+// names it. `syncedAfter`: the caller syncs the file after the write, so its writeback is
+// started while it is written. The encoder's status: 0 on success.
+int writeJpegRowsTo(int file, bool syncedAfter, const std::string& fileName, int width, int height,
                     std::int64_t rowStep, const std::uint8_t* anyRow, int quality,
                     JpegRowSource& rows);
 

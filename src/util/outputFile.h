@@ -31,6 +31,8 @@ public:
     // Where the content goes, by name: the temporary file, or the output itself when it is
     // written in place.
     const std::string& writePath() const { return writePath_; }
+    // True when commit syncs the content before the rename: an output existed before.
+    bool syncsOnCommit() const { return replacesExisting_; }
     // Puts the completely written and closed content in place: synced (when an output existed
     // before) and renamed over the output. On failure the temporary file is removed and an
     // existing output is untouched.
