@@ -22,11 +22,21 @@ constexpr RoutineTable kSse2Routines = {fetchMcuRgbxSse2,  forwardDctSse2,    qu
                                         pendingBitsVector, fetchMcuRgbxSse2,  fetchMcuLayoutsSse2};
 #endif
 
+#if defined(__SSE2__) && defined(QMJPEG_AVX2_ROUTINES)
+constexpr RoutineTable kAvx2Routines = {fetchMcuRgbxSse2,  forwardDctAvx2,    quantizeBlockAvx2,
+                                        encodeBlockAvx2,   startOutputVector, writeBytesVector,
+                                        pendingBitsVector, fetchMcuRgbxSse2,  fetchMcuLayoutsSse2};
+#endif
+
 #if defined(__SSE2__) && defined(QMJPEG_AVX512_ROUTINES)
 constexpr RoutineTable kAvx512Routines = {
     fetchMcuRgbxSse2, forwardDctAvx512,  quantizeBlockSse2, encodeBlockAvx512,  startOutputVector,
     writeBytesVector, pendingBitsVector, fetchMcuRgbxSse2,  fetchMcuLayoutsSse2};
 #endif
+
+// The vector sets from the widest to the narrowest.
+constexpr KernelSet kVectorSetsWidestFirst[] = {KernelSet::Avx512, KernelSet::Avx2, KernelSet::Sse2,
+                                                KernelSet::VectorPortable};
 
 } // namespace
 
@@ -38,6 +48,12 @@ bool kernelSetAvailable(KernelSet set) {
     case KernelSet::Sse2:
 #if defined(__SSE2__)
         return true;
+#else
+        return false;
+#endif
+    case KernelSet::Avx2:
+#if defined(__SSE2__) && defined(QMJPEG_AVX2_ROUTINES)
+        return processorHasAvx2();
 #else
         return false;
 #endif
@@ -55,7 +71,7 @@ KernelSet kernelSetForClass(int processorClass) {
     if (processorClass < 3 || processorClass > 6) {
         return KernelSet::Plain;
     }
-    for (const KernelSet set : {KernelSet::Avx512, KernelSet::Sse2}) {
+    for (const KernelSet set : kVectorSetsWidestFirst) {
         if (kernelSetAvailable(set)) {
             return set;
         }
@@ -75,6 +91,10 @@ std::optional<RoutineTable> routinesForSet(KernelSet set) {
 #if defined(__SSE2__)
     case KernelSet::Sse2:
         return kSse2Routines;
+#endif
+#if defined(__SSE2__) && defined(QMJPEG_AVX2_ROUTINES)
+    case KernelSet::Avx2:
+        return kAvx2Routines;
 #endif
 #if defined(__SSE2__) && defined(QMJPEG_AVX512_ROUTINES)
     case KernelSet::Avx512:

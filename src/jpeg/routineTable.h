@@ -26,9 +26,10 @@ struct RoutineTable {
 };
 
 // The kernel sets a routine table is filled with: the plain routines, and the vector routines
-// in three forms with the same results: the SSE2 arithmetic computed lane by lane in portable
-// code, SSE2, and SSE2 with the AVX-512 kernels where there are such.
-enum class KernelSet { Plain, VectorPortable, Sse2, Avx512 };
+// in four forms with the same results: the SSE2 arithmetic computed lane by lane in portable
+// code, SSE2, and SSE2 with the AVX2 or the AVX-512 kernels where there are such. The vector
+// sets are listed from the narrowest to the widest.
+enum class KernelSet { Plain, VectorPortable, Sse2, Avx2, Avx512 };
 
 // True when this build and this processor can run the set.
 bool kernelSetAvailable(KernelSet set);

@@ -152,10 +152,11 @@ TEST(ProcessorClassOverride, EnvironmentVariableReachesJpegInitialize) {
 }
 
 constexpr KernelSet kAllSets[] = {KernelSet::Plain, KernelSet::VectorPortable, KernelSet::Sse2,
-                                  KernelSet::Avx512};
+                                  KernelSet::Avx2, KernelSet::Avx512};
 
 TEST(RoutineTable, PlainClassesGetThePlainSetAndTheOthersTheWidestVectorSet) {
     const KernelSet widest = kernelSetAvailable(KernelSet::Avx512) ? KernelSet::Avx512
+                             : kernelSetAvailable(KernelSet::Avx2) ? KernelSet::Avx2
                              : kernelSetAvailable(KernelSet::Sse2) ? KernelSet::Sse2
                                                                    : KernelSet::VectorPortable;
     for (int processorClass = 0; processorClass <= 6; ++processorClass) {
@@ -177,7 +178,12 @@ TEST(RoutineTable, TheEntryRefusesOnlyTheSetsThisProcessorLacks) {
 #if defined(__SSE2__)
     EXPECT_TRUE(kernelSetAvailable(KernelSet::Sse2));
 #endif
+    EXPECT_EQ(kernelSetAvailable(KernelSet::Avx2), processorHasAvx2());
     EXPECT_EQ(kernelSetAvailable(KernelSet::Avx512), processorHasAvx512());
+    // Every processor with AVX-512 F and BW has AVX2.
+    if (processorHasAvx512()) {
+        EXPECT_TRUE(processorHasAvx2());
+    }
     for (const KernelSet set : kAllSets) {
         const std::optional<RoutineTable> table = routinesForSet(set);
         ASSERT_EQ(table.has_value(), kernelSetAvailable(set)) << static_cast<int>(set);
@@ -212,14 +218,14 @@ TEST(RoutineTable, EveryKernelSetWritesTheBytesOfItsRoutineSet) {
         SCOPED_TRACE(image.width);
         const Bytes vector = encodeWithSet(image, KernelSet::VectorPortable);
         EXPECT_EQ(encodeWithSet(image, KernelSet::Plain), encodeToMemory(image, "0").bytes);
-        for (const KernelSet set : {KernelSet::Sse2, KernelSet::Avx512}) {
+        for (const KernelSet set : {KernelSet::Sse2, KernelSet::Avx2, KernelSet::Avx512}) {
             if (kernelSetAvailable(set)) {
                 EXPECT_EQ(encodeWithSet(image, set), vector) << static_cast<int>(set);
             }
         }
     }
-    if (!kernelSetAvailable(KernelSet::Avx512)) {
-        GTEST_SKIP() << "compared without the AVX-512 set, which this processor lacks";
+    if (!kernelSetAvailable(KernelSet::Avx2) || !kernelSetAvailable(KernelSet::Avx512)) {
+        GTEST_SKIP() << "compared without the AVX2 or AVX-512 set, which this processor lacks";
     }
 }
 
