@@ -5,6 +5,9 @@
 #include "jpeg/mcuFetch.h"
 #include "jpeg/processorInfo.h"
 
+#include <cstdlib>
+#include <string_view>
+
 namespace {
 
 constexpr RoutineTable kPlainRoutines = {
@@ -67,16 +70,40 @@ bool kernelSetAvailable(KernelSet set) {
     return false;
 }
 
-KernelSet kernelSetForClass(int processorClass) {
+std::optional<KernelSet> parseKernelSetLimit(const char* text) {
+    if (text == nullptr) {
+        return std::nullopt;
+    }
+    const std::string_view name(text);
+    if (name == "portable") {
+        return KernelSet::VectorPortable;
+    }
+    if (name == "sse2") {
+        return KernelSet::Sse2;
+    }
+    if (name == "avx2") {
+        return KernelSet::Avx2;
+    }
+    if (name == "avx512") {
+        return KernelSet::Avx512;
+    }
+    return std::nullopt;
+}
+
+KernelSet kernelSetForClass(int processorClass, std::optional<KernelSet> limit) {
     if (processorClass < 3 || processorClass > 6) {
         return KernelSet::Plain;
     }
     for (const KernelSet set : kVectorSetsWidestFirst) {
-        if (kernelSetAvailable(set)) {
+        if ((!limit || set <= *limit) && kernelSetAvailable(set)) {
             return set;
         }
     }
     return KernelSet::VectorPortable;
+}
+
+KernelSet kernelSetForClass(int processorClass) {
+    return kernelSetForClass(processorClass, parseKernelSetLimit(std::getenv(kKernelSetVariable)));
 }
 
 std::optional<RoutineTable> routinesForSet(KernelSet set) {
