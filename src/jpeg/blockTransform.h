@@ -3,7 +3,7 @@
 // share of coefficients; the SSE2 routines and their portable twins give identical results.
 #pragma once
 
-#include "jpeg/simdTargets.h"
+#include "util/simdTargets.h"
 
 #include <cstdint>
 

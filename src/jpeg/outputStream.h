@@ -3,7 +3,7 @@
 #pragma once
 
 #include "jpeg/huffmanTable.h"
-#include "jpeg/simdTargets.h"
+#include "util/simdTargets.h"
 
 #include <cstdint>
 

@@ -2,7 +2,7 @@
 // kernels of the instruction sets that have their own.
 #pragma once
 
-#include "jpeg/simdTargets.h"
+#include "util/simdTargets.h"
 
 #include <cstdint>
 

@@ -23,27 +23,6 @@ void putRegister(char* destination, std::uint32_t value) {
 
 } // namespace
 
-// The compiler's checks cover the system's support for the register state too: AVX2 (CPUID
-// leaf 7 EBX bit 5) counts only where XGETBV shows the YMM state enabled, AVX-512 only where
-// it shows the ZMM state as well.
-bool processorHasAvx2() {
-#if defined(QMJPEG_AVX2_ROUTINES)
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-#else
-    return false;
-#endif
-}
-
-bool processorHasAvx512() {
-#if defined(QMJPEG_AVX512_ROUTINES)
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0;
-#else
-    return false;
-#endif
-}
-
 CpuidLeaves readCpuidLeaves() {
     CpuidLeaves leaves;
 #if defined(__i386__) || defined(__x86_64__)

@@ -3,7 +3,7 @@
 #include "jpeg/routineTable.h"
 
 #include "jpeg/mcuFetch.h"
-#include "jpeg/processorInfo.h"
+#include "util/processorFeatures.h"
 
 #include <cstdlib>
 #include <string_view>

@@ -3,6 +3,7 @@
 #include "jpeg/mcuFetch.h"
 #include "jpeg/processorInfo.h"
 #include "jpeg/routineTable.h"
+#include "util/processorFeatures.h"
 
 #include <gtest/gtest.h>
 
