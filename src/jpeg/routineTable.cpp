@@ -33,7 +33,7 @@ constexpr RoutineTable kAvx2Routines = {fetchMcuRgbxSse2,  forwardDctAvx2,    qu
 
 #if defined(__SSE2__) && defined(QMJPEG_AVX512_ROUTINES)
 constexpr RoutineTable kAvx512Routines = {
-    fetchMcuRgbxSse2, forwardDctAvx512,  quantizeBlockSse2, encodeBlockAvx512,  startOutputVector,
+    fetchMcuRgbxSse2, forwardDctAvx512,  quantizeBlockAvx2, encodeBlockAvx512,  startOutputVector,
     writeBytesVector, pendingBitsVector, fetchMcuRgbxSse2,  fetchMcuLayoutsSse2};
 #endif
 
