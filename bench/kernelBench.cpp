@@ -160,6 +160,7 @@ void transform(benchmark::State& state, KernelSet set) {
     state.SetItemsProcessed(state.iterations());
 }
 
+#if defined(__SSE2__)
 // The SSE2 preparation, as the vector block coder inlines it.
 bool prepareBlockSse2(const std::int16_t* block, PreparedBlock& out) {
     bit_output_sse2::gatherZigzag(block, out);
@@ -190,6 +191,7 @@ void prepareBlock(benchmark::State& state, KernelSet set, PrepareFn prepare, boo
     }
     state.SetItemsProcessed(state.iterations());
 }
+#endif
 
 void encodeBlock(benchmark::State& state, KernelSet set, bool sparse) {
     const std::optional<RoutineTable> table = routinesOrSkip(state, set);
