@@ -118,6 +118,8 @@ void forwardDct(benchmark::State& state, KernelSet set) {
     state.SetItemsProcessed(state.iterations());
 }
 
+// The quantiser alone, on blocks copied in 16-byte pieces: the AVX2 quantiser's 32-byte loads
+// wait for such stores, which the scan never makes (see transform).
 void quantize(benchmark::State& state, KernelSet set) {
     const std::optional<RoutineTable> table = routinesOrSkip(state, set);
     if (!table) {
