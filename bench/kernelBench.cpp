@@ -1,9 +1,12 @@
 // Per-block costs of the encoder's inner kernels on quality-95 data: forward DCT, quantiser
-// and block coder of every kernel set, each taken from the set's routine table.
+// and block coder of every kernel set, each taken from the set's routine table, and the block
+// preparation of the vector block coder in each instruction set.
+#include "jpeg/bitOutputSse2.h"
 #include "jpeg/blockTransform.h"
 #include "jpeg/defaultHuffmanTables.h"
 #include "jpeg/huffmanTable.h"
 #include "jpeg/outputStream.h"
+#include "jpeg/preparedBlock.h"
 #include "jpeg/quantTables.h"
 #include "jpeg/routineTable.h"
 #include "jpeg/zigzag.h"
@@ -115,6 +118,8 @@ void forwardDct(benchmark::State& state, KernelSet set) {
     state.SetItemsProcessed(state.iterations());
 }
 
+// The quantiser alone, on blocks copied in 16-byte pieces: the AVX2 quantiser's 32-byte loads
+// wait for such stores, which the scan never makes (see transform).
 void quantize(benchmark::State& state, KernelSet set) {
     const std::optional<RoutineTable> table = routinesOrSkip(state, set);
     if (!table) {
@@ -136,6 +141,59 @@ void quantize(benchmark::State& state, KernelSet set) {
     }
     state.SetItemsProcessed(state.iterations());
 }
+
+// The DCT and then the quantiser of a set: the quantiser reads what the DCT has just stored,
+// as in the scan (a wider load than those stores would wait for them).
+void transform(benchmark::State& state, KernelSet set) {
+    const std::optional<RoutineTable> table = routinesOrSkip(state, set);
+    if (!table) {
+        return;
+    }
+    const Data& d = data();
+    alignas(16) Block work;
+    std::size_t i = 0;
+    for (auto _ : state) {
+        std::memcpy(work.data(), d.samples[i].data(), sizeof(Block));
+        table->forwardDct(work.data());
+        table->quantizeBlock(work.data(), d.reciprocals.data());
+        benchmark::DoNotOptimize(work);
+        i = (i + 1) % kBlocks;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+#if defined(__SSE2__)
+// The SSE2 preparation, as the vector block coder inlines it.
+bool prepareBlockSse2(const std::int16_t* block, PreparedBlock& out) {
+    bit_output_sse2::gatherZigzag(block, out);
+    if (!denseAfterDc(out)) {
+        return false;
+    }
+    bit_output_sse2::categorize(out);
+    return true;
+}
+
+using PrepareFn = bool (*)(const std::int16_t*, PreparedBlock&);
+
+// Block preparation alone (zig-zag reading, non-zero mask, categories of dense blocks).
+void prepareBlock(benchmark::State& state, KernelSet set, PrepareFn prepare, bool sparse) {
+    if (!routinesOrSkip(state, set)) {
+        return;
+    }
+    const Data& d = data();
+    const std::vector<Block>& blocks = sparse ? d.sparse : d.quantized;
+    alignas(16) Block work;
+    PreparedBlock prepared;
+    std::size_t i = 0;
+    for (auto _ : state) {
+        std::memcpy(work.data(), blocks[i].data(), sizeof(Block));
+        benchmark::DoNotOptimize(prepare(work.data(), prepared));
+        benchmark::DoNotOptimize(prepared);
+        i = (i + 1) % kBlocks;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+#endif
 
 void encodeBlock(benchmark::State& state, KernelSet set, bool sparse) {
     const std::optional<RoutineTable> table = routinesOrSkip(state, set);
@@ -241,17 +299,37 @@ void turboJpegPerBlock(benchmark::State& state, int flags) {
 BENCHMARK_CAPTURE(forwardDct, plain, KernelSet::Plain);
 BENCHMARK_CAPTURE(forwardDct, vectorPortable, KernelSet::VectorPortable);
 BENCHMARK_CAPTURE(forwardDct, sse2, KernelSet::Sse2);
+BENCHMARK_CAPTURE(forwardDct, avx2, KernelSet::Avx2);
 BENCHMARK_CAPTURE(forwardDct, avx512, KernelSet::Avx512);
 BENCHMARK_CAPTURE(quantize, plain, KernelSet::Plain);
 BENCHMARK_CAPTURE(quantize, vectorPortable, KernelSet::VectorPortable);
 BENCHMARK_CAPTURE(quantize, sse2, KernelSet::Sse2);
+BENCHMARK_CAPTURE(quantize, avx2, KernelSet::Avx2);
+BENCHMARK_CAPTURE(transform, sse2, KernelSet::Sse2);
+BENCHMARK_CAPTURE(transform, avx2, KernelSet::Avx2);
+BENCHMARK_CAPTURE(transform, avx512, KernelSet::Avx512);
+#if defined(__SSE2__)
+BENCHMARK_CAPTURE(prepareBlock, sse2, KernelSet::Sse2, prepareBlockSse2, false);
+BENCHMARK_CAPTURE(prepareBlock, sse2Sparse, KernelSet::Sse2, prepareBlockSse2, true);
+#endif
+#if defined(QMJPEG_AVX2_ROUTINES)
+BENCHMARK_CAPTURE(prepareBlock, avx2, KernelSet::Avx2, prepareBlockAvx2, false);
+BENCHMARK_CAPTURE(prepareBlock, avx2Sparse, KernelSet::Avx2, prepareBlockAvx2, true);
+#endif
+#if defined(QMJPEG_AVX512_ROUTINES)
+BENCHMARK_CAPTURE(prepareBlock, avx512, KernelSet::Avx512, prepareBlockAvx512, false);
+BENCHMARK_CAPTURE(prepareBlock, avx512Sparse, KernelSet::Avx512, prepareBlockAvx512, true);
+#endif
 BENCHMARK_CAPTURE(encodeBlock, plain, KernelSet::Plain, false);
 BENCHMARK_CAPTURE(encodeBlock, sse2, KernelSet::Sse2, false);
+BENCHMARK_CAPTURE(encodeBlock, avx2, KernelSet::Avx2, false);
 BENCHMARK_CAPTURE(encodeBlock, avx512, KernelSet::Avx512, false);
 BENCHMARK_CAPTURE(encodeBlock, plainSparse, KernelSet::Plain, true);
 BENCHMARK_CAPTURE(encodeBlock, sse2Sparse, KernelSet::Sse2, true);
+BENCHMARK_CAPTURE(encodeBlock, avx2Sparse, KernelSet::Avx2, true);
 BENCHMARK_CAPTURE(encodeBlock, avx512Sparse, KernelSet::Avx512, true);
 BENCHMARK_CAPTURE(wholeBlock, sse2, KernelSet::Sse2);
+BENCHMARK_CAPTURE(wholeBlock, avx2, KernelSet::Avx2);
 BENCHMARK_CAPTURE(wholeBlock, avx512, KernelSet::Avx512);
 BENCHMARK_CAPTURE(turboJpegPerBlock, accurateDct, 0);
 BENCHMARK_CAPTURE(turboJpegPerBlock, fastDct, TJFLAG_FASTDCT);

@@ -5,7 +5,8 @@
 // write stays within the buffer and forms a complete stream, and that the routine sets agree
 // wherever they must give the same bytes: the transforms of the two sets may differ in the
 // last bit, so each set is also run with the other's transforms (plain transforms in the
-// vector set must give the plain stream; the portable vector transforms the SSE2 stream).
+// vector set must give the plain stream; the portable vector transforms the SSE2 stream), and
+// the SSE2 and AVX2 kernel sets, where the processor has them, the widest set's stream.
 // Shared by the fuzz target and the regression replay in the tests.
 #include "fuzzEntries.h"
 
@@ -21,6 +22,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -307,11 +309,11 @@ struct EncodeBlocks {
 
 enum class Transforms { OfTheSet, Plain, PortableVector };
 
-// Runs the plan with the routine set of `processorClass`, its DCT and quantiser replaced as
-// `transforms` says. Null when every check held.
+// Runs the plan with the routine set of `processorClass` (or the routine table of `set`, where
+// given), its DCT and quantiser replaced as `transforms` says. Null when every check held.
 inline const char* runEncodePlan(const EncodePlan& plan, const EncodeBlocks& blocks,
-                                 int processorClass, Transforms transforms,
-                                 EncodeOutcome& outcome) {
+                                 int processorClass, Transforms transforms, EncodeOutcome& outcome,
+                                 std::optional<KernelSet> set = std::nullopt) {
     static fuzz_support::MemoryFile outputFile("qmjpeg-fuzz-jpeg");
     // The record carries the encoder's whole working state, which jpegInitialize resets: one
     // record serves every run.
@@ -328,6 +330,9 @@ inline const char* runEncodePlan(const EncodePlan& plan, const EncodeBlocks& blo
     ::unsetenv(kProcessorClassVariable);
     if (initialized != JPEG_SUCCESS) {
         return "jpegInitialize failed";
+    }
+    if (set) {
+        p.state.routines = *routinesForSet(*set);
     }
     if (transforms != Transforms::OfTheSet) {
         const bool plain = transforms == Transforms::Plain;
@@ -482,6 +487,20 @@ const char* runJpegEncode(const std::uint8_t* data, std::size_t size) {
             return failure;
         }
         if (const char* failure = compareOutcomes(vector, vectorPortableTransforms)) {
+            return failure;
+        }
+    }
+    // The narrower instruction-set kernels, where this processor has them, against the widest.
+    static EncodeOutcome narrower;
+    for (const KernelSet set : {KernelSet::Sse2, KernelSet::Avx2}) {
+        if (set == kernelSetForClass(kVectorClass, std::nullopt) || !kernelSetAvailable(set)) {
+            continue;
+        }
+        if (const char* failure =
+                runEncodePlan(plan, blocks, kVectorClass, Transforms::OfTheSet, narrower, set)) {
+            return failure;
+        }
+        if (const char* failure = compareOutcomes(vector, narrower)) {
             return failure;
         }
     }

@@ -1,6 +1,8 @@
 // The choice of the bitmap conversion's pixel kernels.
 #include "image/pixelKernels.h"
 
+#include "util/processorFeatures.h"
+
 namespace {
 
 std::int64_t packNone(const std::uint8_t*, std::uint8_t*, std::int64_t) {
@@ -19,11 +21,22 @@ std::optional<DibKernels> dibKernelsFor(PixelKernelSet set) {
 #else
         return std::nullopt;
 #endif
+    case PixelKernelSet::Avx2:
+#if defined(QMJPEG_AVX2_ROUTINES)
+        if (processorHasAvx2()) {
+            return DibKernels{packBgr24Avx2, packBgr24SwappedAvx2, packBgra32SwappedAvx2};
+        }
+#endif
+        return std::nullopt;
     }
     return std::nullopt;
 }
 
+PixelKernelSet widestPixelKernelSet() {
+    return processorHasAvx2() ? PixelKernelSet::Avx2 : kWidestPixelKernelSet;
+}
+
 const DibKernels& dibKernels() {
-    static const DibKernels kernels = *dibKernelsFor(kWidestPixelKernelSet);
+    static const DibKernels kernels = *dibKernelsFor(widestPixelKernelSet());
     return kernels;
 }

@@ -1,20 +1,28 @@
 // The pixel kernels of the bitmap conversion and of the shading ratio. A kernel converts the
 // leading pixels of a row in blocks of its width and returns how many it converted; the plain
 // row loop converts the rest (the whole row with the plain set, whose kernels convert none).
-// Every set gives the same bytes, so the widest set the build has is used: SSE2 is part of
-// every processor that an SSE2 build runs on.
+// Every set gives the same bytes, so the widest set is used: the build's baseline set (SSE2 is
+// part of every processor that an SSE2 build runs on), or AVX2 where the processor has it. A
+// set without its own form of a kernel takes the form of the narrower set.
 #pragma once
+
+#include "util/simdTargets.h"
 
 #include <cstdint>
 #include <optional>
 
-enum class PixelKernelSet { Plain, Sse2 };
+enum class PixelKernelSet { Plain, Sse2, Avx2 };
 
+// The widest set of the build's baseline, which every processor the build runs on has.
 #if defined(__SSE2__)
 inline constexpr PixelKernelSet kWidestPixelKernelSet = PixelKernelSet::Sse2;
 #else
 inline constexpr PixelKernelSet kWidestPixelKernelSet = PixelKernelSet::Plain;
 #endif
+
+// The widest set this processor runs: AVX2 where the build has its kernels and the processor
+// runs them, kWidestPixelKernelSet otherwise.
+PixelKernelSet widestPixelKernelSet();
 
 // 3- or 4-byte bitmap pixels into 4-byte image pixels.
 using PackRowKernel = std::int64_t (*)(const std::uint8_t* src, std::uint8_t* dst,
@@ -29,12 +37,18 @@ struct DibKernels {
 // The kernels of the set; nothing for a set the build lacks.
 std::optional<DibKernels> dibKernelsFor(PixelKernelSet set);
 
-// The kernels of kWidestPixelKernelSet, as the conversion uses them.
+// The kernels of widestPixelKernelSet(), as the conversion uses them.
 const DibKernels& dibKernels();
 
 #if defined(__SSE2__)
 std::int64_t packBgr24Sse2(const std::uint8_t* src, std::uint8_t* dst, std::int64_t columns);
 std::int64_t packBgr24SwappedSse2(const std::uint8_t* src, std::uint8_t* dst, std::int64_t columns);
 std::int64_t packBgra32SwappedSse2(const std::uint8_t* src, std::uint8_t* dst,
+                                   std::int64_t columns);
+#endif
+#if defined(QMJPEG_AVX2_ROUTINES)
+std::int64_t packBgr24Avx2(const std::uint8_t* src, std::uint8_t* dst, std::int64_t columns);
+std::int64_t packBgr24SwappedAvx2(const std::uint8_t* src, std::uint8_t* dst, std::int64_t columns);
+std::int64_t packBgra32SwappedAvx2(const std::uint8_t* src, std::uint8_t* dst,
                                    std::int64_t columns);
 #endif

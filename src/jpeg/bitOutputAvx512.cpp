@@ -1,7 +1,7 @@
 // AVX-512 reading of a block into zig-zag order for the vector block coder: each half of the
 // order is one two-table word permutation of the block, and the non-zero mask comes from one
 // test per half.
-#include "jpeg/bitOutputSse2.h"
+#include "jpeg/bitOutputAvx2.h"
 #include "jpeg/preparedBlock.h"
 
 #if defined(QMJPEG_AVX512_ROUTINES)
@@ -53,11 +53,12 @@ constexpr ZigzagIndices kZigzagIndices = makeZigzagIndices();
     _mm512_store_si512(out.zigzag + 32, second);
     out.nonZero = std::uint64_t{_mm512_test_epi16_mask(first, first)} |
                   (std::uint64_t{_mm512_test_epi16_mask(second, second)} << 32);
-    // Categorized here, so that the categories are computed with this target's instructions.
+    // Categorized here, so that the categories are computed with this target's instructions,
+    // sixteen at a time.
     if (!denseAfterDc(out)) {
         return false;
     }
-    bit_output_sse2::categorize(out);
+    bit_output_avx2::categorize(out);
     return true;
 }
 

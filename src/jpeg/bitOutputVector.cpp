@@ -350,6 +350,14 @@ int encodeBlockVector(OutputStream* stream, const HuffmanCodeTable* dcTable,
     return encodeBlockGathered<prepareBlock>(stream, dcTable, acTable, dcPredictor, block);
 }
 
+#if defined(QMJPEG_AVX2_ROUTINES)
+int encodeBlockAvx2(OutputStream* stream, const HuffmanCodeTable* dcTable,
+                    const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
+                    const std::int16_t* block) {
+    return encodeBlockGathered<prepareBlockAvx2>(stream, dcTable, acTable, dcPredictor, block);
+}
+#endif
+
 #if defined(QMJPEG_AVX512_ROUTINES)
 int encodeBlockAvx512(OutputStream* stream, const HuffmanCodeTable* dcTable,
                       const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,

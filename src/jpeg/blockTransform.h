@@ -3,7 +3,7 @@
 // share of coefficients; the SSE2 routines and their portable twins give identical results.
 #pragma once
 
-#include "jpeg/simdTargets.h"
+#include "util/simdTargets.h"
 
 #include <cstdint>
 
@@ -24,6 +24,12 @@ void quantizeBlockSse2Portable(std::int16_t* block, const std::uint16_t* recipro
 #if defined(__SSE2__)
 void forwardDctSse2(std::int16_t* block); // block 16-byte aligned
 void quantizeBlockSse2(std::int16_t* block, const std::uint16_t* reciprocals);
+#endif
+#if defined(QMJPEG_AVX2_ROUTINES)
+// The SSE2 results, with the row pass two rows at a time (needs AVX2).
+void forwardDctAvx2(std::int16_t* block);
+// The SSE2 results, sixteen coefficients at a time (needs AVX2).
+void quantizeBlockAvx2(std::int16_t* block, const std::uint16_t* reciprocals);
 #endif
 #if defined(QMJPEG_AVX512_ROUTINES)
 // The SSE2 results, with the row pass four rows at a time (needs AVX-512BW).

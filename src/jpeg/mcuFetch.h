@@ -3,7 +3,7 @@
 // MCU block buffer of a scan coder.
 #pragma once
 
-#include "jpeg/simdTargets.h"
+#include "util/simdTargets.h"
 
 #include <cstdint>
 

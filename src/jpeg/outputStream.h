@@ -3,7 +3,7 @@
 #pragma once
 
 #include "jpeg/huffmanTable.h"
-#include "jpeg/simdTargets.h"
+#include "util/simdTargets.h"
 
 #include <cstdint>
 
@@ -65,6 +65,12 @@ int encodeBlockVector(OutputStream* stream, const HuffmanCodeTable* dcTable,
                       const std::int16_t* block);
 PendingBits pendingBitsVector(const OutputStream* stream);
 
+#if defined(QMJPEG_AVX2_ROUTINES)
+// encodeBlockVector reading the block into zig-zag order with AVX2; the same bytes.
+int encodeBlockAvx2(OutputStream* stream, const HuffmanCodeTable* dcTable,
+                    const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
+                    const std::int16_t* block);
+#endif
 #if defined(QMJPEG_AVX512_ROUTINES)
 // encodeBlockVector reading the block into zig-zag order with AVX-512BW; the same bytes.
 int encodeBlockAvx512(OutputStream* stream, const HuffmanCodeTable* dcTable,

@@ -2,7 +2,7 @@
 // kernels of the instruction sets that have their own.
 #pragma once
 
-#include "jpeg/simdTargets.h"
+#include "util/simdTargets.h"
 
 #include <cstdint>
 
@@ -35,6 +35,11 @@ inline bool denseAfterDc(PreparedBlock& out) {
     return bitsSet(out.nonZero) >= kDenseBlock;
 }
 
+#if defined(QMJPEG_AVX2_ROUTINES)
+// Fills `zigzag` and `nonZero` from a block in natural order and, for a dense block, its
+// categories and value bits (needs AVX2). True when dense.
+bool prepareBlockAvx2(const std::int16_t* block, PreparedBlock& out);
+#endif
 #if defined(QMJPEG_AVX512_ROUTINES)
 // Fills `zigzag` and `nonZero` from a block in natural order and, for a dense block, its
 // categories and value bits (needs AVX-512BW). True when dense.

@@ -23,16 +23,6 @@ void putRegister(char* destination, std::uint32_t value) {
 
 } // namespace
 
-bool processorHasAvx512() {
-#if defined(QMJPEG_AVX512_ROUTINES)
-    // The compiler's check covers the system's support for the register state too.
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0;
-#else
-    return false;
-#endif
-}
-
 CpuidLeaves readCpuidLeaves() {
     CpuidLeaves leaves;
 #if defined(__i386__) || defined(__x86_64__)

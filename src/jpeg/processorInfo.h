@@ -1,8 +1,6 @@
 // Processor identification (CPUID leaves 0 and 1) and the encoder's processor class.
 #pragma once
 
-#include "jpeg/simdTargets.h"
-
 #include <cstdint>
 #include <optional>
 
@@ -67,11 +65,6 @@ std::optional<int> platformProcessorClassOverride();
 
 // The process-wide processor information, refreshed by detectProcessorClass.
 const ProcessorInfo& processorInfo();
-
-// True on x86-64 processors (and systems) with AVX-512 F and BW, where the routine table of a
-// vector class takes the AVX-512 kernels. Not part of the class decision: the bytes are the
-// same.
-bool processorHasAvx512();
 
 // Refreshes the processor information and decides the class for this machine, with the
 // platform's override.

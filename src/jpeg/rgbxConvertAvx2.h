@@ -2,7 +2,7 @@
 // two block rows at once, with the same results as the plain equations.
 #pragma once
 
-#include "jpeg/simdTargets.h"
+#include "util/simdTargets.h"
 
 #include <cstddef>
 #include <cstdint>

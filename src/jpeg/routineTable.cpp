@@ -3,7 +3,10 @@
 #include "jpeg/routineTable.h"
 
 #include "jpeg/mcuFetch.h"
-#include "jpeg/processorInfo.h"
+#include "util/processorFeatures.h"
+
+#include <cstdlib>
+#include <string_view>
 
 namespace {
 
@@ -22,11 +25,21 @@ constexpr RoutineTable kSse2Routines = {fetchMcuRgbxSse2,  forwardDctSse2,    qu
                                         pendingBitsVector, fetchMcuRgbxSse2,  fetchMcuLayoutsSse2};
 #endif
 
+#if defined(__SSE2__) && defined(QMJPEG_AVX2_ROUTINES)
+constexpr RoutineTable kAvx2Routines = {fetchMcuRgbxAvx2,  forwardDctAvx2,    quantizeBlockAvx2,
+                                        encodeBlockAvx2,   startOutputVector, writeBytesVector,
+                                        pendingBitsVector, fetchMcuRgbxAvx2,  fetchMcuLayoutsSse2};
+#endif
+
 #if defined(__SSE2__) && defined(QMJPEG_AVX512_ROUTINES)
 constexpr RoutineTable kAvx512Routines = {
-    fetchMcuRgbxSse2, forwardDctAvx512,  quantizeBlockSse2, encodeBlockAvx512,  startOutputVector,
-    writeBytesVector, pendingBitsVector, fetchMcuRgbxSse2,  fetchMcuLayoutsSse2};
+    fetchMcuRgbxAvx2, forwardDctAvx512,  quantizeBlockAvx2, encodeBlockAvx512,  startOutputVector,
+    writeBytesVector, pendingBitsVector, fetchMcuRgbxAvx2,  fetchMcuLayoutsSse2};
 #endif
+
+// The vector sets from the widest to the narrowest.
+constexpr KernelSet kVectorSetsWidestFirst[] = {KernelSet::Avx512, KernelSet::Avx2, KernelSet::Sse2,
+                                                KernelSet::VectorPortable};
 
 } // namespace
 
@@ -41,6 +54,12 @@ bool kernelSetAvailable(KernelSet set) {
 #else
         return false;
 #endif
+    case KernelSet::Avx2:
+#if defined(__SSE2__) && defined(QMJPEG_AVX2_ROUTINES)
+        return processorHasAvx2();
+#else
+        return false;
+#endif
     case KernelSet::Avx512:
 #if defined(__SSE2__) && defined(QMJPEG_AVX512_ROUTINES)
         return processorHasAvx512();
@@ -51,16 +70,40 @@ bool kernelSetAvailable(KernelSet set) {
     return false;
 }
 
-KernelSet kernelSetForClass(int processorClass) {
+std::optional<KernelSet> parseKernelSetLimit(const char* text) {
+    if (text == nullptr) {
+        return std::nullopt;
+    }
+    const std::string_view name(text);
+    if (name == "portable") {
+        return KernelSet::VectorPortable;
+    }
+    if (name == "sse2") {
+        return KernelSet::Sse2;
+    }
+    if (name == "avx2") {
+        return KernelSet::Avx2;
+    }
+    if (name == "avx512") {
+        return KernelSet::Avx512;
+    }
+    return std::nullopt;
+}
+
+KernelSet kernelSetForClass(int processorClass, std::optional<KernelSet> limit) {
     if (processorClass < 3 || processorClass > 6) {
         return KernelSet::Plain;
     }
-    for (const KernelSet set : {KernelSet::Avx512, KernelSet::Sse2}) {
-        if (kernelSetAvailable(set)) {
+    for (const KernelSet set : kVectorSetsWidestFirst) {
+        if ((!limit || set <= *limit) && kernelSetAvailable(set)) {
             return set;
         }
     }
     return KernelSet::VectorPortable;
+}
+
+KernelSet kernelSetForClass(int processorClass) {
+    return kernelSetForClass(processorClass, parseKernelSetLimit(std::getenv(kKernelSetVariable)));
 }
 
 std::optional<RoutineTable> routinesForSet(KernelSet set) {
@@ -75,6 +118,10 @@ std::optional<RoutineTable> routinesForSet(KernelSet set) {
 #if defined(__SSE2__)
     case KernelSet::Sse2:
         return kSse2Routines;
+#endif
+#if defined(__SSE2__) && defined(QMJPEG_AVX2_ROUTINES)
+    case KernelSet::Avx2:
+        return kAvx2Routines;
 #endif
 #if defined(__SSE2__) && defined(QMJPEG_AVX512_ROUTINES)
     case KernelSet::Avx512:

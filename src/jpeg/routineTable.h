@@ -26,20 +26,33 @@ struct RoutineTable {
 };
 
 // The kernel sets a routine table is filled with: the plain routines, and the vector routines
-// in three forms with the same results: the SSE2 arithmetic computed lane by lane in portable
-// code, SSE2, and SSE2 with the AVX-512 kernels where there are such.
-enum class KernelSet { Plain, VectorPortable, Sse2, Avx512 };
+// in four forms with the same results: the SSE2 arithmetic computed lane by lane in portable
+// code, SSE2, and SSE2 with the AVX2 or the AVX-512 kernels where there are such. The vector
+// sets are listed from the narrowest to the widest.
+enum class KernelSet { Plain, VectorPortable, Sse2, Avx2, Avx512 };
+
+// Environment variable that names the widest vector set the vector classes may take
+// ("portable", "sse2", "avx2" or "avx512"), for measurements and tests: the bytes are the same
+// with every vector set. It does not choose between the plain and the vector routines.
+constexpr const char* kKernelSetVariable = "QMJPEG_KERNELS";
 
 // True when this build and this processor can run the set.
 bool kernelSetAvailable(KernelSet set);
 
+// The vector set a value of kKernelSetVariable names; nothing for an absent value, the plain
+// set's name or any other text.
+std::optional<KernelSet> parseKernelSetLimit(const char* text);
+
 // The set of a processor class: the plain one for classes 0 to 2, the widest available vector
-// set for 3 to 6.
+// set for 3 to 6, no wider than `limit` when there is one.
+KernelSet kernelSetForClass(int processorClass, std::optional<KernelSet> limit);
+
+// The same with the limit that kKernelSetVariable gives.
 KernelSet kernelSetForClass(int processorClass);
 
 // The routines of the set; nothing when the set is not available here. Every routine table is
 // filled here.
 std::optional<RoutineTable> routinesForSet(KernelSet set);
 
-// The routines of the class's set.
+// The routines of the class's set (with the environment's limit).
 RoutineTable routinesForClass(int processorClass);

@@ -107,6 +107,12 @@ std::optional<ShadeRowKernel> shadeRowKernelFor(PixelKernelSet set) {
 #else
         return std::nullopt;
 #endif
+    case PixelKernelSet::Avx2:
+        // The SSE2 kernel: the table lookups dominate, and gathering them with AVX2 was slower.
+        if (widestPixelKernelSet() == PixelKernelSet::Avx2) {
+            return shadeRowKernelFor(PixelKernelSet::Sse2);
+        }
+        return std::nullopt;
     }
     return std::nullopt;
 }

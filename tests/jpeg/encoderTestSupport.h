@@ -4,6 +4,7 @@
 
 #include "jpeg/jpegEncoder.h"
 #include "jpeg/processorInfo.h"
+#include "jpeg/routineTable.h"
 #include "support/printAsName.h"
 #include "support/scopedEnv.h"
 
@@ -24,13 +25,28 @@ namespace enc_test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The two routine sets, forced through the processor-class override.
+// A routine set, forced through the processor-class override and, for a vector set narrower
+// than the widest, through the kernel-set limit (`kernels`, the QMJPEG_KERNELS value). `set`
+// is the kernel set the case runs, where it names one.
 struct RoutineSetCase {
     const char* name;
     const char* processorClass;
+    const char* kernels = nullptr;
+    std::optional<KernelSet> set = std::nullopt;
 };
 PRINT_CASE_AS_NAME(RoutineSetCase)
+
+// The two routine sets, which write different bytes for textured images.
 inline constexpr RoutineSetCase kRoutineSets[] = {{"Plain", "0"}, {"Vector", "6"}};
+
+// Every kernel set: the plain one and each vector set, all vector sets writing the same bytes.
+inline constexpr RoutineSetCase kEveryKernelSet[] = {
+    {"Plain", "0", nullptr, KernelSet::Plain},
+    {"Portable", "6", "portable", KernelSet::VectorPortable},
+    {"Sse2", "6", "sse2", KernelSet::Sse2},
+    {"Avx2", "6", "avx2", KernelSet::Avx2},
+    {"Avx512", "6", "avx512", KernelSet::Avx512},
+};
 
 inline std::string routineSetName(const ::testing::TestParamInfo<RoutineSetCase>& info) {
     return info.param.name;
@@ -41,6 +57,20 @@ class ScopedProcessorClass : public testing_support::ScopedEnv {
 public:
     explicit ScopedProcessorClass(const char* value) : ScopedEnv(kProcessorClassVariable, value) {}
 };
+
+// Sets the kernel-set limit for the lifetime of the object and restores the previous value.
+class ScopedKernelSet : public testing_support::ScopedEnv {
+public:
+    explicit ScopedKernelSet(const char* value) : ScopedEnv(kKernelSetVariable, value) {}
+};
+
+// Why the case cannot run here; empty when it can.
+inline std::string unavailableReason(const RoutineSetCase& c) {
+    if (c.set && !kernelSetAvailable(*c.set)) {
+        return std::string("this build or processor has no ") + c.name + " kernels";
+    }
+    return {};
+}
 
 // An interleaved 4-byte-per-pixel image, rows top-down, `padding` bytes after each row. The
 // buffer ends right after the last pixel of the last row (its padding is not allocated), so a

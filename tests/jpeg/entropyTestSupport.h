@@ -232,6 +232,7 @@ inline BitOutputSet bitOutputOf(const char* name, KernelSet set) {
 
 inline const BitOutputSet kPlainSet = bitOutputOf("Plain", KernelSet::Plain);
 inline const BitOutputSet kVectorSet = bitOutputOf("Vector", KernelSet::VectorPortable);
+inline const BitOutputSet kAvx2Set = bitOutputOf("Avx2", KernelSet::Avx2);
 inline const BitOutputSet kAvx512Set = bitOutputOf("Avx512", KernelSet::Avx512);
 
 inline std::unique_ptr<OutputStream> newStream() {

@@ -1,5 +1,6 @@
 #include "jpeg/blockTransform.h"
 #include "jpeg/routineTable.h"
+#include "support/printAsName.h"
 
 #include <gtest/gtest.h>
 
@@ -167,22 +168,49 @@ TEST(ForwardDct, Sse2MatchesThePortableVectorVersionBitForBit) {
 }
 #endif
 
-// The AVX-512 kernel set's transform must agree with the SSE2 one bit for bit.
-TEST(ForwardDct, Avx512SetMatchesTheSse2SetBitForBit) {
-    const std::optional<RoutineTable> wide = routinesForSet(KernelSet::Avx512);
-    if (!wide) {
-        GTEST_SKIP() << "this build or processor has no AVX-512 kernels";
+// The transform of every vector kernel set must agree with the portable vector transform bit
+// for bit: random blocks of samples, of wide values and of the full range, and blocks of
+// extreme values only.
+struct VectorSetCase {
+    const char* name;
+    KernelSet set;
+};
+PRINT_CASE_AS_NAME(VectorSetCase)
+
+class VectorSetDct : public ::testing::TestWithParam<VectorSetCase> {};
+
+TEST_P(VectorSetDct, MatchesThePortableTransformBitForBit) {
+    const std::optional<RoutineTable> table = routinesForSet(GetParam().set);
+    if (!table) {
+        GTEST_SKIP() << "this build or processor has no " << GetParam().name << " kernels";
     }
-    const ForwardDctFn sse2 = routinesForSet(KernelSet::Sse2)->forwardDct;
     std::mt19937 rng(11);
     for (const int range : {128, 4096, 32767}) {
         for (int i = 0; i < 20000; ++i) {
             const Block samples = randomBlock(rng, -range - 1, range);
-            ASSERT_EQ(transformed(sse2, samples), transformed(wide->forwardDct, samples))
+            ASSERT_EQ(transformed(table->forwardDct, samples),
+                      transformed(forwardDctSse2Portable, samples))
                 << "range " << range << " block " << i;
         }
     }
+    std::uniform_int_distribution<int> pick(0, 4);
+    const std::int16_t extremes[] = {-32768, 32767, 0, -1, 1};
+    for (int i = 0; i < 20000; ++i) {
+        Block samples;
+        for (auto& v : samples) {
+            v = extremes[pick(rng)];
+        }
+        ASSERT_EQ(transformed(table->forwardDct, samples),
+                  transformed(forwardDctSse2Portable, samples))
+            << "extreme block " << i;
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Sets, VectorSetDct,
+                         ::testing::Values(VectorSetCase{"Sse2", KernelSet::Sse2},
+                                           VectorSetCase{"Avx2", KernelSet::Avx2},
+                                           VectorSetCase{"Avx512", KernelSet::Avx512}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ForwardDct, VectorVersionSaturatesItsSumsAndDropsBitsInItsShifts) {
     // Column sums 32767 + 32767 saturate to 32767, whose shift by 3 leaves -8 in 16 bits; the

@@ -3,6 +3,7 @@
 #include "jpeg/mcuFetch.h"
 #include "jpeg/processorInfo.h"
 #include "jpeg/routineTable.h"
+#include "util/processorFeatures.h"
 
 #include <gtest/gtest.h>
 
@@ -152,12 +153,14 @@ TEST(ProcessorClassOverride, EnvironmentVariableReachesJpegInitialize) {
 }
 
 constexpr KernelSet kAllSets[] = {KernelSet::Plain, KernelSet::VectorPortable, KernelSet::Sse2,
-                                  KernelSet::Avx512};
+                                  KernelSet::Avx2, KernelSet::Avx512};
 
 TEST(RoutineTable, PlainClassesGetThePlainSetAndTheOthersTheWidestVectorSet) {
     const KernelSet widest = kernelSetAvailable(KernelSet::Avx512) ? KernelSet::Avx512
+                             : kernelSetAvailable(KernelSet::Avx2) ? KernelSet::Avx2
                              : kernelSetAvailable(KernelSet::Sse2) ? KernelSet::Sse2
                                                                    : KernelSet::VectorPortable;
+    const ScopedKernelSet noLimit(nullptr);
     for (int processorClass = 0; processorClass <= 6; ++processorClass) {
         SCOPED_TRACE(processorClass);
         const KernelSet set = processorClass >= 3 ? widest : KernelSet::Plain;
@@ -177,7 +180,12 @@ TEST(RoutineTable, TheEntryRefusesOnlyTheSetsThisProcessorLacks) {
 #if defined(__SSE2__)
     EXPECT_TRUE(kernelSetAvailable(KernelSet::Sse2));
 #endif
+    EXPECT_EQ(kernelSetAvailable(KernelSet::Avx2), processorHasAvx2());
     EXPECT_EQ(kernelSetAvailable(KernelSet::Avx512), processorHasAvx512());
+    // Every processor with AVX-512 F and BW has AVX2.
+    if (processorHasAvx512()) {
+        EXPECT_TRUE(processorHasAvx2());
+    }
     for (const KernelSet set : kAllSets) {
         const std::optional<RoutineTable> table = routinesForSet(set);
         ASSERT_EQ(table.has_value(), kernelSetAvailable(set)) << static_cast<int>(set);
@@ -212,14 +220,97 @@ TEST(RoutineTable, EveryKernelSetWritesTheBytesOfItsRoutineSet) {
         SCOPED_TRACE(image.width);
         const Bytes vector = encodeWithSet(image, KernelSet::VectorPortable);
         EXPECT_EQ(encodeWithSet(image, KernelSet::Plain), encodeToMemory(image, "0").bytes);
-        for (const KernelSet set : {KernelSet::Sse2, KernelSet::Avx512}) {
+        for (const KernelSet set : {KernelSet::Sse2, KernelSet::Avx2, KernelSet::Avx512}) {
             if (kernelSetAvailable(set)) {
                 EXPECT_EQ(encodeWithSet(image, set), vector) << static_cast<int>(set);
             }
         }
     }
-    if (!kernelSetAvailable(KernelSet::Avx512)) {
-        GTEST_SKIP() << "compared without the AVX-512 set, which this processor lacks";
+    if (!kernelSetAvailable(KernelSet::Avx2) || !kernelSetAvailable(KernelSet::Avx512)) {
+        GTEST_SKIP() << "compared without the AVX2 or AVX-512 set, which this processor lacks";
+    }
+}
+
+TEST(KernelSetLimit, NamesOnlyTheVectorSets) {
+    struct Case {
+        const char* text;
+        std::optional<KernelSet> limit;
+    };
+    const Case cases[] = {
+        {"portable", KernelSet::VectorPortable},
+        {"sse2", KernelSet::Sse2},
+        {"avx2", KernelSet::Avx2},
+        {"avx512", KernelSet::Avx512},
+        {nullptr, std::nullopt},
+        {"", std::nullopt},
+        {"plain", std::nullopt},
+        {"AVX2", std::nullopt},
+        {"avx2 ", std::nullopt},
+        {"avx", std::nullopt},
+        {"avx5120", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(parseKernelSetLimit(c.text), c.limit) << (c.text ? c.text : "(none)");
+    }
+}
+
+// A limit takes the widest available vector set no wider than itself (the limit's own set
+// where it is available), and leaves the plain classes alone.
+TEST(KernelSetLimit, CapsTheVectorSetOfTheVectorClasses) {
+    struct Case {
+        KernelSet limit;
+        std::vector<KernelSet> narrowerFirst; // the sets it may give, narrowest first
+    };
+    const Case cases[] = {
+        {KernelSet::VectorPortable, {KernelSet::VectorPortable}},
+        {KernelSet::Sse2, {KernelSet::VectorPortable, KernelSet::Sse2}},
+        {KernelSet::Avx2, {KernelSet::VectorPortable, KernelSet::Sse2, KernelSet::Avx2}},
+        {KernelSet::Avx512,
+         {KernelSet::VectorPortable, KernelSet::Sse2, KernelSet::Avx2, KernelSet::Avx512}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.limit));
+        KernelSet expected = KernelSet::VectorPortable;
+        for (const KernelSet set : c.narrowerFirst) {
+            if (kernelSetAvailable(set)) {
+                expected = set;
+            }
+        }
+        for (int processorClass = 0; processorClass <= 6; ++processorClass) {
+            EXPECT_EQ(kernelSetForClass(processorClass, c.limit),
+                      processorClass >= 3 ? expected : KernelSet::Plain)
+                << processorClass;
+        }
+    }
+    EXPECT_EQ(kernelSetForClass(6, std::nullopt), kernelSetForClass(6, KernelSet::Avx512));
+}
+
+// The environment's limit reaches the routine table of jpegInitialize; an unknown value is
+// ignored.
+TEST(KernelSetLimit, EnvironmentVariableReachesJpegInitialize) {
+    struct Case {
+        const char* processorClass;
+        const char* kernels;
+        KernelSet expected;
+    };
+    const KernelSet widest = kernelSetForClass(6, std::nullopt);
+    const KernelSet avx2OrNarrower = kernelSetForClass(6, KernelSet::Avx2);
+    const Case cases[] = {
+        {"6", "portable", KernelSet::VectorPortable},
+        {"6", "sse2", KernelSet::Sse2},
+        {"3", "avx2", avx2OrNarrower},
+        {"6", "avx512", widest},
+        {"6", "bogus", widest},
+        {"6", nullptr, widest},
+        {"0", "avx2", KernelSet::Plain},
+        {"2", "sse2", KernelSet::Plain},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.processorClass) + " " + (c.kernels ? c.kernels : "(none)"));
+        const ScopedKernelSet kernels(c.kernels);
+        const Record p = newRecord(c.processorClass);
+        const RoutineTable expected = *routinesForSet(c.expected);
+        EXPECT_EQ(std::memcmp(&p->state.routines, &expected, sizeof expected), 0);
     }
 }
 

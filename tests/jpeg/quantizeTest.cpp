@@ -1,12 +1,16 @@
 #include "jpeg/blockTransform.h"
+#include "jpeg/routineTable.h"
 #include "jpeg/zigzag.h"
+#include "support/printAsName.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <random>
+#include <string>
 
 namespace {
 
@@ -159,5 +163,51 @@ TEST(Quantizer, Sse2MatchesThePortableVectorVersionOnAnyInput) {
     }
 }
 #endif
+
+// The quantiser of every vector kernel set gives the portable vector results: random
+// coefficients and reciprocals, and blocks of extreme values only.
+struct VectorSetCase {
+    const char* name;
+    KernelSet set;
+};
+PRINT_CASE_AS_NAME(VectorSetCase)
+
+class VectorSetQuantizer : public ::testing::TestWithParam<VectorSetCase> {};
+
+TEST_P(VectorSetQuantizer, MatchesThePortableQuantizerOnAnyInput) {
+    const std::optional<RoutineTable> table = routinesForSet(GetParam().set);
+    if (!table) {
+        GTEST_SKIP() << "this build or processor has no " << GetParam().name << " kernels";
+    }
+    std::mt19937 rng(8);
+    std::uniform_int_distribution<int> coefficient(-32768, 32767);
+    std::uniform_int_distribution<int> reciprocal(0, 65535);
+    std::uniform_int_distribution<int> pick(0, 3);
+    const std::int16_t extremeCoefficients[] = {-32768, 32767, 0, -1};
+    const std::uint16_t extremeReciprocals[] = {0, 1, 32768, 65535};
+    for (int i = 0; i < 20000; ++i) {
+        const bool extreme = i % 4 == 0;
+        alignas(16) Block portable;
+        for (auto& c : portable) {
+            c = extreme ? extremeCoefficients[pick(rng)]
+                        : static_cast<std::int16_t>(coefficient(rng));
+        }
+        alignas(16) Block vector = portable;
+        alignas(16) Reciprocals steps;
+        for (auto& r : steps) {
+            r = extreme ? extremeReciprocals[pick(rng)]
+                        : static_cast<std::uint16_t>(reciprocal(rng));
+        }
+        quantizeBlockSse2Portable(portable.data(), steps.data());
+        table->quantizeBlock(vector.data(), steps.data());
+        ASSERT_EQ(portable, vector) << "block " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sets, VectorSetQuantizer,
+                         ::testing::Values(VectorSetCase{"Sse2", KernelSet::Sse2},
+                                           VectorSetCase{"Avx2", KernelSet::Avx2},
+                                           VectorSetCase{"Avx512", KernelSet::Avx512}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

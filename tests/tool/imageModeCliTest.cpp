@@ -3,6 +3,7 @@
 // and what is left on disk when the output cannot be written.
 #include "support/dibBuilder.h"
 #include "support/runProcess.h"
+#include "support/scopedEnv.h"
 #include "support/testFiles.h"
 
 #include <csignal>
@@ -20,6 +21,7 @@ using dib_builder::solid24;
 using testing_support::fileExists;
 using testing_support::readFile;
 using testing_support::runQmjpeg;
+using testing_support::ScopedEnv;
 using testing_support::ScratchDir;
 using testing_support::writeFile;
 
@@ -203,6 +205,28 @@ TEST_F(ImageModeCliTest, SuccessWritesAJpegAndNothingElse) {
     EXPECT_EQ(jpeg[1], 0xD8);
     EXPECT_EQ(jpeg[jpeg.size() - 2], 0xFF);
     EXPECT_EQ(jpeg[jpeg.size() - 1], 0xD9);
+}
+
+// The kernel-set switch chooses among vector sets that write the same bytes: every value,
+// known or not, gives the file written without it, and the plain routines of class 0 stay.
+TEST_F(ImageModeCliTest, KernelSetSwitchLeavesTheBytesAlone) {
+    const std::string source = bitmap("s.bmp", gradient(67, 45));
+    const std::string finalImage = bitmap("f.bmp", solid24(67, 45, 0x406080));
+    const auto run = [&](const char* processorClass, const char* kernels) {
+        const ScopedEnv forcedClass("QMJPEG_USECPU", processorClass);
+        const ScopedEnv forcedKernels("QMJPEG_KERNELS", kernels);
+        const auto result = runQmjpeg({"-i", source, finalImage, output});
+        EXPECT_EQ(result.exitStatus, 0) << result.output << result.errors;
+        EXPECT_EQ(result.errors, "");
+        return readFile(output);
+    };
+    const Bytes vector = run("6", nullptr);
+    const Bytes plain = run("0", nullptr);
+    ASSERT_NE(vector, plain); // the picture tells the two routine sets apart
+    for (const char* kernels : {"portable", "sse2", "avx2", "avx512", "plain", "bogus"}) {
+        EXPECT_EQ(run("6", kernels), vector) << kernels;
+        EXPECT_EQ(run("0", kernels), plain) << kernels;
+    }
 }
 
 TEST_F(ImageModeCliTest, IdenticalOnePixelBitmapsGiveTheKnownFile) {

@@ -281,10 +281,11 @@ TEST(ShadingRatioImage, MismatchedOrMissingImagesAreRefusedUntouched) {
 TEST(ShadingRatioKernels, EverySetGivesTheFormulaForItsLeadingPixels) {
     std::mt19937 rng(4);
     const std::uint8_t* table = shadingRatioTable().data();
-    for (const PixelKernelSet set : {PixelKernelSet::Plain, PixelKernelSet::Sse2}) {
+    for (const PixelKernelSet set :
+         {PixelKernelSet::Plain, PixelKernelSet::Sse2, PixelKernelSet::Avx2}) {
         const std::optional<ShadeRowKernel> kernel = shadeRowKernelFor(set);
         if (!kernel) {
-            EXPECT_NE(set, kWidestPixelKernelSet);
+            EXPECT_NE(set, widestPixelKernelSet());
             continue;
         }
         for (const int width : {0, 7, 8, 13, 24}) {
