@@ -67,8 +67,8 @@ job_command() {
     local job=$1 output=$2 set= threads=
     case $job in
     cjpeg) cmd=(cjpeg -quality 95 -sample 1x1 -outfile "$output" "$dir/r.ppm"); return ;;
-    base) cmd=(env -u QMJPEG_THREADS "$OLD" -i "$dir/s.bmp" "$dir/f.bmp" "$output"); return ;;
-    base1) cmd=(env QMJPEG_THREADS=1 "$OLD" -i "$dir/s.bmp" "$dir/f.bmp" "$output"); return ;;
+    base) cmd=(-u QMJPEG_THREADS "$OLD" -i "$dir/s.bmp" "$dir/f.bmp" "$output"); return ;;
+    base1) cmd=(QMJPEG_THREADS=1 "$OLD" -i "$dir/s.bmp" "$dir/f.bmp" "$output"); return ;;
     esac
     [[ $job == *-* ]] && set=${job#*-}
     case ${job%%-*} in
@@ -77,7 +77,8 @@ job_command() {
     t[0-9]*) threads=${job%%-*}; threads=${threads#t} ;;
     *) echo "unknown job $job" >&2; exit 1 ;;
     esac
-    cmd=(env -u QMJPEG_THREADS -u QMJPEG_KERNELS ${threads:+QMJPEG_THREADS=$threads}
+    # Environment settings as bench/timeRun.py takes them (no env process of their own).
+    cmd=(-u QMJPEG_THREADS -u QMJPEG_KERNELS ${threads:+QMJPEG_THREADS=$threads}
          ${set:+QMJPEG_KERNELS=$set} "$NEW" -i "$dir/s.bmp" "$dir/f.bmp" "$output")
 }
 
