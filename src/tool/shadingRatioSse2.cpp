@@ -1,10 +1,12 @@
-// SSE2 kernels of the shading ratio, eight pixels at a time: over RGBA rows, and over stored
-// 3-byte blue-green-red rows. All their indices are taken before
-// the result is written (so a result over its own source still works), then the alpha bytes
-// are cleared and the three colour bytes of each pixel looked up.
+// SSE2 kernels of the shading ratio, eight pixels at a time, over RGBA rows and over stored
+// 3-byte blue-green-red rows. All the table indices of the eight pixels are taken before their
+// result is written (so an RGBA result over its own source still works), then the three colour
+// bytes of each pixel are looked up and written with an alpha byte of 0.
 #include "tool/shadingRatioKernels.h"
 
 #if defined(__SSE2__)
+
+#include "util/byteOrder.h"
 
 #include <emmintrin.h>
 
@@ -61,10 +63,9 @@ int shadeStoredBgr24RowSse2(const std::uint8_t* table, const std::uint8_t* sourc
         _mm_store_si128(out + 2, _mm_unpacklo_epi8(sHigh, fHigh));
         std::uint8_t* r = result + 4 * x;
         for (int p = 0; p < 8; ++p) {
-            r[4 * p] = table[indices[3 * p + 2]];
-            r[4 * p + 1] = table[indices[3 * p + 1]];
-            r[4 * p + 2] = table[indices[3 * p]];
-            r[4 * p + 3] = 0;
+            storeLe32(r + 4 * p, std::uint32_t{table[indices[3 * p + 2]]} |
+                                     std::uint32_t{table[indices[3 * p + 1]]} << 8 |
+                                     std::uint32_t{table[indices[3 * p]]} << 16);
         }
     }
     return x;
