@@ -1,6 +1,8 @@
 // Processor identification and the class decision.
 #include "jpeg/processorInfo.h"
 
+#include "util/decimalText.h"
+
 #include <cstdlib>
 
 #if defined(_WIN32)
@@ -87,20 +89,7 @@ int processorClassFromInfo(const ProcessorInfo& info) {
 }
 
 std::optional<int> parseProcessorClassOverride(const char* text) {
-    if (text == nullptr || *text == '\0') {
-        return std::nullopt;
-    }
-    int value = 0;
-    for (const char* p = text; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (*p - '0');
-        if (value > 6) {
-            return std::nullopt;
-        }
-    }
-    return value;
+    return parseDecimalInRange(text, 0, 6);
 }
 
 std::optional<int> processorClassFromRegistryValue(std::uint32_t value) {

@@ -1,29 +1,14 @@
 #include "tool/laneCount.h"
 
 #include "jpeg/jpegRowSource.h"
+#include "util/decimalText.h"
 #include "util/platformProcessors.h"
 
 #include <algorithm>
 #include <cstdlib>
 
 std::optional<int> parseLaneCount(const char* text) {
-    if (text == nullptr || *text == '\0') {
-        return std::nullopt;
-    }
-    int value = 0;
-    for (const char* p = text; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (*p - '0');
-        if (value > kMaxRowSourceLanes) {
-            return std::nullopt;
-        }
-    }
-    if (value < 1) {
-        return std::nullopt;
-    }
-    return value;
+    return parseDecimalInRange(text, 1, kMaxRowSourceLanes);
 }
 
 int decideLaneCount(std::optional<int> forced, int processors) {
