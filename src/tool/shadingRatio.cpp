@@ -97,37 +97,59 @@ constexpr std::array<std::uint8_t, 65536> kRatioTable = buildRatioTable();
 
 } // namespace
 
-std::optional<ShadeRowKernel> shadeRowKernelFor(PixelKernelSet set) {
+namespace {
+
+// The ratio kernels have forms up to SSE2 only: gathering the table lookups with AVX2 was
+// slower, so the AVX2 set, where the processor runs it, takes the SSE2 forms. Nothing for a set
+// this build or processor lacks.
+std::optional<PixelKernelSet> ratioFormOf(PixelKernelSet set) {
     switch (set) {
     case PixelKernelSet::Plain:
-        return shadeNone;
+        return set;
     case PixelKernelSet::Sse2:
 #if defined(__SSE2__)
-        return shadeRowSse2;
+        return set;
 #else
         return std::nullopt;
 #endif
     case PixelKernelSet::Avx2:
-        // The SSE2 kernel: the table lookups dominate, and gathering them with AVX2 was slower.
-        if (widestPixelKernelSet() == PixelKernelSet::Avx2) {
-            return shadeRowKernelFor(PixelKernelSet::Sse2);
-        }
-        return std::nullopt;
+        return widestPixelKernelSet() == PixelKernelSet::Avx2 ? ratioFormOf(PixelKernelSet::Sse2)
+                                                              : std::nullopt;
     }
     return std::nullopt;
 }
 
-std::optional<ShadeRowKernel> shadeStoredBgr24KernelFor(PixelKernelSet set) {
-    switch (set) {
-    case PixelKernelSet::Plain:
-        return shadeNone;
-#if defined(__SSE2__)
-    case PixelKernelSet::Sse2:
-        return shadeStoredBgr24RowSse2;
-#endif
-    default:
+// The set's kernel among the plain and SSE2 forms.
+std::optional<ShadeRowKernel> ratioKernel(PixelKernelSet set,
+                                          [[maybe_unused]] ShadeRowKernel sse2) {
+    const std::optional<PixelKernelSet> form = ratioFormOf(set);
+    if (!form) {
         return std::nullopt;
     }
+#if defined(__SSE2__)
+    if (*form == PixelKernelSet::Sse2) {
+        return sse2;
+    }
+#endif
+    return shadeNone;
+}
+
+} // namespace
+
+std::optional<ShadeRowKernel> shadeRowKernelFor(PixelKernelSet set) {
+#if defined(__SSE2__)
+    return ratioKernel(set, shadeRowSse2);
+#else
+    return ratioKernel(set, shadeNone);
+#endif
+}
+
+std::optional<ShadeRowKernel> shadeStoredBgr24KernelFor(PixelKernelSet set) {
+#if defined(__SSE2__)
+    return ratioKernel(set, shadeStoredBgr24RowSse2);
+#else
+    return ratioKernel(set, shadeNone);
+#endif
 }
 
 std::uint8_t shadingRatioByte(std::uint8_t finalByte, std::uint8_t sourceByte) {

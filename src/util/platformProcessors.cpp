@@ -265,9 +265,11 @@ int quotaProcessors() {
             return quota && period ? processorsFromCfsQuota(*quota, *period) : std::nullopt;
         };
         // The hierarchy is mounted at its controller list ("cpu,cpuacct"), mostly with a
-        // link named "cpu" beside it.
-        for (const std::string& folder : {base + "/" + groups.cpuControllers, base + "/cpu"}) {
-            smallest = std::min(smallest, smallestLimitUp(folder, *groups.cpu, cfsLimit));
+        // link named "cpu" beside it; a list of "cpu" alone is read once.
+        smallest = std::min(
+            smallest, smallestLimitUp(base + "/" + groups.cpuControllers, *groups.cpu, cfsLimit));
+        if (groups.cpuControllers != "cpu") {
+            smallest = std::min(smallest, smallestLimitUp(base + "/cpu", *groups.cpu, cfsLimit));
         }
     }
     return smallest;

@@ -315,7 +315,8 @@ TEST(ShadingRatioKernels, EverySetGivesTheFormulaForItsLeadingPixels) {
 TEST(ShadingRatioKernels, EveryStoredRowKernelGivesTheFormulaForItsLeadingPixels) {
     std::mt19937 rng(5);
     const std::uint8_t* table = shadingRatioTable().data();
-    for (const PixelKernelSet set : {PixelKernelSet::Plain, PixelKernelSet::Sse2}) {
+    for (const PixelKernelSet set :
+         {PixelKernelSet::Plain, PixelKernelSet::Sse2, PixelKernelSet::Avx2}) {
         const std::optional<ShadeRowKernel> kernel = shadeStoredBgr24KernelFor(set);
         if (!kernel) {
             EXPECT_NE(set, kWidestPixelKernelSet);
