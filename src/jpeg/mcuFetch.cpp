@@ -1,13 +1,10 @@
-// MCU fetch and colour conversion for 4-byte RGB sources without subsampling.
-//
-//   Y  = (77 R + 150 G + 29 B - 32640) >> 8   (level shift and rounding folded in)
-//   Cb = (128 B - 43 R - 85 G + 128) >> 8
-//   Cr = (128 R - 107 G - 21 B + 128) >> 8
+// MCU fetch and colour conversion (yccWeights.h) for 4-byte RGB sources without subsampling.
 #include "jpeg/mcuFetch.h"
 
 #include "jpeg/jpegCodes.h"
 #include "jpeg/jpegEncoderState.h"
 #include "jpeg/jpegStatus.h"
+#include "jpeg/yccWeights.h"
 
 #include <cstring>
 
@@ -82,9 +79,9 @@ void fetchMcuRgbxPlain(ScanCoderState* coder, std::int32_t column, std::int32_t 
             const int green = planes[1][r][c];
             const int blue = planes[2][r][c];
             const int n = r * kMcuSize + c;
-            y[n] = static_cast<std::int16_t>((77 * red + 150 * green + 29 * blue - 32640) >> 8);
-            cb[n] = static_cast<std::int16_t>((128 * blue - 43 * red - 85 * green + 128) >> 8);
-            cr[n] = static_cast<std::int16_t>((128 * red - 107 * green - 21 * blue + 128) >> 8);
+            y[n] = yccComponent(kLumaWeights, red, green, blue);
+            cb[n] = yccComponent(kBlueDifferenceWeights, red, green, blue);
+            cr[n] = yccComponent(kRedDifferenceWeights, red, green, blue);
         }
     }
 }

@@ -10,6 +10,7 @@
 #include "jpeg/jpegCodes.h"
 #include "jpeg/jpegEncoderState.h"
 #include "jpeg/mcuFetchLayoutsShared.h"
+#include "jpeg/yccWeights.h"
 
 #include <algorithm>
 #include <cstring>
@@ -94,9 +95,8 @@ void convert(const FetchLayout& layout, int componentCount, const McuArea& area,
     case FetchConversion::Luminance:
         for (int r = 0; r < height; ++r) {
             for (int c = 0; c < width; ++c) {
-                planes[0][r][c] = static_cast<std::int16_t>(
-                    (77 * planes[0][r][c] + 150 * planes[1][r][c] + 29 * planes[2][r][c] - 32640) >>
-                    8);
+                planes[0][r][c] =
+                    yccComponent(kLumaWeights, planes[0][r][c], planes[1][r][c], planes[2][r][c]);
             }
         }
         return;
@@ -115,12 +115,9 @@ void convert(const FetchLayout& layout, int componentCount, const McuArea& area,
                 const int red = planes[0][r][c];
                 const int green = planes[1][r][c];
                 const int blue = planes[2][r][c];
-                planes[0][r][c] =
-                    static_cast<std::int16_t>((77 * red + 150 * green + 29 * blue - 32640) >> 8);
-                planes[1][r][c] =
-                    static_cast<std::int16_t>((128 * blue - 43 * red - 85 * green + 128) >> 8);
-                planes[2][r][c] =
-                    static_cast<std::int16_t>((128 * red - 107 * green - 21 * blue + 128) >> 8);
+                planes[0][r][c] = yccComponent(kLumaWeights, red, green, blue);
+                planes[1][r][c] = yccComponent(kBlueDifferenceWeights, red, green, blue);
+                planes[2][r][c] = yccComponent(kRedDifferenceWeights, red, green, blue);
             }
         }
         levelShift(planes, 3, componentCount, layout.planeCount, area);

@@ -4,56 +4,45 @@
 
 #if defined(__SSE2__)
 
+#include "jpeg/yccWeights.h"
+
 #include <emmintrin.h>
 
 #include <cstdint>
 
 namespace rgbx_sse2 {
 
-// 16-bit lanes a, b, a, b, ... for _mm_madd_epi16.
-inline __m128i weightPair(short a, short b) {
-    return _mm_setr_epi16(a, b, a, b, a, b, a, b);
+// One component (yccWeights.h) of 4 pixels, from their red and blue bytes and their green and
+// fourth bytes as 16-bit lanes; the fourth byte gets the weight 0.
+inline __m128i component(__m128i redBlue, __m128i greenX, const YccWeights& w) {
+    const __m128i redBlueWeights = _mm_set1_epi32(static_cast<std::uint16_t>(w.red) |
+                                                  static_cast<std::uint32_t>(w.blue) << 16);
+    const __m128i greenWeights = _mm_set1_epi32(static_cast<std::uint16_t>(w.green));
+    return _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(redBlue, redBlueWeights),
+                                                      _mm_madd_epi16(greenX, greenWeights)),
+                                        _mm_set1_epi32(w.bias)),
+                          8);
 }
 
-// Converts 8 pixels of 4 bytes each into one row of the Y, Cb and Cr blocks. The fourth byte
-// of each pixel gets the weight 0.
+// Converts 8 pixels of 4 bytes each into one row of the Y, Cb and Cr blocks.
 inline void convertRow(const std::uint8_t* pixels, std::int16_t* y, std::int16_t* cb,
                        std::int16_t* cr) {
     const __m128i evenMask = _mm_set1_epi32(0x00FF00FF);
-    const __m128i yRedBlue = weightPair(77, 29);
-    const __m128i yGreen = weightPair(150, 0);
-    const __m128i cbRedBlue = weightPair(-43, 128);
-    const __m128i cbGreen = weightPair(-85, 0);
-    const __m128i crRedBlue = weightPair(128, -21);
-    const __m128i crGreen = weightPair(-107, 0);
-    const __m128i yBias = _mm_set1_epi32(-32640);
-    const __m128i chromaBias = _mm_set1_epi32(128);
-
-    __m128i yHalf[2];
-    __m128i cbHalf[2];
-    __m128i crHalf[2];
+    __m128i redBlue[2];
+    __m128i greenX[2];
     for (int half = 0; half < 2; ++half) {
         const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 16 * half));
-        const __m128i redBlue = _mm_and_si128(p, evenMask); // 16-bit lanes R, B
-        const __m128i greenX = _mm_srli_epi16(p, 8);        // 16-bit lanes G, fourth byte
-        yHalf[half] = _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(redBlue, yRedBlue),
-                                                                 _mm_madd_epi16(greenX, yGreen)),
-                                                   yBias),
-                                     8);
-        cbHalf[half] =
-            _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(redBlue, cbRedBlue),
-                                                       _mm_madd_epi16(greenX, cbGreen)),
-                                         chromaBias),
-                           8);
-        crHalf[half] =
-            _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(redBlue, crRedBlue),
-                                                       _mm_madd_epi16(greenX, crGreen)),
-                                         chromaBias),
-                           8);
+        redBlue[half] = _mm_and_si128(p, evenMask); // 16-bit lanes R, B
+        greenX[half] = _mm_srli_epi16(p, 8);        // 16-bit lanes G, fourth byte
     }
-    _mm_store_si128(reinterpret_cast<__m128i*>(y), _mm_packs_epi32(yHalf[0], yHalf[1]));
-    _mm_store_si128(reinterpret_cast<__m128i*>(cb), _mm_packs_epi32(cbHalf[0], cbHalf[1]));
-    _mm_store_si128(reinterpret_cast<__m128i*>(cr), _mm_packs_epi32(crHalf[0], crHalf[1]));
+    const auto store = [&](std::int16_t* out, const YccWeights& w) {
+        _mm_store_si128(reinterpret_cast<__m128i*>(out),
+                        _mm_packs_epi32(component(redBlue[0], greenX[0], w),
+                                        component(redBlue[1], greenX[1], w)));
+    };
+    store(y, kLumaWeights);
+    store(cb, kBlueDifferenceWeights);
+    store(cr, kRedDifferenceWeights);
 }
 
 } // namespace rgbx_sse2
