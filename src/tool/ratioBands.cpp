@@ -30,11 +30,9 @@ struct RatioBandSource::Lane {
 
 RatioBandSource::RatioBandSource(BmpBandReader& source, BmpBandReader& finalImage, int threads)
     : source_(source), final_(finalImage), width_(source.width()), height_(source.height()),
-      sourcePixelBytes_(source.storedBgrPixelBytes()),
-      finalPixelBytes_(finalImage.storedBgrPixelBytes()) {
-    const bool converts = sourcePixelBytes_ == 0 || finalPixelBytes_ == 0;
+      converts_(source.storedBgrPixelBytes() == 0 || finalImage.storedBgrPixelBytes() == 0) {
     for (int i = 0; i < std::clamp(threads, 1, kMaxRowSourceLanes); ++i) {
-        lanes_.push_back(std::make_unique<Lane>(width_, converts));
+        lanes_.push_back(std::make_unique<Lane>(width_, converts_));
         valid_ = valid_ && lanes_.back()->valid();
     }
 }
@@ -64,7 +62,7 @@ const std::uint8_t* RatioBandSource::rows(int lane, std::int32_t firstRow, std::
     }
     Lane& l = *lanes_[static_cast<std::size_t>(lane)];
     platform::clearFailure(); // a failed read below leaves its own reason
-    return l.source ? convertedRatio(l, firstRow, count) : storedRatio(l, firstRow, count);
+    return converts_ ? convertedRatio(l, firstRow, count) : storedRatio(l, firstRow, count);
 }
 
 const std::uint8_t* RatioBandSource::storedRatio(Lane& l, std::int32_t firstRow,
@@ -84,8 +82,9 @@ const std::uint8_t* RatioBandSource::storedRatio(Lane& l, std::int32_t firstRow,
         return nullptr;
     }
     for (int y = 0; y < count; ++y) {
-        shadingRatioStoredRow(source + y * sourceStep, sourcePixelBytes_, finalRow + y * finalStep,
-                              finalPixelBytes_, l.ratio.row(y), width_);
+        shadingRatioStoredRow(source + y * sourceStep, source_.storedBgrPixelBytes(),
+                              finalRow + y * finalStep, final_.storedBgrPixelBytes(),
+                              l.ratio.row(y), width_);
     }
     return l.ratio.row(0);
 }

@@ -52,10 +52,9 @@ private:
     BmpBandReader& final_;
     int width_;
     int height_;
-    // Bytes of a stored pixel of each bitmap when the ratio can be taken from its stored rows
-    // (see BmpBandReader::storedBgrPixelBytes), else 0; both must be non-zero for that.
-    int sourcePixelBytes_;
-    int finalPixelBytes_;
+    // The ratio comes from converted rows: one of the bitmaps does not store blue-green-red
+    // pixels (BmpBandReader::storedBgrPixelBytes).
+    bool converts_;
     bool valid_ = true;
     std::atomic<FailedInput> failedInput_{FailedInput::None};
     std::string failureReason_; // written once, by the lane whose failure is recorded
