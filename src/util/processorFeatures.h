@@ -11,3 +11,7 @@ bool processorHasAvx2();
 // True on x86-64 processors (and systems) with AVX-512 F and BW, where the AVX-512 kernels may
 // run; always false in a build without them (QMJPEG_AVX512=OFF).
 bool processorHasAvx512();
+
+// True where processorHasAvx512() is and the processor also has AVX-512 VBMI (byte
+// permutes across the whole register), which the shading-ratio kernel needs.
+bool processorHasAvx512Vbmi();

@@ -186,6 +186,10 @@ TEST(RoutineTable, TheEntryRefusesOnlyTheSetsThisProcessorLacks) {
     if (processorHasAvx512()) {
         EXPECT_TRUE(processorHasAvx2());
     }
+    // VBMI counts only on top of AVX-512 F and BW.
+    if (processorHasAvx512Vbmi()) {
+        EXPECT_TRUE(processorHasAvx512());
+    }
     for (const KernelSet set : kAllSets) {
         const std::optional<RoutineTable> table = routinesForSet(set);
         ASSERT_EQ(table.has_value(), kernelSetAvailable(set)) << static_cast<int>(set);
