@@ -2,6 +2,7 @@
 #include "image/pixelKernels.h"
 
 #include "util/processorFeatures.h"
+#include "util/vectorLimit.h"
 
 namespace {
 
@@ -28,12 +29,25 @@ std::optional<DibKernels> dibKernelsFor(PixelKernelSet set) {
         }
 #endif
         return std::nullopt;
+    case PixelKernelSet::Avx512:
+        // The bitmap conversion has no AVX-512 forms: the AVX2 ones.
+        if (processorHasAvx512Vbmi()) {
+            return dibKernelsFor(PixelKernelSet::Avx2);
+        }
+        return std::nullopt;
     }
     return std::nullopt;
 }
 
 PixelKernelSet widestPixelKernelSet() {
-    return processorHasAvx2() ? PixelKernelSet::Avx2 : kWidestPixelKernelSet;
+    const VectorLimit limit = vectorLimitFromEnvironment().value_or(VectorLimit::Avx512);
+    if (limit >= VectorLimit::Avx512 && processorHasAvx512Vbmi()) {
+        return PixelKernelSet::Avx512;
+    }
+    if (limit >= VectorLimit::Avx2 && processorHasAvx2()) {
+        return PixelKernelSet::Avx2;
+    }
+    return limit == VectorLimit::Portable ? PixelKernelSet::Plain : kWidestPixelKernelSet;
 }
 
 const DibKernels& dibKernels() {

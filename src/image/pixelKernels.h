@@ -2,8 +2,9 @@
 // leading pixels of a row in blocks of its width and returns how many it converted; the plain
 // row loop converts the rest (the whole row with the plain set, whose kernels convert none).
 // Every set gives the same bytes, so the widest set is used: the build's baseline set (SSE2 is
-// part of every processor that an SSE2 build runs on), or AVX2 where the processor has it. A
-// set without its own form of a kernel takes the form of the narrower set.
+// part of every processor that an SSE2 build runs on), or AVX2 or AVX-512 (with VBMI) where the
+// processor has it, no wider than the environment's limit (util/vectorLimit.h). A set without
+// its own form of a kernel takes the form of the narrower set.
 #pragma once
 
 #include "util/simdTargets.h"
@@ -11,7 +12,7 @@
 #include <cstdint>
 #include <optional>
 
-enum class PixelKernelSet { Plain, Sse2, Avx2 };
+enum class PixelKernelSet { Plain, Sse2, Avx2, Avx512 };
 
 // The widest set of the build's baseline, which every processor the build runs on has.
 #if defined(__SSE2__)
@@ -20,8 +21,9 @@ inline constexpr PixelKernelSet kWidestPixelKernelSet = PixelKernelSet::Sse2;
 inline constexpr PixelKernelSet kWidestPixelKernelSet = PixelKernelSet::Plain;
 #endif
 
-// The widest set this processor runs: AVX2 where the build has its kernels and the processor
-// runs them, kWidestPixelKernelSet otherwise.
+// The widest set this processor runs within the environment's limit: AVX-512 or AVX2 where the
+// build has its kernels and the processor runs them, kWidestPixelKernelSet otherwise (the plain
+// set under the limit "portable").
 PixelKernelSet widestPixelKernelSet();
 
 // 3- or 4-byte bitmap pixels into 4-byte image pixels.

@@ -6,7 +6,6 @@
 #include "util/processorFeatures.h"
 
 #include <cstdlib>
-#include <string_view>
 
 namespace {
 
@@ -71,20 +70,18 @@ bool kernelSetAvailable(KernelSet set) {
 }
 
 std::optional<KernelSet> parseKernelSetLimit(const char* text) {
-    if (text == nullptr) {
+    const std::optional<VectorLimit> limit = parseVectorLimit(text);
+    if (!limit) {
         return std::nullopt;
     }
-    const std::string_view name(text);
-    if (name == "portable") {
+    switch (*limit) {
+    case VectorLimit::Portable:
         return KernelSet::VectorPortable;
-    }
-    if (name == "sse2") {
+    case VectorLimit::Sse2:
         return KernelSet::Sse2;
-    }
-    if (name == "avx2") {
+    case VectorLimit::Avx2:
         return KernelSet::Avx2;
-    }
-    if (name == "avx512") {
+    case VectorLimit::Avx512:
         return KernelSet::Avx512;
     }
     return std::nullopt;

@@ -4,6 +4,7 @@
 
 #include "jpeg/blockTransform.h"
 #include "jpeg/outputStream.h"
+#include "util/vectorLimit.h"
 
 #include <cstdint>
 #include <optional>
@@ -32,9 +33,8 @@ struct RoutineTable {
 enum class KernelSet { Plain, VectorPortable, Sse2, Avx2, Avx512 };
 
 // Environment variable that names the widest vector set the vector classes may take
-// ("portable", "sse2", "avx2" or "avx512"), for measurements and tests: the bytes are the same
-// with every vector set. It does not choose between the plain and the vector routines.
-constexpr const char* kKernelSetVariable = "QMJPEG_KERNELS";
+// (util/vectorLimit.h). It does not choose between the plain and the vector routines.
+constexpr const char* kKernelSetVariable = kVectorLimitVariable;
 
 // True when this build and this processor can run the set.
 bool kernelSetAvailable(KernelSet set);

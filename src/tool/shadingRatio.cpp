@@ -2,7 +2,9 @@
 
 #include "tool/shadingRatioKernels.h"
 #include "util/byteOrder.h"
+#include "util/processorFeatures.h"
 
+#include <bit>
 #include <cmath>
 
 namespace {
@@ -73,12 +75,18 @@ constexpr double exponential(double y) {
     return sum;
 }
 
-// (f / s)^e as f^e / s^e, with the 255 powers computed once.
-constexpr std::array<std::uint8_t, 65536> buildRatioTable() {
-    double powers[256] = {};
+// v^e for every byte v (0 for 0).
+constexpr std::array<double, 256> bytePowers() {
+    std::array<double, 256> powers{};
     for (int v = 1; v < 256; ++v) {
         powers[v] = exponential(static_cast<double>(kShadingExponent) * logarithm(v));
     }
+    return powers;
+}
+
+// (f / s)^e as f^e / s^e, with the 255 powers computed once.
+constexpr std::array<std::uint8_t, 65536> buildRatioTable() {
+    const std::array<double, 256> powers = bytePowers();
     std::array<std::uint8_t, 65536> table{};
     for (int f = 0; f < 256; ++f) {
         for (int s = 0; s < 256; ++s) {
@@ -93,15 +101,33 @@ constexpr std::array<std::uint8_t, 65536> buildRatioTable() {
     return table;
 }
 
+// The factors f^e and 64 / s^e in single precision, byte plane by byte plane.
+constexpr RatioFactorPlanes buildFactorPlanes() {
+    const std::array<double, 256> powers = bytePowers();
+    RatioFactorPlanes planes{};
+    for (int v = 0; v < 256; ++v) {
+        const auto finalFactor = std::bit_cast<std::uint32_t>(static_cast<float>(powers[v]));
+        const auto sourceFactor =
+            std::bit_cast<std::uint32_t>(v == 0 ? 0.0f : static_cast<float>(64.0 / powers[v]));
+        for (int k = 0; k < 4; ++k) {
+            planes.finalFactor[k][v] = static_cast<std::uint8_t>(finalFactor >> (8 * k));
+            planes.sourceFactor[k][v] = static_cast<std::uint8_t>(sourceFactor >> (8 * k));
+        }
+    }
+    return planes;
+}
+
+constexpr RatioFactorPlanes kFactorPlanes = buildFactorPlanes();
+
 constexpr std::array<std::uint8_t, 65536> kRatioTable = buildRatioTable();
 
 } // namespace
 
 namespace {
 
-// The ratio kernels have forms up to SSE2 only: gathering the table lookups with AVX2 was
-// slower, so the AVX2 set, where the processor runs it, takes the SSE2 forms. Nothing for a set
-// this build or processor lacks.
+// The ratio kernels have plain, SSE2 and AVX-512 (VBMI) forms: gathering the table lookups
+// with AVX2 was slower, so the AVX2 set, where the processor runs it, takes the SSE2 forms.
+// Nothing for a set this build or processor lacks.
 std::optional<PixelKernelSet> ratioFormOf(PixelKernelSet set) {
     switch (set) {
     case PixelKernelSet::Plain:
@@ -113,43 +139,71 @@ std::optional<PixelKernelSet> ratioFormOf(PixelKernelSet set) {
         return std::nullopt;
 #endif
     case PixelKernelSet::Avx2:
-        return widestPixelKernelSet() == PixelKernelSet::Avx2 ? ratioFormOf(PixelKernelSet::Sse2)
-                                                              : std::nullopt;
+        return processorHasAvx2() ? ratioFormOf(PixelKernelSet::Sse2) : std::nullopt;
+    case PixelKernelSet::Avx512:
+        return processorHasAvx512Vbmi() ? std::optional(set) : std::nullopt;
     }
     return std::nullopt;
 }
 
-// The set's kernel among the plain and SSE2 forms.
-std::optional<ShadeRowKernel> ratioKernel(PixelKernelSet set,
-                                          [[maybe_unused]] ShadeRowKernel sse2) {
+// The forms this build has of a kernel (shadeNone for the others).
+struct RatioForms {
+    ShadeRowKernel sse2 = shadeNone;
+    ShadeRowKernel avx512 = shadeNone;
+};
+
+constexpr RatioForms rgbaRowForms() {
+    RatioForms forms;
+#if defined(__SSE2__)
+    forms.sse2 = shadeRowSse2;
+#endif
+#if defined(QMJPEG_AVX512_ROUTINES)
+    forms.avx512 = shadeRowAvx512;
+#endif
+    return forms;
+}
+
+constexpr RatioForms storedBgr24RowForms() {
+    RatioForms forms;
+#if defined(__SSE2__)
+    forms.sse2 = shadeStoredBgr24RowSse2;
+#endif
+#if defined(QMJPEG_AVX512_ROUTINES)
+    forms.avx512 = shadeStoredBgr24RowAvx512;
+#endif
+    return forms;
+}
+
+// The set's kernel among the forms.
+std::optional<ShadeRowKernel> ratioKernel(PixelKernelSet set, const RatioForms& forms) {
     const std::optional<PixelKernelSet> form = ratioFormOf(set);
     if (!form) {
         return std::nullopt;
     }
-#if defined(__SSE2__)
-    if (*form == PixelKernelSet::Sse2) {
-        return sse2;
+    switch (*form) {
+    case PixelKernelSet::Avx512:
+        return forms.avx512;
+    case PixelKernelSet::Sse2:
+        return forms.sse2;
+    case PixelKernelSet::Plain:
+    case PixelKernelSet::Avx2:
+        break;
     }
-#endif
     return shadeNone;
 }
 
 } // namespace
 
 std::optional<ShadeRowKernel> shadeRowKernelFor(PixelKernelSet set) {
-#if defined(__SSE2__)
-    return ratioKernel(set, shadeRowSse2);
-#else
-    return ratioKernel(set, shadeNone);
-#endif
+    return ratioKernel(set, rgbaRowForms());
 }
 
 std::optional<ShadeRowKernel> shadeStoredBgr24KernelFor(PixelKernelSet set) {
-#if defined(__SSE2__)
-    return ratioKernel(set, shadeStoredBgr24RowSse2);
-#else
-    return ratioKernel(set, shadeNone);
-#endif
+    return ratioKernel(set, storedBgr24RowForms());
+}
+
+const RatioFactorPlanes& ratioFactorPlanes() {
+    return kFactorPlanes;
 }
 
 std::uint8_t shadingRatioByte(std::uint8_t finalByte, std::uint8_t sourceByte) {
@@ -188,7 +242,7 @@ bool computeShadingRatio(QimImgT<Rgba8>& source, QimImgT<Rgba8>& finalImage,
 
 void shadingRatioRows(const std::uint8_t* source, const std::uint8_t* finalRows,
                       std::uint8_t* result, int width, int rows, std::int64_t rowStep) {
-    static const ShadeRowKernel kernel = *shadeRowKernelFor(kWidestPixelKernelSet);
+    static const ShadeRowKernel kernel = *shadeRowKernelFor(widestPixelKernelSet());
     const std::uint8_t* table = shadingRatioTable().data();
     for (int y = 0; y < rows; ++y) {
         shadeRow(kernel, table, source, finalRows, result, width);
@@ -220,7 +274,7 @@ void shadingRatioStoredRow(const std::uint8_t* source, int sourceBytes,
                            const std::uint8_t* finalRow, int finalBytes, std::uint8_t* result,
                            int width) {
     if (sourceBytes == 3 && finalBytes == 3) {
-        static const ShadeRowKernel kernel = *shadeStoredBgr24KernelFor(kWidestPixelKernelSet);
+        static const ShadeRowKernel kernel = *shadeStoredBgr24KernelFor(widestPixelKernelSet());
         const int done = kernel(kRatioTable.data(), source, finalRow, result, width);
         shadeStoredRow<3, 3>(source + 3 * done, finalRow + 3 * done, result + 4 * done,
                              width - done);

@@ -1,6 +1,7 @@
 // The bitmap conversion's pixel kernels of every set: the leading pixels they convert, against
 // the pixel layouts written out here, and nothing written or read beyond those pixels.
 #include "image/pixelKernels.h"
+#include "util/processorFeatures.h"
 
 #include <gtest/gtest.h>
 
@@ -16,17 +17,17 @@ struct KernelCase {
     PackRowKernel DibKernels::*kernel;
     int sourceBytes;
     std::array<int, 4> byteOrder; // source byte of each result byte; -1 for 0
-    std::array<int, 3> block;     // pixels per block of the kernel of each set (0: none)
+    std::array<int, 4> block;     // pixels per block of the kernel of each set (0: none)
 };
 
 const KernelCase kCases[] = {
-    {"bgr24", &DibKernels::bgr24, 3, {0, 1, 2, -1}, {0, 8, 8}},
-    {"bgr24Swapped", &DibKernels::bgr24Swapped, 3, {2, 1, 0, -1}, {0, 8, 8}},
-    {"bgra32Swapped", &DibKernels::bgra32Swapped, 4, {2, 1, 0, 3}, {0, 4, 8}},
+    {"bgr24", &DibKernels::bgr24, 3, {0, 1, 2, -1}, {0, 8, 8, 8}},
+    {"bgr24Swapped", &DibKernels::bgr24Swapped, 3, {2, 1, 0, -1}, {0, 8, 8, 8}},
+    {"bgra32Swapped", &DibKernels::bgra32Swapped, 4, {2, 1, 0, 3}, {0, 4, 8, 8}},
 };
 
 constexpr PixelKernelSet kSets[] = {PixelKernelSet::Plain, PixelKernelSet::Sse2,
-                                    PixelKernelSet::Avx2};
+                                    PixelKernelSet::Avx2, PixelKernelSet::Avx512};
 
 TEST(DibKernels, EverySetConvertsItsLeadingPixelsAndNoMore) {
     std::mt19937 rng(3);
@@ -76,11 +77,15 @@ TEST(DibKernels, EverySetConvertsItsLeadingPixelsAndNoMore) {
     }
 }
 
-// The conversion takes the widest set: AVX2 where the processor has it, else the baseline's.
+// The conversion takes the widest set: AVX-512 (with VBMI) or AVX2 where the processor has it,
+// else the baseline's (the tests run without a limit in the environment).
 TEST(DibKernels, TheConversionTakesTheWidestSet) {
     const PixelKernelSet widest = widestPixelKernelSet();
-    EXPECT_TRUE(widest == kWidestPixelKernelSet || widest == PixelKernelSet::Avx2);
-    EXPECT_EQ(widest == PixelKernelSet::Avx2, dibKernelsFor(PixelKernelSet::Avx2).has_value());
+    EXPECT_EQ(processorHasAvx2(), dibKernelsFor(PixelKernelSet::Avx2).has_value());
+    EXPECT_EQ(processorHasAvx512Vbmi(), dibKernelsFor(PixelKernelSet::Avx512).has_value());
+    EXPECT_EQ(widest, processorHasAvx512Vbmi() ? PixelKernelSet::Avx512
+                      : processorHasAvx2()     ? PixelKernelSet::Avx2
+                                               : kWidestPixelKernelSet);
     const std::optional<DibKernels> expected = dibKernelsFor(widest);
     ASSERT_TRUE(expected.has_value());
     EXPECT_EQ(dibKernels().bgr24, expected->bgr24);

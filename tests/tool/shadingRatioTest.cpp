@@ -276,19 +276,29 @@ TEST(ShadingRatioImage, MismatchedOrMissingImagesAreRefusedUntouched) {
     EXPECT_EQ(at(result, 1, 1), (Pixel{0xEE, 0xEE, 0xEE, 0xEE}));
 }
 
+constexpr PixelKernelSet kRatioSets[] = {PixelKernelSet::Plain, PixelKernelSet::Sse2,
+                                         PixelKernelSet::Avx2, PixelKernelSet::Avx512};
+
+// The pixels a set's kernel takes of a row: whole groups of its width (none for the plain set).
+int takenPixels(PixelKernelSet set, bool stored, int width) {
+    const int group = set == PixelKernelSet::Plain    ? 0
+                      : set == PixelKernelSet::Avx512 ? (stored ? 64 : 16)
+                                                      : 8;
+    return group == 0 ? 0 : width / group * group;
+}
+
 // Each set's kernel takes the leading pixels of a row through the table: every colour byte the
 // formula's, the fourth byte 0; the plain set's takes none.
 TEST(ShadingRatioKernels, EverySetGivesTheFormulaForItsLeadingPixels) {
     std::mt19937 rng(4);
     const std::uint8_t* table = shadingRatioTable().data();
-    for (const PixelKernelSet set :
-         {PixelKernelSet::Plain, PixelKernelSet::Sse2, PixelKernelSet::Avx2}) {
+    for (const PixelKernelSet set : kRatioSets) {
         const std::optional<ShadeRowKernel> kernel = shadeRowKernelFor(set);
         if (!kernel) {
             EXPECT_NE(set, widestPixelKernelSet());
             continue;
         }
-        for (const int width : {0, 7, 8, 13, 24}) {
+        for (const int width : {0, 7, 8, 13, 16, 24, 47}) {
             SCOPED_TRACE(testing::Message()
                          << "set " << static_cast<int>(set) << " width " << width);
             std::vector<std::uint8_t> source(4 * static_cast<std::size_t>(width));
@@ -299,7 +309,7 @@ TEST(ShadingRatioKernels, EverySetGivesTheFormulaForItsLeadingPixels) {
             }
             std::vector<std::uint8_t> result(source.size(), 0xA5);
             const int done = (*kernel)(table, source.data(), finalRow.data(), result.data(), width);
-            EXPECT_EQ(done, set == PixelKernelSet::Plain ? 0 : width / 8 * 8);
+            EXPECT_EQ(done, takenPixels(set, false, width));
             for (std::size_t i = 0; i < result.size(); ++i) {
                 const bool taken = i < 4 * static_cast<std::size_t>(done);
                 const std::uint8_t expected =
@@ -315,14 +325,13 @@ TEST(ShadingRatioKernels, EverySetGivesTheFormulaForItsLeadingPixels) {
 TEST(ShadingRatioKernels, EveryStoredRowKernelGivesTheFormulaForItsLeadingPixels) {
     std::mt19937 rng(5);
     const std::uint8_t* table = shadingRatioTable().data();
-    for (const PixelKernelSet set :
-         {PixelKernelSet::Plain, PixelKernelSet::Sse2, PixelKernelSet::Avx2}) {
+    for (const PixelKernelSet set : kRatioSets) {
         const std::optional<ShadeRowKernel> kernel = shadeStoredBgr24KernelFor(set);
         if (!kernel) {
-            EXPECT_NE(set, kWidestPixelKernelSet);
+            EXPECT_NE(set, widestPixelKernelSet());
             continue;
         }
-        for (const int width : {0, 1, 7, 8, 13, 24, 33}) {
+        for (const int width : {0, 1, 7, 8, 13, 24, 33, 64, 130}) {
             SCOPED_TRACE(testing::Message()
                          << "set " << static_cast<int>(set) << " width " << width);
             std::vector<std::uint8_t> source(3 * static_cast<std::size_t>(width));
@@ -333,7 +342,7 @@ TEST(ShadingRatioKernels, EveryStoredRowKernelGivesTheFormulaForItsLeadingPixels
             }
             std::vector<std::uint8_t> result(4 * static_cast<std::size_t>(width), 0xA5);
             const int done = (*kernel)(table, source.data(), finalRow.data(), result.data(), width);
-            EXPECT_EQ(done, set == PixelKernelSet::Plain ? 0 : width / 8 * 8);
+            EXPECT_EQ(done, takenPixels(set, true, width));
             for (std::size_t i = 0; i < result.size(); ++i) {
                 const std::size_t pixel = i / 4;
                 const std::size_t stored = 3 * pixel + 2 - i % 4; // red is the third stored byte
@@ -342,6 +351,47 @@ TEST(ShadingRatioKernels, EveryStoredRowKernelGivesTheFormulaForItsLeadingPixels
                     : i % 4 == 3                            ? 0
                                  : referenceRatio(finalRow[stored], source[stored]);
                 ASSERT_EQ(result[i], expected) << "byte " << i;
+            }
+        }
+    }
+}
+
+// Every (final, source) byte pair through every kernel, stored and RGBA, as the table has
+// it: the kernels that compute the ratio rather than look it up must agree everywhere,
+// including the few pairs whose product lies near a rounding boundary.
+TEST(ShadingRatioKernels, EveryKernelGivesTheTableForEveryBytePair) {
+    const std::uint8_t* table = shadingRatioTable().data();
+    constexpr int kWidth = 21888; // 3 colour bytes a pixel cover the 65,536 pairs; 342 x 64
+    for (const bool stored : {true, false}) {
+        const int pixelBytes = stored ? 3 : 4;
+        std::vector<std::uint8_t> source(static_cast<std::size_t>(pixelBytes) * kWidth);
+        std::vector<std::uint8_t> finalRow(source.size());
+        std::vector<int> pairOf(4 * static_cast<std::size_t>(kWidth), -1); // per result byte
+        int pair = 0;
+        for (int x = 0; x < kWidth; ++x) {
+            for (int c = 0; c < 3; ++c, ++pair) {
+                const std::size_t at = static_cast<std::size_t>(pixelBytes * x + c);
+                source[at] = static_cast<std::uint8_t>(pair & 0xFF);
+                finalRow[at] = static_cast<std::uint8_t>((pair >> 8) & 0xFF);
+                // Stored pixels are blue, green, red; RGBA results keep the byte order.
+                pairOf[static_cast<std::size_t>(4 * x + (stored ? 2 - c : c))] = pair & 0xFFFF;
+            }
+        }
+        for (const PixelKernelSet set : kRatioSets) {
+            const std::optional<ShadeRowKernel> kernel =
+                stored ? shadeStoredBgr24KernelFor(set) : shadeRowKernelFor(set);
+            if (!kernel || set == PixelKernelSet::Plain) {
+                continue;
+            }
+            SCOPED_TRACE(testing::Message()
+                         << "set " << static_cast<int>(set) << (stored ? " stored" : " RGBA"));
+            std::vector<std::uint8_t> result(4 * static_cast<std::size_t>(kWidth), 0xA5);
+            ASSERT_EQ((*kernel)(table, source.data(), finalRow.data(), result.data(), kWidth),
+                      kWidth);
+            for (std::size_t i = 0; i < result.size(); ++i) {
+                const int p = pairOf[i];
+                ASSERT_EQ(result[i], p < 0 ? 0 : table[p])
+                    << "final " << (p >> 8) << " source " << (p & 0xFF);
             }
         }
     }
