@@ -99,15 +99,10 @@ zigzagVector(const __m256i (&sources)[8]) {
         _mm256_movemask_epi8(_mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0))));
 }
 
-} // namespace
-
-[[gnu::target("avx2")]] bool prepareBlockAvx2(const std::int16_t* block, PreparedBlock& out) {
-    __m256i sources[8];
-    for (int pair = 0; pair < 4; ++pair) {
-        const std::int16_t* first = block + 16 * pair;
-        sources[2 * pair] = loadRows(first, first + 8);
-        sources[2 * pair + 1] = loadRows(first + 8, first);
-    }
+// The zig-zag vectors of a block held as row pairs (`sources`, see kShuffles), with the
+// non-zero mask and, for a dense block, the categories and value bits. True when dense.
+[[gnu::target("avx2"), gnu::always_inline]] inline bool prepareSources(const __m256i (&sources)[8],
+                                                                       PreparedBlock& out) {
     const __m256i zigzag[4] = {zigzagVector<0>(sources), zigzagVector<1>(sources),
                                zigzagVector<2>(sources), zigzagVector<3>(sources)};
     for (int j = 0; j < 4; ++j) {
@@ -123,6 +118,37 @@ zigzagVector(const __m256i (&sources)[8]) {
         bit_output_avx2::categorizeSixteen(zigzag[j], out.category + 16 * j, out.bits + 16 * j);
     }
     return true;
+}
+
+} // namespace
+
+[[gnu::target("avx2")]] bool prepareBlockAvx2(const std::int16_t* block, PreparedBlock& out) {
+    __m256i sources[8];
+    for (int pair = 0; pair < 4; ++pair) {
+        const std::int16_t* first = block + 16 * pair;
+        sources[2 * pair] = loadRows(first, first + 8);
+        sources[2 * pair + 1] = loadRows(first + 8, first);
+    }
+    return prepareSources(sources, out);
+}
+
+// Each row pair quantised as quantizeBlockAvx2 does, then taken as it is and with its rows
+// exchanged.
+[[gnu::target("avx2")]] bool quantizePrepareBlockAvx2(const std::int16_t* block,
+                                                      const std::uint16_t* reciprocals,
+                                                      PreparedBlock& out) {
+    const __m256i one = _mm256_set1_epi16(1);
+    __m256i sources[8];
+    for (int pair = 0; pair < 4; ++pair) {
+        const __m256i a = _mm256_slli_epi16(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 16 * pair)), 3);
+        const __m256i h = _mm256_srli_epi16(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(reciprocals + 16 * pair)), 1);
+        const __m256i q = _mm256_srai_epi16(_mm256_add_epi16(_mm256_mulhi_epi16(a, h), one), 1);
+        sources[2 * pair] = q;
+        sources[2 * pair + 1] = _mm256_permute4x64_epi64(q, _MM_SHUFFLE(1, 0, 3, 2));
+    }
+    return prepareSources(sources, out);
 }
 
 #endif

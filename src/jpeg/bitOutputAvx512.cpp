@@ -1,6 +1,6 @@
 // AVX-512 reading of a block into zig-zag order for the vector block coder: each half of the
 // order is one two-table word permutation of the block, and the non-zero mask comes from one
-// test per half.
+// test per half. The fused form quantises the block in registers first.
 #include "jpeg/bitOutputAvx2.h"
 #include "jpeg/preparedBlock.h"
 
@@ -38,13 +38,10 @@ constexpr ZigzagIndices kZigzagIndices = makeZigzagIndices();
     return _mm512_mask_inserti64x4(base, 0xFF, base, second, 1);
 }
 
-} // namespace
-
-[[gnu::target("avx512bw")]] bool prepareBlockAvx512(const std::int16_t* block, PreparedBlock& out) {
-    // Loaded in 16-byte pieces, as the quantiser has just stored them: a wider load would
-    // wait for those stores to complete instead of taking their data on the way.
-    const __m512i low = loadFourPieces(block);
-    const __m512i high = loadFourPieces(block + 32);
+// The zig-zag halves of a block held as its two natural-order halves, with the non-zero mask
+// and, for a dense block, the categories and value bits. True when dense.
+[[gnu::target("avx512bw"), gnu::always_inline]] inline bool prepareHalves(__m512i low, __m512i high,
+                                                                          PreparedBlock& out) {
     const __m512i first =
         _mm512_permutex2var_epi16(low, _mm512_load_si512(kZigzagIndices.half[0]), high);
     const __m512i second =
@@ -60,6 +57,32 @@ constexpr ZigzagIndices kZigzagIndices = makeZigzagIndices();
     }
     bit_output_avx2::categorize(out);
     return true;
+}
+
+// Half of a block quantised as quantizeBlockAvx2 does: ((c << 3) * (m >> 1) >> 16 + 1) >> 1.
+// The zero-masked shifts: GCC 12's plain ones read an uninitialised vector.
+[[gnu::target("avx512bw"), gnu::always_inline]] inline __m512i
+quantizeHalf(const std::int16_t* coefficients, const std::uint16_t* reciprocals) {
+    constexpr __mmask32 kWords = 0xFFFFFFFF;
+    const __m512i a = _mm512_maskz_slli_epi16(kWords, _mm512_loadu_si512(coefficients), 3);
+    const __m512i h = _mm512_maskz_srli_epi16(kWords, _mm512_loadu_si512(reciprocals), 1);
+    return _mm512_maskz_srai_epi16(
+        kWords, _mm512_add_epi16(_mm512_mulhi_epi16(a, h), _mm512_set1_epi16(1)), 1);
+}
+
+} // namespace
+
+[[gnu::target("avx512bw")]] bool prepareBlockAvx512(const std::int16_t* block, PreparedBlock& out) {
+    // Loaded in 16-byte pieces, as the quantiser has just stored them: a wider load would
+    // wait for those stores to complete instead of taking their data on the way.
+    return prepareHalves(loadFourPieces(block), loadFourPieces(block + 32), out);
+}
+
+[[gnu::target("avx512bw")]] bool quantizePrepareBlockAvx512(const std::int16_t* block,
+                                                            const std::uint16_t* reciprocals,
+                                                            PreparedBlock& out) {
+    return prepareHalves(quantizeHalf(block, reciprocals),
+                         quantizeHalf(block + 32, reciprocals + 32), out);
 }
 
 #endif

@@ -314,16 +314,16 @@ inline bool prepareBlock(const std::int16_t* block, PreparedBlock& out) {
     return categorizeIfDense(out);
 }
 
-// The vector block coder with the block prepared by kPrepare.
-template <bool (*kPrepare)(const std::int16_t*, PreparedBlock&)>
+// The vector block coder with the block prepared by `prepare(PreparedBlock&)`, which returns
+// whether the block is dense.
+template <class Prepare>
 int encodeBlockGathered(OutputStream* stream, const HuffmanCodeTable* dcTable,
                         const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
-                        const std::int16_t* block) {
-    const std::int32_t diff = std::int32_t{block[0]} - *dcPredictor;
-    *dcPredictor = block[0];
-
+                        Prepare&& prepare) {
     PreparedBlock prepared;
-    const bool dense = kPrepare(block, prepared);
+    const bool dense = prepare(prepared);
+    const std::int32_t diff = std::int32_t{prepared.zigzag[0]} - *dcPredictor;
+    *dcPredictor = prepared.zigzag[0];
 
     if (stream->end - stream->cursor < kBlockRoom) [[unlikely]] {
         if (!spillsBuffer(stream)) {
@@ -347,14 +347,26 @@ int encodeBlockGathered(OutputStream* stream, const HuffmanCodeTable* dcTable,
 int encodeBlockVector(OutputStream* stream, const HuffmanCodeTable* dcTable,
                       const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
                       const std::int16_t* block) {
-    return encodeBlockGathered<prepareBlock>(stream, dcTable, acTable, dcPredictor, block);
+    return encodeBlockGathered(stream, dcTable, acTable, dcPredictor,
+                               [block](PreparedBlock& out) { return prepareBlock(block, out); });
 }
 
 #if defined(QMJPEG_AVX2_ROUTINES)
 int encodeBlockAvx2(OutputStream* stream, const HuffmanCodeTable* dcTable,
                     const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
                     const std::int16_t* block) {
-    return encodeBlockGathered<prepareBlockAvx2>(stream, dcTable, acTable, dcPredictor, block);
+    return encodeBlockGathered(stream, dcTable, acTable, dcPredictor, [block](PreparedBlock& out) {
+        return prepareBlockAvx2(block, out);
+    });
+}
+
+int quantizeEncodeBlockAvx2(OutputStream* stream, const HuffmanCodeTable* dcTable,
+                            const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
+                            std::int16_t* block, const std::uint16_t* reciprocals) {
+    return encodeBlockGathered(stream, dcTable, acTable, dcPredictor,
+                               [block, reciprocals](PreparedBlock& out) {
+                                   return quantizePrepareBlockAvx2(block, reciprocals, out);
+                               });
 }
 #endif
 
@@ -362,6 +374,17 @@ int encodeBlockAvx2(OutputStream* stream, const HuffmanCodeTable* dcTable,
 int encodeBlockAvx512(OutputStream* stream, const HuffmanCodeTable* dcTable,
                       const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
                       const std::int16_t* block) {
-    return encodeBlockGathered<prepareBlockAvx512>(stream, dcTable, acTable, dcPredictor, block);
+    return encodeBlockGathered(stream, dcTable, acTable, dcPredictor, [block](PreparedBlock& out) {
+        return prepareBlockAvx512(block, out);
+    });
+}
+
+int quantizeEncodeBlockAvx512(OutputStream* stream, const HuffmanCodeTable* dcTable,
+                              const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
+                              std::int16_t* block, const std::uint16_t* reciprocals) {
+    return encodeBlockGathered(stream, dcTable, acTable, dcPredictor,
+                               [block, reciprocals](PreparedBlock& out) {
+                                   return quantizePrepareBlockAvx512(block, reciprocals, out);
+                               });
 }
 #endif

@@ -48,6 +48,11 @@ using EncodeBlockFn = int (*)(OutputStream* stream, const HuffmanCodeTable* dcTa
                               const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
                               const std::int16_t* block);
 using PendingBitsFn = PendingBits (*)(const OutputStream* stream);
+// Quantises `block` (natural order) with `reciprocals` and codes it: the bytes of the set's
+// quantiser followed by its block coder. The block's content afterwards is unspecified.
+using QuantizeEncodeBlockFn = int (*)(OutputStream* stream, const HuffmanCodeTable* dcTable,
+                                      const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
+                                      std::int16_t* block, const std::uint16_t* reciprocals);
 
 // Plain set: 8-bit pending byte, byte-at-a-time output.
 void startOutputPlain(OutputStream* stream, std::uint8_t* memory, std::int32_t size);
@@ -70,12 +75,21 @@ PendingBits pendingBitsVector(const OutputStream* stream);
 int encodeBlockAvx2(OutputStream* stream, const HuffmanCodeTable* dcTable,
                     const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
                     const std::int16_t* block);
+// quantizeBlockAvx2 and encodeBlockAvx2 in one pass over the block held in registers.
+int quantizeEncodeBlockAvx2(OutputStream* stream, const HuffmanCodeTable* dcTable,
+                            const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
+                            std::int16_t* block, const std::uint16_t* reciprocals);
 #endif
 #if defined(QMJPEG_AVX512_ROUTINES)
 // encodeBlockVector reading the block into zig-zag order with AVX-512BW; the same bytes.
 int encodeBlockAvx512(OutputStream* stream, const HuffmanCodeTable* dcTable,
                       const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
                       const std::int16_t* block);
+// quantizeBlockAvx2's arithmetic and encodeBlockAvx512 in one pass over the block held in
+// registers.
+int quantizeEncodeBlockAvx512(OutputStream* stream, const HuffmanCodeTable* dcTable,
+                              const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
+                              std::int16_t* block, const std::uint16_t* reciprocals);
 #endif
 
 // Writes the pending bits (through `writeBytes` with no bytes) and then, with a sink, the

@@ -39,9 +39,15 @@ inline bool denseAfterDc(PreparedBlock& out) {
 // Fills `zigzag` and `nonZero` from a block in natural order and, for a dense block, its
 // categories and value bits (needs AVX2). True when dense.
 bool prepareBlockAvx2(const std::int16_t* block, PreparedBlock& out);
+// The same for the block as quantizeBlockAvx2 would leave it (the block is not written).
+bool quantizePrepareBlockAvx2(const std::int16_t* block, const std::uint16_t* reciprocals,
+                              PreparedBlock& out);
 #endif
 #if defined(QMJPEG_AVX512_ROUTINES)
 // Fills `zigzag` and `nonZero` from a block in natural order and, for a dense block, its
 // categories and value bits (needs AVX-512BW). True when dense.
 bool prepareBlockAvx512(const std::int16_t* block, PreparedBlock& out);
+// The same for the block as quantizeBlockAvx2 would leave it (the block is not written).
+bool quantizePrepareBlockAvx512(const std::int16_t* block, const std::uint16_t* reciprocals,
+                                PreparedBlock& out);
 #endif

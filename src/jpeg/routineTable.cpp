@@ -9,31 +9,50 @@
 
 namespace {
 
+// The quantiser and the block coder of a set without a fused form, one after the other.
+template <QuantizeBlockFn kQuantize, EncodeBlockFn kEncode>
+int quantizeThenEncode(OutputStream* stream, const HuffmanCodeTable* dcTable,
+                       const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
+                       std::int16_t* block, const std::uint16_t* reciprocals) {
+    kQuantize(block, reciprocals);
+    return kEncode(stream, dcTable, acTable, dcPredictor, block);
+}
+
 constexpr RoutineTable kPlainRoutines = {
-    fetchMcuRgbxPlain, forwardDctPlain,  quantizeBlockPlain, encodeBlockPlain,    startOutputPlain,
-    writeBytesPlain,   pendingBitsPlain, fetchMcuRgbxPlain,  fetchMcuLayoutsPlain};
+    fetchMcuRgbxPlain,    forwardDctPlain,
+    quantizeBlockPlain,   encodeBlockPlain,
+    startOutputPlain,     writeBytesPlain,
+    pendingBitsPlain,     fetchMcuRgbxPlain,
+    fetchMcuLayoutsPlain, quantizeThenEncode<quantizeBlockPlain, encodeBlockPlain>};
 
 constexpr RoutineTable kVectorPortableRoutines = {
-    fetchMcuRgbxPlain, forwardDctSse2Portable, quantizeBlockSse2Portable,
-    encodeBlockVector, startOutputVector,      writeBytesVector,
-    pendingBitsVector, fetchMcuRgbxPlain,      fetchMcuLayoutsPlain};
+    fetchMcuRgbxPlain,         forwardDctSse2Portable,
+    quantizeBlockSse2Portable, encodeBlockVector,
+    startOutputVector,         writeBytesVector,
+    pendingBitsVector,         fetchMcuRgbxPlain,
+    fetchMcuLayoutsPlain,      quantizeThenEncode<quantizeBlockSse2Portable, encodeBlockVector>};
 
 #if defined(__SSE2__)
-constexpr RoutineTable kSse2Routines = {fetchMcuRgbxSse2,  forwardDctSse2,    quantizeBlockSse2,
-                                        encodeBlockVector, startOutputVector, writeBytesVector,
-                                        pendingBitsVector, fetchMcuRgbxSse2,  fetchMcuLayoutsSse2};
+constexpr RoutineTable kSse2Routines = {
+    fetchMcuRgbxSse2,    forwardDctSse2,
+    quantizeBlockSse2,   encodeBlockVector,
+    startOutputVector,   writeBytesVector,
+    pendingBitsVector,   fetchMcuRgbxSse2,
+    fetchMcuLayoutsSse2, quantizeThenEncode<quantizeBlockSse2, encodeBlockVector>};
 #endif
 
 #if defined(__SSE2__) && defined(QMJPEG_AVX2_ROUTINES)
-constexpr RoutineTable kAvx2Routines = {fetchMcuRgbxAvx2,  forwardDctAvx2,    quantizeBlockAvx2,
-                                        encodeBlockAvx2,   startOutputVector, writeBytesVector,
-                                        pendingBitsVector, fetchMcuRgbxAvx2,  fetchMcuLayoutsSse2};
+constexpr RoutineTable kAvx2Routines = {
+    fetchMcuRgbxAvx2,    forwardDctAvx2,         quantizeBlockAvx2, encodeBlockAvx2,
+    startOutputVector,   writeBytesVector,       pendingBitsVector, fetchMcuRgbxAvx2,
+    fetchMcuLayoutsSse2, quantizeEncodeBlockAvx2};
 #endif
 
 #if defined(__SSE2__) && defined(QMJPEG_AVX512_ROUTINES)
 constexpr RoutineTable kAvx512Routines = {
-    fetchMcuRgbxAvx2, forwardDctAvx512,  quantizeBlockAvx2, encodeBlockAvx512,  startOutputVector,
-    writeBytesVector, pendingBitsVector, fetchMcuRgbxAvx2,  fetchMcuLayoutsSse2};
+    fetchMcuRgbxAvx2,    forwardDctAvx512,         quantizeBlockAvx2, encodeBlockAvx512,
+    startOutputVector,   writeBytesVector,         pendingBitsVector, fetchMcuRgbxAvx2,
+    fetchMcuLayoutsSse2, quantizeEncodeBlockAvx512};
 #endif
 
 // The vector sets from the widest to the narrowest.

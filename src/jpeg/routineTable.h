@@ -24,6 +24,8 @@ struct RoutineTable {
     PendingBitsFn pendingBits = nullptr;
     FetchMcuFn fetchMcuRgbx = nullptr;    // 4-byte RGB to YCbCr, no subsampling
     FetchMcuFn fetchMcuLayouts = nullptr; // every other layout
+    // quantizeBlock then encodeBlock, fused where the set has a fused form.
+    QuantizeEncodeBlockFn quantizeEncodeBlock = nullptr;
 };
 
 // The kernel sets a routine table is filled with: the plain routines, and the vector routines

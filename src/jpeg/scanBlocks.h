@@ -32,9 +32,8 @@ inline int quantizeAndCode(const RoutineTable& routines, OutputStream* stream, c
                            int blockCount) {
     for (int b = 0; b < blockCount; ++b) {
         const BlockJob& job = jobs[b];
-        routines.quantizeBlock(job.block, job.reciprocals);
-        const int result =
-            routines.encodeBlock(stream, job.dcTable, job.acTable, job.dcPredictor, job.block);
+        const int result = routines.quantizeEncodeBlock(
+            stream, job.dcTable, job.acTable, job.dcPredictor, job.block, job.reciprocals);
         if (result != 0) {
             return result;
         }

@@ -1,3 +1,4 @@
+#include "entropyTestSupport.h"
 #include "jpeg/blockTransform.h"
 #include "jpeg/routineTable.h"
 #include "jpeg/zigzag.h"
@@ -11,6 +12,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -209,5 +211,66 @@ INSTANTIATE_TEST_SUITE_P(Sets, VectorSetQuantizer,
                                            VectorSetCase{"Avx2", KernelSet::Avx2},
                                            VectorSetCase{"Avx512", KernelSet::Avx512}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Every set's fused quantise-and-code writes the bytes and leaves the predictors of its
+// quantiser followed by its block coder: DCT-sized coefficients, sparse and dense blocks, the
+// luminance step table at two qualities' worth of steps.
+TEST(QuantizeEncodeBlock, EverySetWritesTheBytesOfQuantizeThenEncode) {
+    const HuffmanCodeTable dc = entropy_test::derive(entropy_test::kLuminanceDc);
+    const HuffmanCodeTable ac = entropy_test::derive(entropy_test::kLuminanceAc);
+    std::mt19937 rng(21);
+    std::uniform_int_distribution<int> wide(-1000, 1000);
+    std::uniform_int_distribution<int> narrow(-60, 60);
+    std::uniform_int_distribution<int> percent(0, 99);
+    std::vector<Block> blocks(600);
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const int kept = static_cast<int>(i % 100); // share of non-zero positions, sparse to dense
+        for (auto& c : blocks[i]) {
+            c = percent(rng) < kept
+                    ? static_cast<std::int16_t>(i % 3 == 0 ? wide(rng) : narrow(rng))
+                    : 0;
+        }
+    }
+    for (const std::uint8_t step : {std::uint8_t{1}, std::uint8_t{3}, std::uint8_t{16}}) {
+        alignas(16) Reciprocals steps;
+        for (int k = 0; k < 64; ++k) {
+            steps[static_cast<std::size_t>(k)] = static_cast<std::uint16_t>(step + k % 5);
+        }
+        buildReciprocalTable(steps.data());
+        for (const KernelSet set : {KernelSet::Plain, KernelSet::VectorPortable, KernelSet::Sse2,
+                                    KernelSet::Avx2, KernelSet::Avx512}) {
+            const std::optional<RoutineTable> table = routinesForSet(set);
+            if (!table) {
+                continue;
+            }
+            SCOPED_TRACE(testing::Message()
+                         << "set " << static_cast<int>(set) << " step " << int{step});
+            std::vector<std::uint8_t> apart(64 * 1024);
+            std::vector<std::uint8_t> fused(apart.size());
+            const auto stream = entropy_test::newStream();
+            const auto fusedStream = entropy_test::newStream();
+            table->startOutput(stream.get(), apart.data(), static_cast<std::int32_t>(apart.size()));
+            table->startOutput(fusedStream.get(), fused.data(),
+                               static_cast<std::int32_t>(fused.size()));
+            std::int16_t predictor = 0;
+            std::int16_t fusedPredictor = 0;
+            for (const Block& original : blocks) {
+                alignas(64) Block a = original;
+                alignas(64) Block b = original;
+                table->quantizeBlock(a.data(), steps.data());
+                ASSERT_EQ(table->encodeBlock(stream.get(), &dc, &ac, &predictor, a.data()), 0);
+                ASSERT_EQ(table->quantizeEncodeBlock(fusedStream.get(), &dc, &ac, &fusedPredictor,
+                                                     b.data(), steps.data()),
+                          0);
+                ASSERT_EQ(predictor, fusedPredictor);
+            }
+            ASSERT_EQ(stream->cursor - stream->start, fusedStream->cursor - fusedStream->start);
+            EXPECT_TRUE(std::equal(apart.begin(), apart.begin() + (stream->cursor - stream->start),
+                                   fused.begin()));
+            EXPECT_EQ(stream->accumulator, fusedStream->accumulator);
+            EXPECT_EQ(stream->bitCount, fusedStream->bitCount);
+        }
+    }
+}
 
 } // namespace
