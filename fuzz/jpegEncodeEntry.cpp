@@ -336,9 +336,8 @@ inline const char* runEncodePlan(const EncodePlan& plan, const EncodeBlocks& blo
     }
     if (transforms != Transforms::OfTheSet) {
         const bool plain = transforms == Transforms::Plain;
-        RoutineTable& table = p.state.routines;
-        table.forwardDct = plain ? forwardDctPlain : forwardDctSse2Portable;
-        table.quantizeBlock = plain ? quantizeBlockPlain : quantizeBlockSse2Portable;
+        replaceTransforms(p.state.routines, plain ? forwardDctPlain : forwardDctSse2Portable,
+                          plain ? quantizeBlockPlain : quantizeBlockSse2Portable);
     }
     p.inputPixels = plan.noPixels ? nullptr : pixels;
     p.inputWidth = plan.inputWidth;

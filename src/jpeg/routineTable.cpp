@@ -9,50 +9,62 @@
 
 namespace {
 
-// The quantiser and the block coder of a set without a fused form, one after the other.
-template <QuantizeBlockFn kQuantize, EncodeBlockFn kEncode>
-int quantizeThenEncode(OutputStream* stream, const HuffmanCodeTable* dcTable,
-                       const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
-                       std::int16_t* block, const std::uint16_t* reciprocals) {
-    kQuantize(block, reciprocals);
-    return kEncode(stream, dcTable, acTable, dcPredictor, block);
-}
+constexpr RoutineTable kPlainRoutines = {.fetchMcu = fetchMcuRgbxPlain,
+                                         .forwardDct = forwardDctPlain,
+                                         .quantizeBlock = quantizeBlockPlain,
+                                         .encodeBlock = encodeBlockPlain,
+                                         .startOutput = startOutputPlain,
+                                         .writeBytes = writeBytesPlain,
+                                         .pendingBits = pendingBitsPlain,
+                                         .fetchMcuRgbx = fetchMcuRgbxPlain,
+                                         .fetchMcuLayouts = fetchMcuLayoutsPlain};
 
-constexpr RoutineTable kPlainRoutines = {
-    fetchMcuRgbxPlain,    forwardDctPlain,
-    quantizeBlockPlain,   encodeBlockPlain,
-    startOutputPlain,     writeBytesPlain,
-    pendingBitsPlain,     fetchMcuRgbxPlain,
-    fetchMcuLayoutsPlain, quantizeThenEncode<quantizeBlockPlain, encodeBlockPlain>};
-
-constexpr RoutineTable kVectorPortableRoutines = {
-    fetchMcuRgbxPlain,         forwardDctSse2Portable,
-    quantizeBlockSse2Portable, encodeBlockVector,
-    startOutputVector,         writeBytesVector,
-    pendingBitsVector,         fetchMcuRgbxPlain,
-    fetchMcuLayoutsPlain,      quantizeThenEncode<quantizeBlockSse2Portable, encodeBlockVector>};
+constexpr RoutineTable kVectorPortableRoutines = {.fetchMcu = fetchMcuRgbxPlain,
+                                                  .forwardDct = forwardDctSse2Portable,
+                                                  .quantizeBlock = quantizeBlockSse2Portable,
+                                                  .encodeBlock = encodeBlockVector,
+                                                  .startOutput = startOutputVector,
+                                                  .writeBytes = writeBytesVector,
+                                                  .pendingBits = pendingBitsVector,
+                                                  .fetchMcuRgbx = fetchMcuRgbxPlain,
+                                                  .fetchMcuLayouts = fetchMcuLayoutsPlain};
 
 #if defined(__SSE2__)
-constexpr RoutineTable kSse2Routines = {
-    fetchMcuRgbxSse2,    forwardDctSse2,
-    quantizeBlockSse2,   encodeBlockVector,
-    startOutputVector,   writeBytesVector,
-    pendingBitsVector,   fetchMcuRgbxSse2,
-    fetchMcuLayoutsSse2, quantizeThenEncode<quantizeBlockSse2, encodeBlockVector>};
+constexpr RoutineTable kSse2Routines = {.fetchMcu = fetchMcuRgbxSse2,
+                                        .forwardDct = forwardDctSse2,
+                                        .quantizeBlock = quantizeBlockSse2,
+                                        .encodeBlock = encodeBlockVector,
+                                        .startOutput = startOutputVector,
+                                        .writeBytes = writeBytesVector,
+                                        .pendingBits = pendingBitsVector,
+                                        .fetchMcuRgbx = fetchMcuRgbxSse2,
+                                        .fetchMcuLayouts = fetchMcuLayoutsSse2};
 #endif
 
 #if defined(__SSE2__) && defined(QMJPEG_AVX2_ROUTINES)
-constexpr RoutineTable kAvx2Routines = {
-    fetchMcuRgbxAvx2,    forwardDctAvx2,         quantizeBlockAvx2, encodeBlockAvx2,
-    startOutputVector,   writeBytesVector,       pendingBitsVector, fetchMcuRgbxAvx2,
-    fetchMcuLayoutsSse2, quantizeEncodeBlockAvx2};
+constexpr RoutineTable kAvx2Routines = {.fetchMcu = fetchMcuRgbxAvx2,
+                                        .forwardDct = forwardDctAvx2,
+                                        .quantizeBlock = quantizeBlockAvx2,
+                                        .encodeBlock = encodeBlockAvx2,
+                                        .startOutput = startOutputVector,
+                                        .writeBytes = writeBytesVector,
+                                        .pendingBits = pendingBitsVector,
+                                        .fetchMcuRgbx = fetchMcuRgbxAvx2,
+                                        .fetchMcuLayouts = fetchMcuLayoutsSse2,
+                                        .quantizeEncodeBlock = quantizeEncodeBlockAvx2};
 #endif
 
 #if defined(__SSE2__) && defined(QMJPEG_AVX512_ROUTINES)
-constexpr RoutineTable kAvx512Routines = {
-    fetchMcuRgbxAvx2,    forwardDctAvx512,         quantizeBlockAvx2, encodeBlockAvx512,
-    startOutputVector,   writeBytesVector,         pendingBitsVector, fetchMcuRgbxAvx2,
-    fetchMcuLayoutsSse2, quantizeEncodeBlockAvx512};
+constexpr RoutineTable kAvx512Routines = {.fetchMcu = fetchMcuRgbxAvx2,
+                                          .forwardDct = forwardDctAvx512,
+                                          .quantizeBlock = quantizeBlockAvx2,
+                                          .encodeBlock = encodeBlockAvx512,
+                                          .startOutput = startOutputVector,
+                                          .writeBytes = writeBytesVector,
+                                          .pendingBits = pendingBitsVector,
+                                          .fetchMcuRgbx = fetchMcuRgbxAvx2,
+                                          .fetchMcuLayouts = fetchMcuLayoutsSse2,
+                                          .quantizeEncodeBlock = quantizeEncodeBlockAvx512};
 #endif
 
 // The vector sets from the widest to the narrowest.
@@ -86,6 +98,12 @@ bool kernelSetAvailable(KernelSet set) {
 #endif
     }
     return false;
+}
+
+void replaceTransforms(RoutineTable& table, ForwardDctFn dct, QuantizeBlockFn quantize) {
+    table.forwardDct = dct;
+    table.quantizeBlock = quantize;
+    table.quantizeEncodeBlock = nullptr;
 }
 
 std::optional<KernelSet> parseKernelSetLimit(const char* text) {

@@ -24,9 +24,14 @@ struct RoutineTable {
     PendingBitsFn pendingBits = nullptr;
     FetchMcuFn fetchMcuRgbx = nullptr;    // 4-byte RGB to YCbCr, no subsampling
     FetchMcuFn fetchMcuLayouts = nullptr; // every other layout
-    // quantizeBlock then encodeBlock, fused where the set has a fused form.
+    // quantizeBlock and encodeBlock in one pass, in the sets that have such a form. Null
+    // where the set has none: the encoder then calls the two one after the other.
     QuantizeEncodeBlockFn quantizeEncodeBlock = nullptr;
 };
+
+// Puts `dct` and `quantize` into the table in place of its own and drops the fused form that
+// contains the replaced quantiser (for tests and fuzzing that isolate the other stages).
+void replaceTransforms(RoutineTable& table, ForwardDctFn dct, QuantizeBlockFn quantize);
 
 // The kernel sets a routine table is filled with: the plain routines, and the vector routines
 // in four forms with the same results: the SSE2 arithmetic computed lane by lane in portable

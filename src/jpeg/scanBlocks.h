@@ -32,8 +32,15 @@ inline int quantizeAndCode(const RoutineTable& routines, OutputStream* stream, c
                            int blockCount) {
     for (int b = 0; b < blockCount; ++b) {
         const BlockJob& job = jobs[b];
-        const int result = routines.quantizeEncodeBlock(
-            stream, job.dcTable, job.acTable, job.dcPredictor, job.block, job.reciprocals);
+        int result;
+        if (routines.quantizeEncodeBlock != nullptr) {
+            result = routines.quantizeEncodeBlock(stream, job.dcTable, job.acTable, job.dcPredictor,
+                                                  job.block, job.reciprocals);
+        } else {
+            routines.quantizeBlock(job.block, job.reciprocals);
+            result =
+                routines.encodeBlock(stream, job.dcTable, job.acTable, job.dcPredictor, job.block);
+        }
         if (result != 0) {
             return result;
         }

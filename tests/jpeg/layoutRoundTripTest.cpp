@@ -177,8 +177,7 @@ Encoded encode(const Layout& l, int sampling, const Source& s, const char* proce
                bool plainTransforms = false) {
     Record p = newRecord(processorClass);
     if (plainTransforms) {
-        p->state.routines.forwardDct = forwardDctPlain;
-        p->state.routines.quantizeBlock = quantizeBlockPlain;
+        replaceTransforms(p->state.routines, forwardDctPlain, quantizeBlockPlain);
     }
     p->inputPixels = s.bytes.data();
     p->inputWidth = s.width;
