@@ -84,9 +84,14 @@ constexpr std::array<double, 256> bytePowers() {
     return powers;
 }
 
-// (f / s)^e as f^e / s^e, with the 255 powers computed once.
+// (f / s)^e as f^e / s^e, with the 255 powers computed once. A plain array of them: Clang's
+// limit on constant-evaluation steps leaves no room for a member call per access.
 constexpr std::array<std::uint8_t, 65536> buildRatioTable() {
-    const std::array<double, 256> powers = bytePowers();
+    double powers[256] = {};
+    const std::array<double, 256> computed = bytePowers();
+    for (int v = 0; v < 256; ++v) {
+        powers[v] = computed[static_cast<std::size_t>(v)];
+    }
     std::array<std::uint8_t, 65536> table{};
     for (int f = 0; f < 256; ++f) {
         for (int s = 0; s < 256; ++s) {
