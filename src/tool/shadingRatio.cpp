@@ -157,24 +157,14 @@ struct RatioForms {
     ShadeRowKernel avx512 = shadeNone;
 };
 
-constexpr RatioForms rgbaRowForms() {
+// The forms of the RGBA-row kernel, or of the stored-row kernel for 3-byte pixels.
+constexpr RatioForms ratioForms([[maybe_unused]] bool stored) {
     RatioForms forms;
 #if defined(__SSE2__)
-    forms.sse2 = shadeRowSse2;
+    forms.sse2 = stored ? shadeStoredBgr24RowSse2 : shadeRowSse2;
 #endif
 #if defined(QMJPEG_AVX512_ROUTINES)
-    forms.avx512 = shadeRowAvx512;
-#endif
-    return forms;
-}
-
-constexpr RatioForms storedBgr24RowForms() {
-    RatioForms forms;
-#if defined(__SSE2__)
-    forms.sse2 = shadeStoredBgr24RowSse2;
-#endif
-#if defined(QMJPEG_AVX512_ROUTINES)
-    forms.avx512 = shadeStoredBgr24RowAvx512;
+    forms.avx512 = stored ? shadeStoredBgr24RowAvx512 : shadeRowAvx512;
 #endif
     return forms;
 }
@@ -200,11 +190,11 @@ std::optional<ShadeRowKernel> ratioKernel(PixelKernelSet set, const RatioForms& 
 } // namespace
 
 std::optional<ShadeRowKernel> shadeRowKernelFor(PixelKernelSet set) {
-    return ratioKernel(set, rgbaRowForms());
+    return ratioKernel(set, ratioForms(false));
 }
 
 std::optional<ShadeRowKernel> shadeStoredBgr24KernelFor(PixelKernelSet set) {
-    return ratioKernel(set, storedBgr24RowForms());
+    return ratioKernel(set, ratioForms(true));
 }
 
 const RatioFactorPlanes& ratioFactorPlanes() {
