@@ -323,8 +323,13 @@ bool planParts(JpegEncoderState& state, JpegScanRecord& scan, PartPlan& plan) {
     const int lanes = std::min(sourceLanes, plan.partCount);
     plan.inFlight = partsInFlight(lanes);
     try {
+        // Room for the coded bytes of a part at four bits a pixel, which quality-95 pictures
+        // rarely exceed: the part's stream then grows without being moved. The slots are
+        // reused, so only the first parts in flight touch fresh memory.
+        const auto partBytes = static_cast<std::size_t>(plan.partRows * mcuRowPixels / 2);
         for (int i = 0; i < plan.inFlight; ++i) {
             plan.parts.push_back(std::make_unique<CodedPart>());
+            plan.parts.back()->bytes.reserve(partBytes);
         }
         for (int lane = 0; lane < lanes; ++lane) {
             plan.coders.push_back(std::make_unique<PartCoder>(state, scan, lane));
