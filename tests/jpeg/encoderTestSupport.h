@@ -104,6 +104,19 @@ inline RgbxImage makeImage(int width, int height, int padding, const PixelFuncti
     return image;
 }
 
+// The record's input and output layout fields from a layout description that has the fields
+// bytesPerPixel, inputColor, inputSampling, outputChannels and outputColor (2x1 input sampling
+// takes three bytes a pixel whatever the layout says).
+template <class Layout>
+void setLayoutFields(JPEG_PROPERTIES& p, const Layout& l, int outputSampling) {
+    p.inputChannels = l.inputSampling == 2 ? 3 : l.bytesPerPixel;
+    p.inputColor = l.inputColor;
+    p.inputSampling = l.inputSampling;
+    p.outputChannels = l.outputChannels;
+    p.outputColor = l.outputColor;
+    p.outputSampling = outputSampling;
+}
+
 inline PixelFunction solid(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a = 0) {
     return [=](int, int, std::uint8_t* p) {
         p[0] = r;

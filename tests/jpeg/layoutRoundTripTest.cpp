@@ -183,14 +183,9 @@ Encoded encode(const Layout& l, int sampling, const Source& s, const char* proce
     p->inputWidth = s.width;
     p->inputHeight = s.bottomUp ? -s.height : s.height;
     p->inputRowPadding = kPadding;
-    p->inputChannels = l.inputSampling == 2 ? 3 : l.bytesPerPixel;
-    p->inputColor = l.inputColor;
-    p->inputSampling = l.inputSampling;
     p->outputWidth = s.width;
     p->outputHeight = s.height;
-    p->outputChannels = l.outputChannels;
-    p->outputColor = l.outputColor;
-    p->outputSampling = sampling;
+    setLayoutFields(*p, l, sampling);
     p->quality = 95;
     Bytes buffer(4096 + s.bytes.size() * 4);
     p->outputBuffer = buffer.data();

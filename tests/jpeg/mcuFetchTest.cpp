@@ -236,12 +236,7 @@ TEST(LayoutFetch, GivesTheConvertedAndAveragedSamples) {
         p->inputPixels = source.data();
         p->inputWidth = p->outputWidth = c.place.width;
         p->inputHeight = p->outputHeight = c.place.height;
-        p->inputChannels = l.inputSampling == 2 ? 3 : l.bytesPerPixel;
-        p->inputColor = l.inputColor;
-        p->inputSampling = l.inputSampling;
-        p->outputChannels = l.outputChannels;
-        p->outputColor = l.outputColor;
-        p->outputSampling = l.sampling;
+        setLayoutFields(*p, l, l.sampling);
         Bytes buffer(65536);
         p->outputBuffer = buffer.data();
         p->outputBufferSize = static_cast<std::int32_t>(buffer.size());
