@@ -9,6 +9,7 @@
 #if defined(QMJPEG_AVX2_ROUTINES)
 
 #include "jpeg/bitOutputAvx2.h"
+#include "jpeg/quantizeAvx2.h"
 #include "jpeg/zigzag.h"
 
 #include <immintrin.h>
@@ -137,14 +138,11 @@ zigzagVector(const __m256i (&sources)[8]) {
 [[gnu::target("avx2")]] bool quantizePrepareBlockAvx2(const std::int16_t* block,
                                                       const std::uint16_t* reciprocals,
                                                       PreparedBlock& out) {
-    const __m256i one = _mm256_set1_epi16(1);
     __m256i sources[8];
     for (int pair = 0; pair < 4; ++pair) {
-        const __m256i a = _mm256_slli_epi16(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 16 * pair)), 3);
-        const __m256i h = _mm256_srli_epi16(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(reciprocals + 16 * pair)), 1);
-        const __m256i q = _mm256_srai_epi16(_mm256_add_epi16(_mm256_mulhi_epi16(a, h), one), 1);
+        const __m256i q = quantize_avx2::quantizeSixteen(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 16 * pair)),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(reciprocals + 16 * pair)));
         sources[2 * pair] = q;
         sources[2 * pair + 1] = _mm256_permute4x64_epi64(q, _MM_SHUFFLE(1, 0, 3, 2));
     }

@@ -342,31 +342,46 @@ int encodeBlockGathered(OutputStream* stream, const HuffmanCodeTable* dcTable,
     return result;
 }
 
+// The vector block coder with the block prepared by kPrepare.
+template <bool (*kPrepare)(const std::int16_t*, PreparedBlock&)>
+int encodeBlockWith(OutputStream* stream, const HuffmanCodeTable* dcTable,
+                    const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
+                    const std::int16_t* block) {
+    return encodeBlockGathered(stream, dcTable, acTable, dcPredictor,
+                               [block](PreparedBlock& out) { return kPrepare(block, out); });
+}
+
+// The same with the block quantised and prepared by kQuantizePrepare.
+template <bool (*kQuantizePrepare)(const std::int16_t*, const std::uint16_t*, PreparedBlock&)>
+int quantizeEncodeBlockWith(OutputStream* stream, const HuffmanCodeTable* dcTable,
+                            const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
+                            const std::int16_t* block, const std::uint16_t* reciprocals) {
+    return encodeBlockGathered(stream, dcTable, acTable, dcPredictor,
+                               [block, reciprocals](PreparedBlock& out) {
+                                   return kQuantizePrepare(block, reciprocals, out);
+                               });
+}
+
 } // namespace
 
 int encodeBlockVector(OutputStream* stream, const HuffmanCodeTable* dcTable,
                       const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
                       const std::int16_t* block) {
-    return encodeBlockGathered(stream, dcTable, acTable, dcPredictor,
-                               [block](PreparedBlock& out) { return prepareBlock(block, out); });
+    return encodeBlockWith<prepareBlock>(stream, dcTable, acTable, dcPredictor, block);
 }
 
 #if defined(QMJPEG_AVX2_ROUTINES)
 int encodeBlockAvx2(OutputStream* stream, const HuffmanCodeTable* dcTable,
                     const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
                     const std::int16_t* block) {
-    return encodeBlockGathered(stream, dcTable, acTable, dcPredictor, [block](PreparedBlock& out) {
-        return prepareBlockAvx2(block, out);
-    });
+    return encodeBlockWith<prepareBlockAvx2>(stream, dcTable, acTable, dcPredictor, block);
 }
 
 int quantizeEncodeBlockAvx2(OutputStream* stream, const HuffmanCodeTable* dcTable,
                             const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
                             std::int16_t* block, const std::uint16_t* reciprocals) {
-    return encodeBlockGathered(stream, dcTable, acTable, dcPredictor,
-                               [block, reciprocals](PreparedBlock& out) {
-                                   return quantizePrepareBlockAvx2(block, reciprocals, out);
-                               });
+    return quantizeEncodeBlockWith<quantizePrepareBlockAvx2>(stream, dcTable, acTable, dcPredictor,
+                                                             block, reciprocals);
 }
 #endif
 
@@ -374,17 +389,13 @@ int quantizeEncodeBlockAvx2(OutputStream* stream, const HuffmanCodeTable* dcTabl
 int encodeBlockAvx512(OutputStream* stream, const HuffmanCodeTable* dcTable,
                       const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
                       const std::int16_t* block) {
-    return encodeBlockGathered(stream, dcTable, acTable, dcPredictor, [block](PreparedBlock& out) {
-        return prepareBlockAvx512(block, out);
-    });
+    return encodeBlockWith<prepareBlockAvx512>(stream, dcTable, acTable, dcPredictor, block);
 }
 
 int quantizeEncodeBlockAvx512(OutputStream* stream, const HuffmanCodeTable* dcTable,
                               const HuffmanCodeTable* acTable, std::int16_t* dcPredictor,
                               std::int16_t* block, const std::uint16_t* reciprocals) {
-    return encodeBlockGathered(stream, dcTable, acTable, dcPredictor,
-                               [block, reciprocals](PreparedBlock& out) {
-                                   return quantizePrepareBlockAvx512(block, reciprocals, out);
-                               });
+    return quantizeEncodeBlockWith<quantizePrepareBlockAvx512>(stream, dcTable, acTable,
+                                                               dcPredictor, block, reciprocals);
 }
 #endif

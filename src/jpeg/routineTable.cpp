@@ -5,8 +5,6 @@
 #include "jpeg/mcuFetch.h"
 #include "util/processorFeatures.h"
 
-#include <cstdlib>
-
 namespace {
 
 constexpr RoutineTable kPlainRoutines = {.fetchMcu = fetchMcuRgbxPlain,
@@ -71,6 +69,24 @@ constexpr RoutineTable kAvx512Routines = {.fetchMcu = fetchMcuRgbxAvx2,
 constexpr KernelSet kVectorSetsWidestFirst[] = {KernelSet::Avx512, KernelSet::Avx2, KernelSet::Sse2,
                                                 KernelSet::VectorPortable};
 
+// The widest vector set a limit leaves.
+std::optional<KernelSet> kernelSetLimitOf(std::optional<VectorLimit> limit) {
+    if (!limit) {
+        return std::nullopt;
+    }
+    switch (*limit) {
+    case VectorLimit::Portable:
+        return KernelSet::VectorPortable;
+    case VectorLimit::Sse2:
+        return KernelSet::Sse2;
+    case VectorLimit::Avx2:
+        return KernelSet::Avx2;
+    case VectorLimit::Avx512:
+        return KernelSet::Avx512;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 bool kernelSetAvailable(KernelSet set) {
@@ -107,21 +123,7 @@ void replaceTransforms(RoutineTable& table, ForwardDctFn dct, QuantizeBlockFn qu
 }
 
 std::optional<KernelSet> parseKernelSetLimit(const char* text) {
-    const std::optional<VectorLimit> limit = parseVectorLimit(text);
-    if (!limit) {
-        return std::nullopt;
-    }
-    switch (*limit) {
-    case VectorLimit::Portable:
-        return KernelSet::VectorPortable;
-    case VectorLimit::Sse2:
-        return KernelSet::Sse2;
-    case VectorLimit::Avx2:
-        return KernelSet::Avx2;
-    case VectorLimit::Avx512:
-        return KernelSet::Avx512;
-    }
-    return std::nullopt;
+    return kernelSetLimitOf(parseVectorLimit(text));
 }
 
 KernelSet kernelSetForClass(int processorClass, std::optional<KernelSet> limit) {
@@ -137,7 +139,7 @@ KernelSet kernelSetForClass(int processorClass, std::optional<KernelSet> limit) 
 }
 
 KernelSet kernelSetForClass(int processorClass) {
-    return kernelSetForClass(processorClass, parseKernelSetLimit(std::getenv(kKernelSetVariable)));
+    return kernelSetForClass(processorClass, kernelSetLimitOf(vectorLimitFromEnvironment()));
 }
 
 std::optional<RoutineTable> routinesForSet(KernelSet set) {

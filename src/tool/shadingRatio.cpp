@@ -126,31 +126,6 @@ constexpr RatioFactorPlanes kFactorPlanes = buildFactorPlanes();
 
 constexpr std::array<std::uint8_t, 65536> kRatioTable = buildRatioTable();
 
-} // namespace
-
-namespace {
-
-// The ratio kernels have plain, SSE2 and AVX-512 (VBMI) forms: gathering the table lookups
-// with AVX2 was slower, so the AVX2 set, where the processor runs it, takes the SSE2 forms.
-// Nothing for a set this build or processor lacks.
-std::optional<PixelKernelSet> ratioFormOf(PixelKernelSet set) {
-    switch (set) {
-    case PixelKernelSet::Plain:
-        return set;
-    case PixelKernelSet::Sse2:
-#if defined(__SSE2__)
-        return set;
-#else
-        return std::nullopt;
-#endif
-    case PixelKernelSet::Avx2:
-        return processorHasAvx2() ? ratioFormOf(PixelKernelSet::Sse2) : std::nullopt;
-    case PixelKernelSet::Avx512:
-        return processorHasAvx512Vbmi() ? std::optional(set) : std::nullopt;
-    }
-    return std::nullopt;
-}
-
 // The forms this build has of a kernel (shadeNone for the others).
 struct RatioForms {
     ShadeRowKernel sse2 = shadeNone;
@@ -169,22 +144,24 @@ constexpr RatioForms ratioForms([[maybe_unused]] bool stored) {
     return forms;
 }
 
-// The set's kernel among the forms.
+// The set's kernel among the forms; nothing for a set this build or processor lacks. Gathering
+// the table lookups with AVX2 was slower, so the AVX2 set takes the SSE2 form.
 std::optional<ShadeRowKernel> ratioKernel(PixelKernelSet set, const RatioForms& forms) {
-    const std::optional<PixelKernelSet> form = ratioFormOf(set);
-    if (!form) {
-        return std::nullopt;
-    }
-    switch (*form) {
-    case PixelKernelSet::Avx512:
-        return forms.avx512;
-    case PixelKernelSet::Sse2:
-        return forms.sse2;
+    switch (set) {
     case PixelKernelSet::Plain:
+        return shadeNone;
+    case PixelKernelSet::Sse2:
+#if defined(__SSE2__)
+        return forms.sse2;
+#else
+        return std::nullopt;
+#endif
     case PixelKernelSet::Avx2:
-        break;
+        return processorHasAvx2() ? ratioKernel(PixelKernelSet::Sse2, forms) : std::nullopt;
+    case PixelKernelSet::Avx512:
+        return processorHasAvx512Vbmi() ? std::optional(forms.avx512) : std::nullopt;
     }
-    return shadeNone;
+    return std::nullopt;
 }
 
 } // namespace

@@ -21,7 +21,5 @@ std::optional<VectorLimit> parseVectorLimit(const char* text) {
 }
 
 std::optional<VectorLimit> vectorLimitFromEnvironment() {
-    static const std::optional<VectorLimit> limit =
-        parseVectorLimit(std::getenv(kVectorLimitVariable));
-    return limit;
+    return parseVectorLimit(std::getenv(kVectorLimitVariable));
 }

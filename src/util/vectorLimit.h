@@ -15,5 +15,5 @@ inline constexpr const char* kVectorLimitVariable = "QMJPEG_KERNELS";
 // text.
 std::optional<VectorLimit> parseVectorLimit(const char* text);
 
-// The limit the environment gives, read once.
+// The limit the environment gives now.
 std::optional<VectorLimit> vectorLimitFromEnvironment();
